@@ -1,0 +1,26 @@
+// CFileUtilities: work-file names, path joining, extensions, existence and name cleaning.
+#pragma once
+
+#include "mimeengine/platform/afx.h"
+
+class CFileUtilities
+{
+public:
+    // A name that does not exist yet in directory: eight characters from the local date
+    // and time and a counter, "." and extension. The full path when fullPath is set.
+    // baseName (9 bytes or more) receives the eight-character base when given.
+    void MakeWorkFileName(const CString& directory, const char* extension, CString& result, char* baseName,
+                          BOOL fullPath);
+    // directory + "/" + name (no separator added when directory already ends with one).
+    void JoinPath(const CString& directory, const char* name, CString& result);
+    // The extension of path with its dot, or empty.
+    void GetExtension(const char* path, CString& result);
+    // TRUE when path names an existing file that can be opened (not a directory).
+    BOOL FileExists(const char* path);
+    // Replaces \ : / * ? " < > | in the file name and extension by "_"; a path whose file
+    // name part is empty becomes empty. path is a 260-byte buffer.
+    void CleanFileName(char* path);
+};
+
+// The library's one instance.
+extern CFileUtilities g_FileUtilities;

@@ -1,0 +1,32 @@
+// CTime: a point in time read as local date and time.
+#pragma once
+
+#include <ctime>
+
+#include "mimeengine/export.h"
+
+class MIMEENGINE_API CTime
+{
+public:
+    CTime() : m_time(0) {}
+    explicit CTime(time_t t) : m_time(t) {}
+    // Local date and time; month 1-12, day 1-31.
+    CTime(int nYear, int nMonth, int nDay, int nHour, int nMin, int nSec);
+
+    // The current time, or the time fixed by SetCurrentTimeForTesting.
+    static CTime GetCurrentTime();
+    // Fixes "now" for the whole process (also the calendar time of boundaries); null restores the clock.
+    static void SetCurrentTimeForTesting(const CTime* pFixed);
+
+    time_t GetTime() const { return m_time; }
+    int GetYear() const;
+    int GetMonth() const;
+    int GetDay() const;
+    int GetHour() const;
+    int GetMinute() const;
+    int GetSecond() const;
+
+private:
+    struct tm Local() const;
+    time_t m_time;
+};

@@ -1,0 +1,121 @@
+// CUnpacker: parses a message file into a tree of output blocks and decodes each leaf
+// body into a file of the work directory.
+#pragma once
+
+#include <string>
+#include <unordered_map>
+
+#include "mimeengine/codec/contenttypemap.h"
+#include "mimeengine/engine/rc.h"
+#include "mimeengine/extract/wfxfile.h"
+#include "mimeengine/model/block.h"
+#include "mimeengine/unpack/parseutilities.h"
+
+// Results of IsBoundaryLine.
+enum _BOUNDARY_RC : unsigned int
+{
+    BOUNDARY_NONE = 0,
+    BOUNDARY_PART = 1,
+    BOUNDARY_END = 2,
+    BOUNDARY_OUTER_PART = 3,
+    BOUNDARY_OUTER_END = 4
+};
+
+// Composite parts nested deeper than this are kept in the tree but not entered.
+enum
+{
+    MAX_NESTING_DEPTH = 100
+};
+
+class MIMEENGINE_API CUnpacker
+{
+public:
+    CUnpacker();
+    CUnpacker(const CUnpacker& other);
+    CUnpacker& operator=(const CUnpacker& other);
+
+    // Message parsing.
+    COutputBlock* Unpack(CString& source, const char* workDirectory, BOOL bExtract, _CME_RC* rc, CString& errorText);
+    COutputBlock* UnpackBody(CString& source, const char* workDirectory, BOOL bExtract, _CME_RC* rc,
+                             CString& errorText);
+    _CME_RC ParsePart(char** line, char** readAhead, CWfxFile& file, const char* source, CString& errorText,
+                      COutputBlock* block, BOOL bExtract);
+    _CME_RC ReadBodyHeader(char** line, char** readAhead, CWfxFile& file, const char* source, CString& errorText,
+                           COutputBlock** root);
+
+    // Header reading.
+    _CME_RC ReadHeader(char** line, char** readAhead, CWfxFile& file, const char* source, CString& errorText,
+                       COutputBlock** block, BOOL mimeVersion);
+    BOOL CheckMimeVersion(char** line, char** readAhead, CWfxFile& file, CStdioFile* copy, _UNFOLD_RC* unfold);
+    BOOL GetMimeVersion(char** line, char** readAhead, CWfxFile& file, CStdioFile* copy, _UNFOLD_RC* unfold,
+                        int* major, int* minor);
+
+    // Header fields: 0, or the string-table number of the error (25000, 25001, 25002).
+    UINT ParseHeaderField(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value,
+                          COutputBlock* block);
+    UINT GetFieldValue(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value);
+    UINT ParseContentType(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value,
+                          COutputBlock* block);
+    UINT ParseContentTransferEncoding(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold,
+                                      char* value, COutputBlock* block);
+    UINT ParseContentDisposition(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value,
+                                 COutputBlock* block);
+    UINT ParseContentName(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value,
+                          COutputBlock* block);
+    UINT ParseContentId(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value,
+                        COutputBlock* block);
+    UINT ParseContentDescription(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value,
+                                 COutputBlock* block);
+
+    // Composite parts.
+    _CME_RC ParseMultipart(COutputBlock* block);
+    _CME_RC ParseMessage(COutputBlock* block, int* leaf);
+
+    // Leaf bodies.
+    _CME_RC ExtractLeafBody(COutputBlock* block, CStdioFile* source, char** line);
+    _CME_RC ExtractText(COutputBlock* block, char** line, CStdioFile* source);
+    _CME_RC ExtractImage(COutputBlock* block, char** line, CStdioFile* source);
+    _CME_RC ExtractAudio(COutputBlock* block, char** line, CStdioFile* source);
+    _CME_RC ExtractVideo(COutputBlock* block, char** line, CStdioFile* source);
+    _CME_RC ExtractApplication(COutputBlock* block, char** line, CStdioFile* source);
+    _CME_RC ParseCharsetParameter(COutputBlock* block, char** line, CStdioFile* source);
+
+    // Transfer decoders. Each reads from the line after the header up to the delimiter
+    // line that ends the body, which is left in *line.
+    _CME_RC DecodeBody(COutputBlock* block, char** line, CStdioFile* source);
+    _CME_RC DecodeText(COutputBlock* block, char** line, CStdioFile* source);
+    _CME_RC DecodeQuotedPrintable(COutputBlock* block, char** line, CStdioFile* source);
+    _CME_RC DecodeBase64(COutputBlock* block, char** line, CStdioFile* source);
+    _CME_RC DecodeBinary(COutputBlock* block, char** line, CStdioFile* source);
+    // Copies a BINARY body from *position (a raw offset of source) up to the delimiter
+    // line, whose offset is returned through position. Without a block nothing is written.
+    _CME_RC CopyBinaryBody(const char* source, unsigned long* position, COutputBlock* block);
+    _CME_RC DecodeUUEncode(COutputBlock* block, char** line, CStdioFile* source);
+    _CME_RC DecodeUUBeginFile(COutputBlock* block, char* line, CStdioFile* source, CFile*& output);
+    _CME_RC DecodeUULines(COutputBlock* block, char* line, CStdioFile* source, CFile*& output);
+
+    // Uuencoded files in a message without MIME header.
+    BOOL ScanForUUEncodedFiles(CStdioFile* source, const char* workDirectory, COutputBlock*& root, BOOL bExtract);
+    int ExtractUUEncodedFile(CStdioFile* source, const char* workDirectory, char* line, COutputBlock*& root,
+                             BOOL bExtract);
+
+    // Output files for decoded bodies, named from the block and made in the work directory.
+    // The caller closes and deletes the file. Raise CFileException when even the fallback
+    // name cannot be created.
+    CWfxFile* OpenTextOutputFile(COutputBlock* block);
+    CFile* OpenBinaryOutputFile(COutputBlock* block);
+
+    CParseUtilities m_ParseUtilities;
+    CParseUtilities* m_pParseUtilities;
+    CContentTypeMap m_ContentTypeMap;
+    CString m_WorkDirectory;
+
+    // Nesting depth of the composite part being parsed.
+    int m_nDepth = 0;
+    // Next collision number to try per output name, so that many parts with one name
+    // do not rescan " (2)", " (3)", ... for every file. Cleared at the start of each run.
+    std::unordered_map<std::string, int> m_NextCollisionNumber;
+};
+
+// The delimiter test of the parser and the decoders (a _BOUNDARY_RC value).
+MIMEENGINE_API int IsBoundaryLine(const char* line, COutputBlock* block);

@@ -1,0 +1,7 @@
+// Library version.
+#pragma once
+
+#define MIMEENGINE_VERSION_MAJOR 0
+#define MIMEENGINE_VERSION_MINOR 1
+#define MIMEENGINE_VERSION_PATCH 0
+#define MIMEENGINE_VERSION_STRING "0.1.0"

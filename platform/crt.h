@@ -1,0 +1,13 @@
+// Calendar time and the pseudo-random generator, with hooks that tests use to fix them.
+#pragma once
+
+#include <ctime>
+
+// time(nullptr), or the time fixed by CTime::SetCurrentTimeForTesting.
+time_t PlatformTime();
+void PlatformSetTimeForTesting(const time_t* pFixed);
+
+// srand/rand of the runtime, unless a test installed its own generator.
+void PlatformSrand(unsigned int seed);
+int PlatformRand();
+void PlatformSetRandForTesting(int (*pfnRand)());
