@@ -1,0 +1,248 @@
+// Scan of a message without MIME header for files in the old uuencoded form
+// ("begin 644 name" ... "end"): one child block and one decoded file per embedded file.
+#include <cstring>
+#include <memory>
+
+#include "extract/decoders.h"
+#include "mimeengine/unpack/unpacker.h"
+#include "platform/win32.h"
+
+namespace
+{
+
+enum
+{
+    UU_LINE_SIZE = 2048,
+    UU_DECODE_SIZE = 1024,
+    // Collected bytes are written once more than this many wait; one line adds at most 63.
+    UU_FLUSH_AT = 934
+};
+
+enum : int
+{
+    UU_MALFORMED = 0,
+    UU_COMPLETE = 1,
+    UU_STOP = 2
+};
+
+bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool EndsLine(const char* line)
+{
+    const size_t n = strlen(line);
+    return n > 0 && line[n - 1] == '\n';
+}
+
+// A line that is a lone "." (the end-of-message mark of mail transports) ends the scan.
+bool IsLoneDot(const char* line)
+{
+    return line[0] == '.' && (line[1] == '\0' || strcmp(line + 1, "\n") == 0 || strcmp(line + 1, "\r\n") == 0);
+}
+
+// "end" alone on its line closes an embedded file; "end " or "endx" do not.
+bool IsEndLine(const char* line)
+{
+    return strncmp(line, "end", 3) == 0 && (line[3] == '\0' || strcmp(line + 3, "\n") == 0);
+}
+
+// Takes the file name out of a "begin " line: from the first space skip white space, three
+// octal digits, one white-space character, then a name that does not start with white space.
+// Only the part after the last "/" or "\\" is kept (cut at the first CR, trimmed), so the
+// name can never name a directory step. FALSE for a line that breaks these rules or whose
+// name is empty, "." or "..".
+bool ParseBeginLine(const char* line, CString& name)
+{
+    const char* p = strchr(line, ' ');
+    if (p == nullptr)
+        return false;
+    while (IsSpace(*p))
+        ++p;
+    for (int i = 0; i < 3; ++i, ++p)
+        if (*p < '0' || *p > '7')
+            return false;
+    if (!IsSpace(*p))
+        return false;
+    ++p;
+    if (*p == '\0' || IsSpace(*p))
+        return false;
+
+    const char* start = p;
+    for (const char* q = p; *q != '\0'; ++q)
+        if (*q == '/' || *q == '\\')
+            start = q + 1;
+    const char* cr = strchr(start, '\r');
+    CString text = cr != nullptr ? CString(start, static_cast<int>(cr - start)) : CString(start);
+    text.Trim();
+    if (text.IsEmpty() || text == "." || text == "..")
+        return false;
+    name = text;
+    return true;
+}
+
+// Writes the collected bytes to output (when there is one) and empties the buffer.
+void FlushDecoded(CFile* output, const unsigned char* buffer, unsigned long& count)
+{
+    if (output != nullptr && count > 0)
+        output->Write(buffer, static_cast<UINT>(count));
+    count = 0;
+}
+
+// Closes and deletes the output file, if any. A write error at close leaves the file as far
+// as it got; the scan has no way to report it and goes on.
+void CloseOutput(std::unique_ptr<CFile>& output)
+{
+    if (output)
+    {
+        try
+        {
+            output->Close();
+        }
+        catch (CFileException&)
+        {
+            output->Abort();
+        }
+    }
+    output.reset();
+}
+
+}  // namespace
+
+// Looks through the rest of source for "begin " lines and extracts each embedded file
+// under root (made when still null; marked with UU_MARKER_ENCODING). TRUE when root is to
+// be the result of the run: at least one file completed, or a malformed "begin " line or
+// an unopenable file stopped the scan. Seeks source to its start before returning FALSE
+// and after a scan that ends normally.
+BOOL CUnpacker::ScanForUUEncodedFiles(CStdioFile* source, const char* workDirectory, COutputBlock*& root,
+                                      BOOL bExtract)
+{
+    std::unique_ptr<char[]> line(new char[UU_LINE_SIZE]);
+    line[0] = '\0';
+    BOOL found = FALSE;
+    bool atLineStart = true;
+
+    while (source->ReadString(line.get(), LINE_READ_LIMIT) != nullptr)
+    {
+        const bool lineStart = atLineStart;
+        atLineStart = EndsLine(line.get());
+        if (!lineStart)
+            continue;
+        if (IsLoneDot(line.get()))
+            break;
+        if (line[0] == '.' || strncmp(line.get(), "begin ", 6) != 0)
+            continue;
+
+        if (root == nullptr)
+            root = new COutputBlock();
+        root->SetEncodeType(CMIMEPart::UU_MARKER_ENCODING);
+
+        const int result = ExtractUUEncodedFile(source, workDirectory, line.get(), root, bExtract);
+        if (result == UU_MALFORMED)
+            return TRUE;
+        if (result == UU_STOP)
+            break;
+        found = TRUE;
+        atLineStart = true;
+    }
+
+    source->Seek(0, CFile::begin);
+    return found;
+}
+
+// Extracts the embedded file whose "begin " line is in line (a 2048-byte buffer that
+// receives the following lines) into a new child of root. The child's suggested name is
+// the name from the "begin " line; its data file is named like every decoded body (an
+// existing file is never overwritten: a numbered name is taken instead). Returns 1 after
+// the "end" line, 2 at the end of the input or on a data line that fails its check
+// character, 0 for a malformed "begin " line or an output file that cannot be created.
+int CUnpacker::ExtractUUEncodedFile(CStdioFile* source, const char* workDirectory, char* line, COutputBlock*& root,
+                                    BOOL bExtract)
+{
+    COutputBlock* child = new COutputBlock();
+    CString ignored;
+    if (root->AddChildBlock(child, ignored) != CME_SUCCESS)
+    {
+        delete child;
+        return UU_MALFORMED;
+    }
+
+    CString name;
+    const bool wellFormed = ParseBeginLine(line, name);
+
+    // An over-long "begin " line arrives in pieces; the rest of it is not data.
+    bool lineEnded = EndsLine(line);
+    while (!lineEnded && source->ReadString(line, LINE_READ_LIMIT) != nullptr)
+        lineEnded = EndsLine(line);
+    if (!wellFormed)
+        return UU_MALFORMED;
+
+    CString directory(workDirectory != nullptr ? workDirectory : "");
+    const bool hasSeparator =
+        !directory.IsEmpty() && (directory[directory.GetLength() - 1] == '\\' || directory[directory.GetLength() - 1] == '/');
+    CString path = hasSeparator ? directory + name : directory + "/" + name;
+    // A path cut by the 260-byte field could name something other than a file in the work
+    // directory; such a name is refused like a malformed line.
+    if (path.GetLength() >= CBlock::PATH_SIZE)
+        return UU_MALFORMED;
+
+    child->SetSuggestName(name);
+    child->SetDisposition(CMIMEPart::DISPOSE_ATTACHMENT);
+    child->SetDataFile(path);
+
+    std::unique_ptr<CFile> output;
+    if (bExtract)
+    {
+        // The output name follows the rules of every decoded body in this directory.
+        const CString savedDirectory = m_WorkDirectory;
+        m_WorkDirectory = directory;
+        child->SetDataFile("");
+        try
+        {
+            output.reset(OpenBinaryOutputFile(child));
+        }
+        catch (CFileException&)
+        {
+            output.reset();
+        }
+        m_WorkDirectory = savedDirectory;
+        if (!output)
+            return UU_MALFORMED;
+    }
+
+    unsigned char decoded[UU_DECODE_SIZE];
+    unsigned long count = 0;
+    bool atLineStart = true;
+    for (;;)
+    {
+        if (source->ReadString(line, LINE_READ_LIMIT) == nullptr)
+        {
+            FlushDecoded(output.get(), decoded, count);
+            CloseOutput(output);
+            return UU_STOP;
+        }
+        // Only the first piece of an over-long line is a line; the decoder reads 79
+        // characters of it at most.
+        const bool lineStart = atLineStart;
+        atLineStart = EndsLine(line);
+        if (!lineStart)
+            continue;
+        if (IsEndLine(line))
+        {
+            FlushDecoded(output.get(), decoded, count);
+            CloseOutput(output);
+            return UU_COMPLETE;
+        }
+        if (!bExtract)
+            continue;
+        if (DecodeUULineToBuffer(line, decoded, &count) == 0)
+        {
+            FlushDecoded(output.get(), decoded, count);
+            CloseOutput(output);
+            return UU_STOP;
+        }
+        if (count > UU_FLUSH_AT)
+            FlushDecoded(output.get(), decoded, count);
+    }
+}
