@@ -192,12 +192,10 @@ _CME_RC WalkMessage(CUnpacker& unpacker, char** line, char** readAhead, CWfxFile
     _CME_RC rc = unpacker.ParseMessage(block, &leaf);
     if (rc != CME_SUCCESS)
         return rc;
-    if (leaf != 0 && bExtract)
-    {
-        rc = unpacker.ExtractLeafBody(block, &file, line);
-        if (rc != CME_SUCCESS)
-            return rc;
-    }
+    // A re-typed part is a leaf from now on; its extraction gives it the row of its
+    // application subtype, which must not be taken for rfc822 afterwards.
+    if (leaf != 0)
+        return bExtract ? unpacker.ExtractLeafBody(block, &file, line) : CME_SUCCESS;
     if (block->GetSubTypeIndex() != 1)
         return CME_SUCCESS;
 

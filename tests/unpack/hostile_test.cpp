@@ -39,18 +39,23 @@ int ChainDepth(const COutputBlock* block)
     return depth;
 }
 
+// Boundary of nesting level i; no boundary is a prefix of another.
+std::string B(int i)
+{
+    return "bnd" + std::to_string(i) + "z";
+}
+
 // 10,000 nested multiparts, then a last part of the outermost one that must still be found.
 TEST(Hostile, DeepMultipartNestingIsCappedAndTheRestParses)
 {
     const int levels = 10000;
-    std::string m = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b0\r\n\r\n";
+    std::string m = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=" + B(0) + "\r\n\r\n";
     for (int i = 0; i < levels; ++i)
-        m += "--b" + std::to_string(i) + "\r\nContent-Type: multipart/mixed; boundary=b" + std::to_string(i + 1) +
-             "\r\n\r\n";
-    m += "--b" + std::to_string(levels) + "\r\nContent-Type: text/plain\r\n\r\ndeepest\r\n";
+        m += "--" + B(i) + "\r\nContent-Type: multipart/mixed; boundary=" + B(i + 1) + "\r\n\r\n";
+    m += "--" + B(levels) + "\r\nContent-Type: text/plain\r\n\r\ndeepest\r\n";
     for (int i = levels; i >= 1; --i)
-        m += "--b" + std::to_string(i) + "--\r\n";
-    m += "--b0\r\nContent-Type: text/plain\r\n\r\ntail\r\n--b0--\r\n";
+        m += "--" + B(i) + "--\r\n";
+    m += "--" + B(0) + "\r\nContent-Type: text/plain\r\n\r\ntail\r\n--" + B(0) + "--\r\n";
 
     for (BOOL extract : {TRUE, FALSE})
     {
@@ -93,11 +98,10 @@ TEST(Hostile, DeepMessageNestingIsCapped)
 TEST(Hostile, NestingUpToTheLimitIsFollowed)
 {
     const int levels = MAX_NESTING_DEPTH - 1;
-    std::string m = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=b0\r\n\r\n";
+    std::string m = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=" + B(0) + "\r\n\r\n";
     for (int i = 0; i < levels; ++i)
-        m += "--b" + std::to_string(i) + "\r\nContent-Type: multipart/mixed; boundary=b" + std::to_string(i + 1) +
-             "\r\n\r\n";
-    m += "--b" + std::to_string(levels) + "\r\nContent-Type: text/plain\r\n\r\ndeepest\r\n";
+        m += "--" + B(i) + "\r\nContent-Type: multipart/mixed; boundary=" + B(i + 1) + "\r\n\r\n";
+    m += "--" + B(levels) + "\r\nContent-Type: text/plain\r\n\r\ndeepest\r\n";
     Parse run(m);
     ASSERT_NE(nullptr, run.root);
     EXPECT_EQ(CME_SUCCESS, run.rc);
@@ -263,7 +267,9 @@ TEST(Hostile, AdversarialMessages)
     }
     EXPECT_GT(parsed, 150);
     if (!systemCanary.empty())
+    {
         EXPECT_EQ(canaryBefore, Snapshot(systemCanary, "\x01"));
+    }
 }
 
 }  // namespace

@@ -91,6 +91,20 @@ struct Parse
     }
     // Names of the files in the work directory (sorted, one per line).
     std::string Files() const { return testsupport::ListTree(work); }
+    // The same without the header work files (".HDR"), which every header read leaves.
+    std::string DataFiles() const
+    {
+        std::string all = Files(), out;
+        for (size_t start = 0; start < all.size();)
+        {
+            size_t end = all.find('\n', start);
+            std::string name = all.substr(start, end - start);
+            if (name.size() < 4 || name.compare(name.size() - 4, 4, ".HDR") != 0)
+                out += name + "\n";
+            start = end + 1;
+        }
+        return out;
+    }
 };
 
 }  // namespace unpacktest

@@ -81,7 +81,7 @@ TEST(UUScan, NamesKeepOnlyTheirLastComponent)
         {"begin 644 ../../up.bin", "up.bin"},
         {"begin 644 ..\\..\\win.bin", "win.bin"},
         {"begin 644 C:\\dir\\drive.bin", "drive.bin"},
-        {"begin 644   spaced.bin  ", "spaced.bin"},
+        {"begin 644 trimmed.bin  ", "trimmed.bin"},
     };
     for (const Case& c : cases)
     {
@@ -92,7 +92,7 @@ TEST(UUScan, NamesKeepOnlyTheirLastComponent)
         EXPECT_STREQ(c.name, children[0]->GetSuggestName()) << c.begin;
         EXPECT_EQ(run.work + "/" + c.name, children[0]->GetDataFile()) << c.begin;
         EXPECT_EQ("abc", ReadFile(run.work + "/" + c.name)) << c.begin;
-        EXPECT_EQ(std::string(c.name) + "\n", run.Files()) << c.begin;
+        EXPECT_EQ(std::string(c.name) + "\n", run.DataFiles()) << c.begin;
     }
 }
 
@@ -103,7 +103,7 @@ TEST(UUScan, LinesThatAreNotBeginLines)
         Parse run(NonMime(Block(begin)));
         EXPECT_EQ(nullptr, run.root) << begin;
         EXPECT_EQ(CME_INVALID_HEADER, run.rc) << begin;
-        EXPECT_EQ("", run.Files()) << begin;
+        EXPECT_EQ("", run.DataFiles()) << begin;
     }
 }
 
@@ -111,7 +111,8 @@ TEST(UUScan, LinesThatAreNotBeginLines)
 TEST(UUScan, MalformedBeginLinesStopTheScan)
 {
     for (const char* begin : {"begin 644 ..", "begin 644 x/..", "begin 644 x/", "begin 644 dir/ ", "begin 644 .",
-                              "begin 64x a.txt", "begin 0644 a.txt", "begin 644  a.txt", "begin 644"})
+                              "begin 64x a.txt", "begin 0644 a.txt", "begin 644  a.txt", "begin 644",
+                              "begin 644   spaced.bin"})
     {
         Parse run(NonMime(Concat({Block(begin), Block("begin 644 later.txt")})));
         ASSERT_NE(nullptr, run.root) << begin;
@@ -120,7 +121,7 @@ TEST(UUScan, MalformedBeginLinesStopTheScan)
         ASSERT_EQ(1u, children.size()) << begin;
         EXPECT_STREQ("", children[0]->GetDataFile()) << begin;
         EXPECT_STREQ("", children[0]->GetSuggestName()) << begin;
-        EXPECT_EQ("", run.Files()) << begin;
+        EXPECT_EQ("", run.DataFiles()) << begin;
     }
 }
 
@@ -132,14 +133,14 @@ TEST(UUScan, WithoutExtractNamesAreMadeAndNothingIsWritten)
     ASSERT_EQ(2u, children.size());
     EXPECT_EQ(run.work + "/a.txt", children[0]->GetDataFile());
     EXPECT_EQ(run.work + "/b.txt", children[1]->GetDataFile());
-    EXPECT_EQ("", run.Files());
+    EXPECT_EQ("", run.DataFiles());
 }
 
 TEST(UUScan, LoneDotEndsTheScan)
 {
     Parse run(NonMime(Concat({{"text", "."}, Block("begin 644 a.txt")})));
     EXPECT_EQ(nullptr, run.root);
-    EXPECT_EQ("", run.Files());
+    EXPECT_EQ("", run.DataFiles());
 
     // A dot followed by more text is an ordinary line.
     Parse more(NonMime(Concat({{".."}, Block("begin 644 a.txt")})));
@@ -154,7 +155,7 @@ TEST(UUScan, UnterminatedFileGivesNoTree)
     Parse run(NonMime({"begin 644 a.txt", "#86)C", "`", "end "}));
     EXPECT_EQ(nullptr, run.root);
     EXPECT_EQ(CME_INVALID_HEADER, run.rc);
-    EXPECT_EQ("a.txt\n", run.Files());
+    EXPECT_EQ("a.txt\n", run.DataFiles());
 
     // After one completed file an unterminated second one still gives the tree.
     Parse second(NonMime(Concat({Block("begin 644 a.txt"), {"begin 644 b.txt", "#86)C"}})));
@@ -238,11 +239,11 @@ TEST(UUScan, NameTooLongForThePathFieldIsRefused)
     auto children = Children(run.root.get());
     ASSERT_EQ(1u, children.size());
     EXPECT_STREQ("", children[0]->GetDataFile());
-    EXPECT_EQ("", run.Files());
+    EXPECT_EQ("", run.DataFiles());
 
     Parse longer(NonMime(Block("begin 644 " + std::string(5000, 'n'))));
     ASSERT_NE(nullptr, longer.root);
-    EXPECT_EQ("", longer.Files());
+    EXPECT_EQ("", longer.DataFiles());
 }
 
 }  // namespace
