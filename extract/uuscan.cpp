@@ -1,11 +1,11 @@
 // Scan of a message without MIME header for files in the old uuencoded form
 // ("begin 644 name" ... "end"): one child block and one decoded file per embedded file.
-#include <cstring>
-#include <memory>
-
 #include "extract/decoders.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
+
+#include <cstring>
+#include <memory>
 
 namespace
 {
@@ -108,15 +108,14 @@ void CloseOutput(std::unique_ptr<CFile>& output)
     output.reset();
 }
 
-}  // namespace
+} // namespace
 
 // Looks through the rest of source for "begin " lines and extracts each embedded file
 // under root (made when still null; marked with UU_MARKER_ENCODING). TRUE when root is to
 // be the result of the run: at least one file completed, or a malformed "begin " line or
 // an unopenable file stopped the scan. Seeks source to its start before returning FALSE
 // and after a scan that ends normally.
-BOOL CUnpacker::ScanForUUEncodedFiles(CStdioFile* source, const char* workDirectory, COutputBlock*& root,
-                                      BOOL bExtract)
+BOOL CUnpacker::ScanForUUEncodedFiles(CStdioFile* source, const char* workDirectory, COutputBlock*& root, BOOL bExtract)
 {
     std::unique_ptr<char[]> line(new char[UU_LINE_SIZE]);
     line[0] = '\0';
@@ -179,8 +178,8 @@ int CUnpacker::ExtractUUEncodedFile(CStdioFile* source, const char* workDirector
         return UU_MALFORMED;
 
     CString directory(workDirectory != nullptr ? workDirectory : "");
-    const bool hasSeparator =
-        !directory.IsEmpty() && (directory[directory.GetLength() - 1] == '\\' || directory[directory.GetLength() - 1] == '/');
+    const bool hasSeparator = !directory.IsEmpty() && (directory[directory.GetLength() - 1] == '\\' ||
+                                                       directory[directory.GetLength() - 1] == '/');
     CString path = hasSeparator ? directory + name : directory + "/" + name;
     // A path cut by the 260-byte field could name something other than a file in the work
     // directory; such a name is refused like a malformed line.

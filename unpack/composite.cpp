@@ -1,11 +1,11 @@
 // Classification of composite parts: the multipart boundary and subtype, and the
 // subtypes and parameters of message parts (rfc822, partial, external-body).
+#include "mimeengine/unpack/unpacker.h"
+#include "platform/win32.h"
+
 #include <climits>
 #include <cstring>
 #include <memory>
-
-#include "mimeengine/unpack/unpacker.h"
-#include "platform/win32.h"
 
 namespace
 {
@@ -63,7 +63,7 @@ int ParseDecimal(const char* p)
 
 using OptionList = std::unique_ptr<CStringList>;
 
-}  // namespace
+} // namespace
 
 // Finds the boundary parameter and stores "--" + boundary (cut to the field) as the
 // delimiter; records the subtype row (unlisted subtypes count as MIXED). 0 or

@@ -1,20 +1,20 @@
 // Parsing of a multipart body that comes without its message header: the body's second
 // line gives the boundary of a multipart/mixed header made up for it.
-#include <cstring>
-
 #include "extract/fileutilities.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
 #include "resources/stringtable.h"
 #include "unpack/unpackrun.h"
 
+#include <cstring>
+
 namespace
 {
 
 enum : UINT
 {
-    SOURCE_OPEN_FLAGS = 0x0020,      // read, deny others write, text mode
-    HEADER_WORK_FILE_FLAGS = 0x1002  // create, read-write, text mode
+    SOURCE_OPEN_FLAGS = 0x0020,     // read, deny others write, text mode
+    HEADER_WORK_FILE_FLAGS = 0x1002 // create, read-write, text mode
 };
 
 // The boundary B of a delimiter line: the line without its line end and without its first
@@ -32,7 +32,7 @@ CString BoundaryFromDelimiterLine(const char* line)
     return CString(line + 2, static_cast<int>(length));
 }
 
-}  // namespace
+} // namespace
 
 // Parses source, a multipart body without message header, under a multipart/mixed root
 // whose boundary comes from the body's second line. Results and ownership as for Unpack;
@@ -91,8 +91,8 @@ COutputBlock* CUnpacker::UnpackBody(CString& source, const char* workDirectory, 
 // 0 with the file positioned at its start, 9 when the header work file cannot be created,
 // 11 when the file has fewer than two lines (the work file is then removed again), 2 when
 // the block cannot be allocated.
-_CME_RC CUnpacker::ReadBodyHeader(char** line, char** readAhead, CWfxFile& file, const char* source,
-                                  CString& errorText, COutputBlock** root)
+_CME_RC CUnpacker::ReadBodyHeader(char** line, char** readAhead, CWfxFile& file, const char* source, CString& errorText,
+                                  COutputBlock** root)
 {
     (void)line;
     CString headerName;

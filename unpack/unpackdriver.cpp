@@ -44,7 +44,7 @@ _CME_RC SkipBody(CWfxFile& file, char* line, COutputBlock* block)
     return CME_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 // Parses source (a message with its header) into a tree; the caller owns the result and
 // frees it with FreeBlocks. *rc receives 0 or the failure code, errorText the message of
@@ -216,7 +216,7 @@ _CME_RC WalkMessage(CUnpacker& unpacker, char** line, char** readAhead, CWfxFile
     return CME_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 // Parses the body of block: the children of a composite part, the body file of a leaf
 // (with bExtract). A block is parsed once; a composite part nested deeper than

@@ -2,10 +2,10 @@
 // pair and the release of a partly built tree.
 #pragma once
 
+#include "mimeengine/unpack/unpacker.h"
+
 #include <memory>
 #include <new>
-
-#include "mimeengine/unpack/unpacker.h"
 
 namespace unpackrun
 {
@@ -15,8 +15,7 @@ namespace unpackrun
 class LinePair
 {
 public:
-    LinePair()
-        : m_first(new (std::nothrow) char[LINE_BUFFER_SIZE]), m_second(new (std::nothrow) char[LINE_BUFFER_SIZE])
+    LinePair() : m_first(new (std::nothrow) char[LINE_BUFFER_SIZE]), m_second(new (std::nothrow) char[LINE_BUFFER_SIZE])
     {
         if (m_first && m_second)
         {
@@ -47,4 +46,4 @@ inline void FreeTree(COutputBlock*& root)
     }
 }
 
-}  // namespace unpackrun
+} // namespace unpackrun

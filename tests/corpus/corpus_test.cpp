@@ -3,20 +3,19 @@
 // MIME, the tree's types and subtypes must match the reference and every base64 leaf must
 // decode to exactly the reference bytes. Deliberate differences are listed, one by one, in
 // tests/data/corpus/expectations.tsv (file, what differs, why).
-#include <gtest/gtest.h>
+#include "mimeengine/engine/engine.h"
+#include "support/minijson.h"
+#include "support/sha256.h"
+#include "support/testsupport.h"
 
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <map>
 #include <set>
 #include <sstream>
-
-#include "mimeengine/engine/engine.h"
-#include "support/minijson.h"
-#include "support/sha256.h"
-#include "support/testsupport.h"
 
 namespace
 {
@@ -52,17 +51,44 @@ std::vector<COutputBlock*> Children(const CBlock* block)
 // Our content type number for a main type name (0 when we have no such type).
 unsigned int TypeNumber(const std::string& main)
 {
-    static const char* const names[] = {"unknown", "text", "message", "multipart",
-                                        "image",   "audio", "video",  "application"};
+    static const char* const names[] = {"unknown", "text",  "message", "multipart",
+                                        "image",   "audio", "video",   "application"};
     for (unsigned int i = 1; i < 8; ++i)
         if (main == names[i])
             return i;
     return 0;
 }
 
-// Compares one node of our tree with the reference node; differences are added to diffs
-// as "kind path" items.
-void CompareNode(const COutputBlock* ours, const Json& ref, std::vector<std::string>& diffs)
+// One difference: its key ("kind path", as listed in the expectations) and what was seen.
+struct Diff
+{
+    std::string key;
+    std::string detail;
+};
+
+// Header text on one line, for messages.
+std::string OneLine(std::string s)
+{
+    for (char& c : s)
+        if (c == '\r' || c == '\n' || c == '\t')
+            c = ' ';
+    return s;
+}
+
+std::string Describe(const COutputBlock* ours, const Json& ref)
+{
+    static const char* const names[] = {"UNKNOWN", "TEXT",  "MESSAGE", "MULTIPART",
+                                        "IMAGE",   "AUDIO", "VIDEO",   "APPLICATION"};
+    const unsigned int t = ours->GetContentType();
+    return std::string("ours ") + (t < 8 ? names[t] : "?") + "/" + ours->GetSubTypeString() + " enc " +
+           std::to_string(ours->GetEncodeType()) + " children " + std::to_string(Children(ours).size()) +
+           "; reference " + ref["content_type"].Str() + " header '" + OneLine(ref["content_type_header"].Str()) +
+           "' cte '" + OneLine(ref["cte_header"].Str()) + "' charset '" + ref["charset"].Str() + "' children " +
+           std::to_string(ref["children"].items.size());
+}
+
+// Compares one node of our tree with the reference node; differences are added to diffs.
+void CompareNode(const COutputBlock* ours, const Json& ref, std::vector<Diff>& diffs)
 {
     const std::string path = ref["path"].Str();
     const std::string type = Lower(ref["content_type"].Str());
@@ -80,7 +106,7 @@ void CompareNode(const COutputBlock* ours, const Json& ref, std::vector<std::str
         typeMatches = true;
     if (!typeMatches)
     {
-        diffs.push_back("type " + path);
+        diffs.push_back({"type " + path, Describe(ours, ref)});
         return;
     }
 
@@ -88,7 +114,7 @@ void CompareNode(const COutputBlock* ours, const Json& ref, std::vector<std::str
     const auto& refChildren = ref["children"].items;
     if (children.size() != refChildren.size())
     {
-        diffs.push_back("children " + path);
+        diffs.push_back({"children " + path, Describe(ours, ref)});
         return;
     }
     for (size_t i = 0; i < children.size(); ++i)
@@ -98,11 +124,14 @@ void CompareNode(const COutputBlock* ours, const Json& ref, std::vector<std::str
     if (ref["kind"].Str() == "leaf" && body["compare"].Str() == "exact" && Lower(ref["cte"].Str()) == "base64")
     {
         const std::string file = ours->GetDataFile();
-        std::string digest = file.empty() || !fs::is_regular_file(file) ? std::string("none")
-                                                                         : testsupport::Sha256Hex(
-                                                                               testsupport::ReadFile(file));
+        std::string digest = file.empty() || !fs::is_regular_file(file)
+                                 ? std::string("none")
+                                 : testsupport::Sha256Hex(testsupport::ReadFile(file));
         if (digest != body["sha256"].Str())
-            diffs.push_back("base64 " + path);
+            diffs.push_back({"base64 " + path, Describe(ours, ref) + " length " +
+                                                   std::to_string(fs::is_regular_file(file) ? fs::file_size(file) : 0) +
+                                                   " reference length " +
+                                                   std::to_string(static_cast<long>(body["length"].number))});
     }
 }
 
@@ -155,7 +184,7 @@ TEST(Corpus, EveryMessageParsesAndMimeTreesMatchTheReference)
         const bool bodyOnly = ref["body_only"].kind == Json::Bool && ref["body_only"].boolean;
         const bool mime = ref["mime_version_accepted"].kind == Json::Bool && ref["mime_version_accepted"].boolean;
 
-        std::vector<std::string> diffs;
+        std::vector<Diff> diffs;
         for (BOOL extract : {FALSE, TRUE})
         {
             testsupport::ScratchDir scratch;
@@ -175,7 +204,7 @@ TEST(Corpus, EveryMessageParsesAndMimeTreesMatchTheReference)
             if (extract && mime)
             {
                 if (root == nullptr)
-                    diffs.push_back("failed rc=" + std::to_string(rc));
+                    diffs.push_back({"failed rc=" + std::to_string(rc), "no tree"});
                 else
                     CompareNode(root, ref["tree"], diffs);
             }
@@ -186,14 +215,14 @@ TEST(Corpus, EveryMessageParsesAndMimeTreesMatchTheReference)
 
         ++compared;
         bool allDocumented = true;
-        for (const std::string& d : diffs)
+        for (const Diff& d : diffs)
         {
-            const std::string key = file + "\t" + d;
+            const std::string key = file + "\t" + d.key;
             seen.insert(key);
             if (expectations.count(key) == 0)
             {
                 allDocumented = false;
-                ADD_FAILURE() << "undocumented difference: " << key;
+                ADD_FAILURE() << "undocumented difference: " << key << "\t" << d.detail;
             }
         }
         if (diffs.empty())
@@ -211,4 +240,4 @@ TEST(Corpus, EveryMessageParsesAndMimeTreesMatchTheReference)
     RecordProperty("documented", documented);
 }
 
-}  // namespace
+} // namespace

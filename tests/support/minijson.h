@@ -107,7 +107,7 @@ private:
     std::string StringBody()
     {
         std::string out;
-        ++m_p;  // opening quote
+        ++m_p; // opening quote
         while (m_p < m_s.size() && m_s[m_p] != '"')
         {
             char c = m_s[m_p++];
@@ -121,13 +121,22 @@ private:
             char e = m_s[m_p++];
             switch (e)
             {
-                case 'n': out.push_back('\n'); break;
-                case 'r': out.push_back('\r'); break;
-                case 't': out.push_back('\t'); break;
-                case 'b': out.push_back('\b'); break;
-                case 'f': out.push_back('\f'); break;
-                case 'u':
-                {
+                case 'n':
+                    out.push_back('\n');
+                    break;
+                case 'r':
+                    out.push_back('\r');
+                    break;
+                case 't':
+                    out.push_back('\t');
+                    break;
+                case 'b':
+                    out.push_back('\b');
+                    break;
+                case 'f':
+                    out.push_back('\f');
+                    break;
+                case 'u': {
                     unsigned cp = Hex4();
                     if (cp >= 0xd800 && cp < 0xdc00 && m_s.compare(m_p, 2, "\\u") == 0)
                     {
@@ -138,7 +147,9 @@ private:
                     Utf8(out, cp);
                     break;
                 }
-                default: out.push_back(e); break;
+                default:
+                    out.push_back(e);
+                    break;
             }
         }
         if (m_p >= m_s.size())
@@ -239,4 +250,4 @@ inline Json ParseJson(const std::string& text)
     return JsonReader(text).Read();
 }
 
-}  // namespace testsupport
+} // namespace testsupport

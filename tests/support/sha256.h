@@ -75,4 +75,4 @@ inline std::string Sha256Hex(const std::string& data)
     return out;
 }
 
-}  // namespace testsupport
+} // namespace testsupport

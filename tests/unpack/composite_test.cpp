@@ -1,9 +1,8 @@
 // Classification of multipart and message parts from their stored parameter text.
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "mimeengine/unpack/unpacker.h"
+
+#include <gtest/gtest.h>
+#include <string>
 
 namespace
 {
@@ -13,8 +12,8 @@ struct MultipartCase
     const char* subtype;
     const char* parameters;
     _CME_RC rc;
-    const char* boundary;  // expected Boundary field
-    unsigned int index;    // expected SubTypeIndex (only checked on success)
+    const char* boundary; // expected Boundary field
+    unsigned int index;   // expected SubTypeIndex (only checked on success)
 };
 
 class ParseMultipartTest : public ::testing::TestWithParam<MultipartCase>
@@ -46,24 +45,23 @@ const std::string kBoundary200 = "--" + kLong200.substr(0, 70);
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ParseMultipartTest,
-    ::testing::Values(
-        MultipartCase{"mixed", "boundary=\"simple boundary\"", CME_SUCCESS, "--simple boundary", 1},
-        MultipartCase{"alternative", "BOUNDARY=abc", CME_SUCCESS, "--abc", 2},
-        MultipartCase{"related", "type=text/html; boundary=r1", CME_SUCCESS, "--r1", 1},
-        MultipartCase{"digest", "boundary=d", CME_SUCCESS, "--d", 3},
-        MultipartCase{"PARALLEL", "boundary=p", CME_SUCCESS, "--p", 4},
-        MultipartCase{"", "boundary=e", CME_SUCCESS, "--e", 1},
-        // The first boundary parameter wins.
-        MultipartCase{"mixed", "boundary=first; boundary=second", CME_SUCCESS, "--first", 1},
-        MultipartCase{"mixed", "charset=x", CME_INVALID_PARAMETER, "", 0},
-        MultipartCase{"mixed", "boundary=", CME_INVALID_PARAMETER, "", 0},
-        MultipartCase{"mixed", "boundary=\"\"", CME_INVALID_PARAMETER, "", 0},
-        MultipartCase{"mixed", "", CME_INVALID_PARAMETER, "", 0},
-        // A name that only starts like the parameter is another parameter.
-        MultipartCase{"mixed", "boundaryx=1", CME_INVALID_PARAMETER, "", 0},
-        // 70 characters fit the 73-byte field exactly; longer boundaries are cut.
-        MultipartCase{"mixed", kParams70.c_str(), CME_SUCCESS, kBoundary70.c_str(), 1},
-        MultipartCase{"mixed", kParams200.c_str(), CME_SUCCESS, kBoundary200.c_str(), 1}));
+    ::testing::Values(MultipartCase{"mixed", "boundary=\"simple boundary\"", CME_SUCCESS, "--simple boundary", 1},
+                      MultipartCase{"alternative", "BOUNDARY=abc", CME_SUCCESS, "--abc", 2},
+                      MultipartCase{"related", "type=text/html; boundary=r1", CME_SUCCESS, "--r1", 1},
+                      MultipartCase{"digest", "boundary=d", CME_SUCCESS, "--d", 3},
+                      MultipartCase{"PARALLEL", "boundary=p", CME_SUCCESS, "--p", 4},
+                      MultipartCase{"", "boundary=e", CME_SUCCESS, "--e", 1},
+                      // The first boundary parameter wins.
+                      MultipartCase{"mixed", "boundary=first; boundary=second", CME_SUCCESS, "--first", 1},
+                      MultipartCase{"mixed", "charset=x", CME_INVALID_PARAMETER, "", 0},
+                      MultipartCase{"mixed", "boundary=", CME_INVALID_PARAMETER, "", 0},
+                      MultipartCase{"mixed", "boundary=\"\"", CME_INVALID_PARAMETER, "", 0},
+                      MultipartCase{"mixed", "", CME_INVALID_PARAMETER, "", 0},
+                      // A name that only starts like the parameter is another parameter.
+                      MultipartCase{"mixed", "boundaryx=1", CME_INVALID_PARAMETER, "", 0},
+                      // 70 characters fit the 73-byte field exactly; longer boundaries are cut.
+                      MultipartCase{"mixed", kParams70.c_str(), CME_SUCCESS, kBoundary70.c_str(), 1},
+                      MultipartCase{"mixed", kParams200.c_str(), CME_SUCCESS, kBoundary200.c_str(), 1}));
 
 struct MessageCase
 {
@@ -126,31 +124,29 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         MessageCase{"rfc822", "rfc822", "", B8, "", CME_SUCCESS, 0, 1, "", 0, 0, 0, "", ""},
         MessageCase{"rfc822 upper", "RFC822", "x=1", B8, "", CME_SUCCESS, 0, 1, "", 0, 0, 0, "", ""},
-        MessageCase{"partial", "partial", "id=\"frag17\"; number=2; total=3", B7, "", CME_SUCCESS, 0, 2, "frag17",
-                    2, 3, 0, "", ""},
-        MessageCase{"partial no cte", "partial", "id=\"frag17\"; number=2; total=3", B8, "", CME_INVALID_ENCODING, 0,
-                    2, "", 0, 0, 0, "", ""},
-        MessageCase{"partial no total", "partial", "id=a; number=1", B7, "", CME_SUCCESS, 0, 2, "a", 1, 0, 0, "",
-                    ""},
+        MessageCase{"partial", "partial", "id=\"frag17\"; number=2; total=3", B7, "", CME_SUCCESS, 0, 2, "frag17", 2, 3,
+                    0, "", ""},
+        MessageCase{"partial no cte", "partial", "id=\"frag17\"; number=2; total=3", B8, "", CME_INVALID_ENCODING, 0, 2,
+                    "", 0, 0, 0, "", ""},
+        MessageCase{"partial no total", "partial", "id=a; number=1", B7, "", CME_SUCCESS, 0, 2, "a", 1, 0, 0, "", ""},
         MessageCase{"partial first wins", "partial", "id=a; id=b; number=4; number=5", B7, "", CME_SUCCESS, 0, 2, "a",
                     4, 0, 0, "", ""},
         MessageCase{"partial empty id", "partial", "id=; number=1", B7, "", CME_INVALID_PARAMETER, 0, 2, "", 0, 0, 0,
                     "", ""},
-        MessageCase{"partial empty number", "partial", "id=a; number=", B7, "", CME_INVALID_PARAMETER, 0, 2, "a", 0,
-                    0, 0, "", ""},
-        MessageCase{"partial empty total", "partial", "id=a; number=1; total=\"\"", B7, "", CME_INVALID_PARAMETER, 0,
-                    2, "a", 1, 0, 0, "", ""},
-        MessageCase{"partial no id", "partial", "number=1", B7, "", CME_MISSING_PARAMETER, 0, 2, "", 1, 0, 0, "",
-                    ""},
-        MessageCase{"partial number 0", "partial", "id=a; number=0", B7, "", CME_MISSING_PARAMETER, 0, 2, "a", 0, 0,
+        MessageCase{"partial empty number", "partial", "id=a; number=", B7, "", CME_INVALID_PARAMETER, 0, 2, "a", 0, 0,
                     0, "", ""},
+        MessageCase{"partial empty total", "partial", "id=a; number=1; total=\"\"", B7, "", CME_INVALID_PARAMETER, 0, 2,
+                    "a", 1, 0, 0, "", ""},
+        MessageCase{"partial no id", "partial", "number=1", B7, "", CME_MISSING_PARAMETER, 0, 2, "", 1, 0, 0, "", ""},
+        MessageCase{"partial number 0", "partial", "id=a; number=0", B7, "", CME_MISSING_PARAMETER, 0, 2, "a", 0, 0, 0,
+                    "", ""},
         MessageCase{"partial no params", "partial", "", B7, "", CME_MISSING_PARAMETER, 0, 2, "", 0, 0, 0, "", ""},
         MessageCase{"partial huge number", "partial", "id=a; number=99999999999999999999", B7, "", CME_SUCCESS, 0, 2,
                     "a", 2147483647u, 0, 0, "", ""},
         MessageCase{"external anon-ftp", "external-body", "access-type=anon-ftp; name=f; site=s", B7, "<id@x>",
                     CME_SUCCESS, 0, 3, "", 0, 0, 3, "", ""},
-        MessageCase{"external ftp", "external-body", "access-type=FTP; name=f; site=s", B7, "<id@x>", CME_SUCCESS, 0,
-                    3, "", 0, 0, 1, "f", "s"},
+        MessageCase{"external ftp", "external-body", "access-type=FTP; name=f; site=s", B7, "<id@x>", CME_SUCCESS, 0, 3,
+                    "", 0, 0, 1, "f", "s"},
         MessageCase{"external tftp later wins", "external-body", "access-type=tftp; name=a; name=f; site=s", B7,
                     "<id@x>", CME_SUCCESS, 0, 3, "", 0, 0, 2, "f", "s"},
         MessageCase{"external local-file", "external-body", "access-type=local-file; name=\"/x/y\"; site=\"h\"", B7,
@@ -165,18 +161,17 @@ INSTANTIATE_TEST_SUITE_P(
                     CME_MISSING_PARAMETER, 0, 3, "", 0, 0, 1, "f", ""},
         MessageCase{"external empty name", "external-body", "access-type=ftp; name=; site=s", B7, "<id@x>",
                     CME_INVALID_PARAMETER, 0, 3, "", 0, 0, 1, "", ""},
-        MessageCase{"external empty access", "external-body", "access-type=\"\"", B7, "<id@x>",
-                    CME_INVALID_PARAMETER, 0, 3, "", 0, 0, 0, "", ""},
-        MessageCase{"external no access", "external-body", "name=f; site=s", B7, "<id@x>", CME_MISSING_PARAMETER, 0,
-                    3, "", 0, 0, 0, "", ""},
+        MessageCase{"external empty access", "external-body", "access-type=\"\"", B7, "<id@x>", CME_INVALID_PARAMETER,
+                    0, 3, "", 0, 0, 0, "", ""},
+        MessageCase{"external no access", "external-body", "name=f; site=s", B7, "<id@x>", CME_MISSING_PARAMETER, 0, 3,
+                    "", 0, 0, 0, "", ""},
         MessageCase{"external no content-id", "external-body", "access-type=ftp; name=f; site=s", B7, "",
                     CME_INVALID_PARAMETER, 0, 3, "", 0, 0, 0, "", ""},
         MessageCase{"external 8bit", "external-body", "access-type=ftp", B8, "<id@x>", CME_INVALID_ENCODING, 0, 3, "",
                     0, 0, 0, "", ""},
         MessageCase{"news", "news", "x=1", B8, "", CME_SUCCESS, 1, 0, "", 0, 0, 0, "", ""},
         MessageCase{"news no params", "news", "", B8, "", CME_MISSING_PARAMETER, 1, 0, "", 0, 0, 0, "", ""}),
-    [](const ::testing::TestParamInfo<MessageCase>& row)
-    {
+    [](const ::testing::TestParamInfo<MessageCase>& row) {
         std::string n = row.param.name;
         for (char& ch : n)
             if (!isalnum(static_cast<unsigned char>(ch)))
@@ -219,4 +214,4 @@ TEST(ParseMessageFields, LongValuesAreCut)
     EXPECT_EQ(site.substr(0, COutputBlock::BOUNDARY_SIZE - 1), partial.GetBoundary());
 }
 
-}  // namespace
+} // namespace

@@ -1,15 +1,14 @@
 // Hostile input: deep nesting, very many parts, and the generated adversarial messages.
 // Nothing may crash, nothing may be written outside the work directory, and the time
 // must stay bounded.
-#include <gtest/gtest.h>
+#include "support/minijson.h"
+#include "tests/unpack/unpacktest.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <unistd.h>
-
-#include "support/minijson.h"
-#include "tests/unpack/unpacktest.h"
 
 namespace
 {
@@ -201,8 +200,8 @@ TEST(Hostile, AdversarialMessages)
     ASSERT_EQ(0, std::system(command.c_str()));
     const testsupport::Json manifest = testsupport::ParseJson(ReadFile(out + "/MANIFEST.json"));
     const std::string systemCanary = manifest["canary"].Str();
-    const auto canaryBefore = systemCanary.empty() ? std::map<std::string, std::string>()
-                                                   : Snapshot(systemCanary, "\x01");
+    const auto canaryBefore =
+        systemCanary.empty() ? std::map<std::string, std::string>() : Snapshot(systemCanary, "\x01");
 
     int parsed = 0;
     for (const testsupport::Json& c : manifest["cases"].items)
@@ -272,4 +271,4 @@ TEST(Hostile, AdversarialMessages)
     }
 }
 
-}  // namespace
+} // namespace

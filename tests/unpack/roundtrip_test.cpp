@@ -1,9 +1,8 @@
 // Round trips: trees composed by Pack and parsed by Unpack give back every data file.
-#include <gtest/gtest.h>
-
-#include <random>
-
 #include "tests/unpack/unpacktest.h"
+
+#include <gtest/gtest.h>
+#include <random>
 
 namespace
 {
@@ -38,7 +37,7 @@ struct Leaf
     const char* subtype;
     CMIMEPart::_ENCODE_TYPE encoding;
     std::string data;
-    std::string expected;  // what the decoded file must hold
+    std::string expected; // what the decoded file must hold
 };
 
 class RoundTrip : public ::testing::Test
@@ -54,8 +53,8 @@ protected:
         const std::string message = scratch.file("packed.eml");
 
         CMIMEEngine engine;
-        CInputBlock* root = engine.StartCreate(nullptr, nullptr, CMIMEPart::CONTENT_MULTIPART,
-                                               CMIMEPart::ENCODE_7BIT, "mixed", nullptr, TRUE, nullptr);
+        CInputBlock* root = engine.StartCreate(nullptr, nullptr, CMIMEPart::CONTENT_MULTIPART, CMIMEPart::ENCODE_7BIT,
+                                               "mixed", nullptr, TRUE, nullptr);
         ASSERT_NE(nullptr, root) << engine.GetErrorString();
         std::vector<CInputBlock*> parents = {root};
         if (nested)
@@ -126,8 +125,7 @@ TEST_F(RoundTrip, Base64ByteForByte)
         leaves.push_back({"r" + std::to_string(n) + ".bin", CMIMEPart::CONTENT_APPLICATION, "octet-stream",
                           CMIMEPart::ENCODE_BASE64, data, data});
     }
-    leaves.push_back(
-        {"all.bin", CMIMEPart::CONTENT_APPLICATION, "octet-stream", CMIMEPart::ENCODE_BASE64, kAll, kAll});
+    leaves.push_back({"all.bin", CMIMEPart::CONTENT_APPLICATION, "octet-stream", CMIMEPart::ENCODE_BASE64, kAll, kAll});
     Check(leaves, false);
 }
 
@@ -143,8 +141,8 @@ TEST_F(RoundTrip, QuotedPrintableByteForByte)
 TEST_F(RoundTrip, BinaryByteForByte)
 {
     Check({{"a.bin", CMIMEPart::CONTENT_APPLICATION, "octet-stream", CMIMEPart::ENCODE_BINARY, kAll, kAll},
-           {"r.bin", CMIMEPart::CONTENT_APPLICATION, "octet-stream", CMIMEPart::ENCODE_BINARY,
-            RandomBytes(10000, 7), RandomBytes(10000, 7)}},
+           {"r.bin", CMIMEPart::CONTENT_APPLICATION, "octet-stream", CMIMEPart::ENCODE_BINARY, RandomBytes(10000, 7),
+            RandomBytes(10000, 7)}},
           false);
 }
 
@@ -168,4 +166,4 @@ TEST_F(RoundTrip, NestedMultipartWithEveryEncoding)
           true);
 }
 
-}  // namespace
+} // namespace

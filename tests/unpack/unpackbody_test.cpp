@@ -1,7 +1,7 @@
 // Parsing of multipart bodies without message header.
-#include <gtest/gtest.h>
-
 #include "tests/unpack/unpacktest.h"
+
+#include <gtest/gtest.h>
 
 namespace
 {
@@ -106,4 +106,4 @@ TEST(UnpackBody, NonexistentSourceGives4)
     EXPECT_EQ("Source file '" + scratch.file("missing.txt") + "' cannot be opened.", std::string(error));
 }
 
-}  // namespace
+} // namespace

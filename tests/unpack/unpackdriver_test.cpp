@@ -1,8 +1,8 @@
 // The Unpack driver and the part walk: tree shape and order, both depths of bExtract,
 // result codes, error texts and the release of partly built trees.
-#include <gtest/gtest.h>
-
 #include "tests/unpack/unpacktest.h"
+
+#include <gtest/gtest.h>
 
 namespace
 {
@@ -187,7 +187,7 @@ TEST(UnpackDriver, MultipartWithoutDelimiterOrClose)
     EXPECT_EQ(nullptr, none.root->GetChildBlockList());
 
     Parse open(Crlf({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=zz", "", "--zz",
-                   "Content-Type: text/plain", "", "one", "--zz", "Content-Type: text/plain", "", "two"}));
+                     "Content-Type: text/plain", "", "one", "--zz", "Content-Type: text/plain", "", "two"}));
     ASSERT_NE(nullptr, open.root);
     EXPECT_EQ(CME_SUCCESS, open.rc);
     auto children = Children(open.root.get());
@@ -213,7 +213,7 @@ TEST(UnpackDriver, DelimiterAtTheEndOfTheInput)
 TEST(UnpackDriver, EmbeddedMessageIsTheOneChild)
 {
     Parse run(Crlf({"MIME-Version: 1.0", "Content-Type: message/rfc822", "", "Subject: inner",
-                  "Content-Type: text/plain", "", "inner body"}));
+                    "Content-Type: text/plain", "", "inner body"}));
     ASSERT_NE(nullptr, run.root);
     EXPECT_EQ(CME_SUCCESS, run.rc);
     EXPECT_EQ("MESSAGE/rfc822[TEXT/plain]", Shape(run.root.get()));
@@ -221,8 +221,8 @@ TEST(UnpackDriver, EmbeddedMessageIsTheOneChild)
     EXPECT_EQ("inner body\r\n", ReadFile(Children(run.root.get())[0]->GetDataFile()));
 
     Parse headers(Crlf({"MIME-Version: 1.0", "Content-Type: message/rfc822", "", "Subject: inner",
-                      "Content-Type: text/plain", "", "inner body"}),
-                FALSE);
+                        "Content-Type: text/plain", "", "inner body"}),
+                  FALSE);
     ASSERT_NE(nullptr, headers.root);
     EXPECT_EQ("MESSAGE/rfc822[TEXT/plain]", Shape(headers.root.get()));
     EXPECT_STREQ("", Children(headers.root.get())[0]->GetDataFile());
@@ -318,9 +318,9 @@ TEST(UnpackDriver, NonexistentSourceGives4AndTheMessage)
 
 TEST(UnpackDriver, ChildWithoutSubtypeFailsTheRun)
 {
-    const std::string message = Crlf({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=q", "", "--q",
-                                      "Content-Type: text/plain", "", "ok", "--q", "Content-Type: text", "", "bad",
-                                      "--q--"});
+    const std::string message =
+        Crlf({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=q", "", "--q", "Content-Type: text/plain",
+              "", "ok", "--q", "Content-Type: text", "", "bad", "--q--"});
     testsupport::ScratchDir scratch;
     testsupport::WriteFile(scratch.file("m.eml"), message);
     CUnpacker unpacker;
@@ -368,11 +368,26 @@ TEST(UnpackDriver, RetypedMessagePartIsExtracted)
 // Partial and external-body parts are classified but their bodies are left alone.
 TEST(UnpackDriver, PartialAndExternalBodiesAreNotExtracted)
 {
-    Parse run(Crlf({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=a", "", "--a",
-                  "Content-Type: message/partial; id=\"f1\"; number=2; total=3", "Content-Transfer-Encoding: 7bit",
-                  "", "fragment text", "--a", "Content-Type: message/external-body; access-type=anon-ftp",
-                  "Content-Transfer-Encoding: 7bit", "Content-ID: <x@y>", "", "Content-Type: text/plain", "",
-                  "--a", "Content-Type: text/plain", "", "tail", "--a--"}));
+    Parse run(Crlf({"MIME-Version: 1.0",
+                    "Content-Type: multipart/mixed; boundary=a",
+                    "",
+                    "--a",
+                    "Content-Type: message/partial; id=\"f1\"; number=2; total=3",
+                    "Content-Transfer-Encoding: 7bit",
+                    "",
+                    "fragment text",
+                    "--a",
+                    "Content-Type: message/external-body; access-type=anon-ftp",
+                    "Content-Transfer-Encoding: 7bit",
+                    "Content-ID: <x@y>",
+                    "",
+                    "Content-Type: text/plain",
+                    "",
+                    "--a",
+                    "Content-Type: text/plain",
+                    "",
+                    "tail",
+                    "--a--"}));
     ASSERT_NE(nullptr, run.root);
     EXPECT_EQ(CME_SUCCESS, run.rc);
     auto children = Children(run.root.get());
@@ -391,11 +406,11 @@ TEST(UnpackDriver, BinaryChildIsSkippedWithoutExtract)
 {
     std::string binary("\r\n--notit\r\n\x00\x01\r\x02", 15);
     binary.push_back('\0');
-    std::string message = Crlf({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=bb", "", "--bb",
-                                "Content-Type: application/octet-stream", "Content-Transfer-Encoding: binary", ""}) +
-                          binary + "\r\n" +
-                          Crlf({"--bb", "Content-Type: text/plain", "", "after", "--bb", "Content-Type: image/gif",
-                                "", "x", "--bb--"});
+    std::string message =
+        Crlf({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=bb", "", "--bb",
+              "Content-Type: application/octet-stream", "Content-Transfer-Encoding: binary", ""}) +
+        binary + "\r\n" +
+        Crlf({"--bb", "Content-Type: text/plain", "", "after", "--bb", "Content-Type: image/gif", "", "x", "--bb--"});
     Parse headers(message, FALSE);
     ASSERT_NE(nullptr, headers.root);
     EXPECT_EQ(CME_SUCCESS, headers.rc);
@@ -428,4 +443,4 @@ TEST(UnpackDriver, RunsAreIndependent)
         EXPECT_EQ(0u, std::string(child->GetDataFile()).rfind(work2, 0)) << child->GetDataFile();
 }
 
-}  // namespace
+} // namespace

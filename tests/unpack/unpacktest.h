@@ -2,12 +2,12 @@
 // scratch work directory, and a compact dump of the block tree.
 #pragma once
 
+#include "mimeengine/engine/engine.h"
+#include "support/testsupport.h"
+
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "mimeengine/engine/engine.h"
-#include "support/testsupport.h"
 
 namespace unpacktest
 {
@@ -107,4 +107,4 @@ struct Parse
     }
 };
 
-}  // namespace unpacktest
+} // namespace unpacktest

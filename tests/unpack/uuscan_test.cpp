@@ -1,9 +1,9 @@
 // Uuencoded files in messages without MIME header.
+#include "tests/unpack/unpacktest.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "tests/unpack/unpacktest.h"
 
 namespace
 {
@@ -77,10 +77,8 @@ TEST(UUScan, NamesKeepOnlyTheirLastComponent)
         const char* begin;
         const char* name;
     } cases[] = {
-        {"begin 644 /tmp/x/b.bin", "b.bin"},
-        {"begin 644 ../../up.bin", "up.bin"},
-        {"begin 644 ..\\..\\win.bin", "win.bin"},
-        {"begin 644 C:\\dir\\drive.bin", "drive.bin"},
+        {"begin 644 /tmp/x/b.bin", "b.bin"},        {"begin 644 ../../up.bin", "up.bin"},
+        {"begin 644 ..\\..\\win.bin", "win.bin"},   {"begin 644 C:\\dir\\drive.bin", "drive.bin"},
         {"begin 644 trimmed.bin  ", "trimmed.bin"},
     };
     for (const Case& c : cases)
@@ -110,9 +108,9 @@ TEST(UUScan, LinesThatAreNotBeginLines)
 // A malformed "begin " line stops the scan; the tree holds the child with empty fields.
 TEST(UUScan, MalformedBeginLinesStopTheScan)
 {
-    for (const char* begin : {"begin 644 ..", "begin 644 x/..", "begin 644 x/", "begin 644 dir/ ", "begin 644 .",
-                              "begin 64x a.txt", "begin 0644 a.txt", "begin 644  a.txt", "begin 644",
-                              "begin 644   spaced.bin"})
+    for (const char* begin :
+         {"begin 644 ..", "begin 644 x/..", "begin 644 x/", "begin 644 dir/ ", "begin 644 .", "begin 64x a.txt",
+          "begin 0644 a.txt", "begin 644  a.txt", "begin 644", "begin 644   spaced.bin"})
     {
         Parse run(NonMime(Concat({Block(begin), Block("begin 644 later.txt")})));
         ASSERT_NE(nullptr, run.root) << begin;
@@ -246,4 +244,4 @@ TEST(UUScan, NameTooLongForThePathFieldIsRefused)
     EXPECT_EQ("", longer.DataFiles());
 }
 
-}  // namespace
+} // namespace
