@@ -3,6 +3,8 @@
 // match names from row 1 upward, so row 0 is never matched.
 #pragma once
 
+#include "mimeengine/model/mimepart.h"
+
 #include <cstddef>
 
 enum : size_t
@@ -20,6 +22,10 @@ enum : size_t
     VIDEO_SUBTYPE_ROWS = 2,
     ACCESS_TYPE_ROWS = 6
 };
+
+// The exported tables with their row counts, so that the definitions are checked against them.
+extern const char szContType[CONTENT_TYPE_ROWS][NAME_ROW_SIZE];
+extern const char szEncodeType[ENCODE_TYPE_ROWS][NAME_ROW_SIZE];
 
 extern const char szTextSubType[TEXT_SUBTYPE_ROWS][NAME_ROW_SIZE];
 extern const char szMultipartSubType[MULTIPART_SUBTYPE_ROWS][NAME_ROW_SIZE];

@@ -1,14 +1,13 @@
 // Blocks: defaults, UIDs, SetInputBlock, setters at their widths and the tree operations.
-#include <gtest/gtest.h>
+#include "mimeengine/model/block.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include "mimeengine/model/block.h"
 
 namespace
 {
@@ -69,9 +68,10 @@ TEST(BlockDefaults, OutputBlock)
     EXPECT_EQ(0u, b.GetPartialTotal());
     EXPECT_EQ(CMIMEPart::ACCESS_UNKNOWN, b.GetAccessType());
     EXPECT_EQ(CMIMEPart::CHAR_UNKNOWN, b.GetCharType());
-    for (const char* s : {b.GetSubTypeString(), b.GetHeaderFile(), b.GetDataFile(), b.GetParameters(),
-                          b.GetSuggestName(), b.GetCharSetName(), b.GetExternalName(), b.GetExternalSite(),
-                          b.GetOrigFileName(), b.GetBoundary(), b.GetContentId(), b.GetContentDesc()})
+    const COutputBlock& cb = b;
+    for (const char* s : {cb.GetSubTypeString(), cb.GetHeaderFile(), cb.GetDataFile(), cb.GetParameters(),
+                          cb.GetSuggestName(), cb.GetCharSetName(), cb.GetExternalName(), cb.GetExternalSite(),
+                          cb.GetOrigFileName(), cb.GetBoundary(), cb.GetContentId(), cb.GetContentDesc()})
         EXPECT_STREQ("", s);
     EXPECT_EQ(nullptr, b.GetChildBlockList());
     EXPECT_EQ(nullptr, b.GetParentBlock());
@@ -79,8 +79,8 @@ TEST(BlockDefaults, OutputBlock)
 
 TEST(BlockConstruction, ArgumentsGoToTheirFields)
 {
-    CInputBlock b(CMIMEPart::CONTENT_IMAGE, CMIMEPart::ENCODE_BASE64, "gif", "/d/pic.gif", "pic.gif", "/d/h.txt",
-                  FALSE, "name=x");
+    CInputBlock b(CMIMEPart::CONTENT_IMAGE, CMIMEPart::ENCODE_BASE64, "gif", "/d/pic.gif", "pic.gif", "/d/h.txt", FALSE,
+                  "name=x");
     EXPECT_EQ(CMIMEPart::CONTENT_IMAGE, b.GetContentType());
     EXPECT_EQ(CMIMEPart::ENCODE_BASE64, b.GetEncodeType());
     EXPECT_STREQ("gif", b.GetSubTypeString());
@@ -210,8 +210,12 @@ TEST(BlockSetters, CutAtWidthLessOneAndTouchNothingElse)
             size_t kept = len < f.width ? len : f.width - 1;
             EXPECT_EQ(value.substr(0, kept), std::string(f.get(b))) << "length " << len;
             for (const FieldCase& other : TextFields())
+            {
                 if (std::strcmp(other.name, f.name) != 0)
+                {
                     EXPECT_STREQ("", other.get(b)) << other.name << " changed by a long " << f.name;
+                }
+            }
             EXPECT_EQ(CMIMEPart::ENCODE_8BIT, b.GetEncodeType());
             EXPECT_EQ(CMIMEPart::DISPOSE_UNKNOWN, b.GetDisposition());
         }
@@ -242,7 +246,7 @@ TEST(CopyBlockField, Limits)
     CopyBlockField(buf, 4, src.get());
     EXPECT_STREQ("xyz", buf);
 
-    CopyBlockField(buf, 0, "abc");  // nothing to write into
+    CopyBlockField(buf, 0, "abc"); // nothing to write into
     EXPECT_STREQ("xyz", buf);
     CopyBlockField(buf, 4, nullptr);
     EXPECT_STREQ("", buf);
@@ -385,10 +389,14 @@ TEST(BlockTree, IsCompositePartByType)
     {
         CMIMEPart::_CONTENT_TYPE type;
         BOOL composite;
-    } cases[] = {{CMIMEPart::CONTENT_UNKNOWN, FALSE},   {CMIMEPart::CONTENT_TEXT, FALSE},
-                 {CMIMEPart::CONTENT_MESSAGE, TRUE},    {CMIMEPart::CONTENT_MULTIPART, TRUE},
-                 {CMIMEPart::CONTENT_IMAGE, FALSE},     {CMIMEPart::CONTENT_AUDIO, FALSE},
-                 {CMIMEPart::CONTENT_VIDEO, FALSE},     {CMIMEPart::CONTENT_APPLICATION, FALSE},
+    } cases[] = {{CMIMEPart::CONTENT_UNKNOWN, FALSE},
+                 {CMIMEPart::CONTENT_TEXT, FALSE},
+                 {CMIMEPart::CONTENT_MESSAGE, TRUE},
+                 {CMIMEPart::CONTENT_MULTIPART, TRUE},
+                 {CMIMEPart::CONTENT_IMAGE, FALSE},
+                 {CMIMEPart::CONTENT_AUDIO, FALSE},
+                 {CMIMEPart::CONTENT_VIDEO, FALSE},
+                 {CMIMEPart::CONTENT_APPLICATION, FALSE},
                  {static_cast<CMIMEPart::_CONTENT_TYPE>(8), FALSE}};
     for (const auto& c : cases)
     {
@@ -397,4 +405,4 @@ TEST(BlockTree, IsCompositePartByType)
     }
 }
 
-}  // namespace
+} // namespace

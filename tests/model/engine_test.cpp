@@ -1,9 +1,9 @@
 // Engine state: construction, last error and its message, Initialize and copies; the
 // construction of the packer and unpacker sub-objects.
-#include <gtest/gtest.h>
-
 #include "mimeengine/engine/engine.h"
 #include "platform/crt.h"
+
+#include <gtest/gtest.h>
 
 namespace
 {
@@ -72,7 +72,7 @@ TEST(EngineState, CopiesCarryErrorAndText)
     EXPECT_EQ(CME_OUTPUT_FILE_ERROR, engine.GetLastError());
     EXPECT_STREQ("Output file 'o' cannot be accessed.", engine.GetErrorString());
 
-    assigned = assigned;  // self-assignment keeps the state
+    assigned = assigned; // self-assignment keeps the state
     EXPECT_EQ(CME_OUTPUT_FILE_ERROR, assigned.GetLastError());
 }
 
@@ -112,4 +112,4 @@ TEST(UnpackerConstruction, UtilitiesPointerStaysWithItsObject)
     EXPECT_EQ(&a.m_ParseUtilities, a.m_pParseUtilities);
 }
 
-}  // namespace
+} // namespace

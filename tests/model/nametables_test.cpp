@@ -1,12 +1,11 @@
 // The part vocabulary: enumeration values and the 32-byte rows of the name tables.
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "mimeengine/model/mimepart.h"
 #include "model/nametables.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace
 {
@@ -51,20 +50,43 @@ TEST(Enumerations, AccessDispositionAndCharsetNumbers)
     EXPECT_EQ(1u, CMIMEPart::DISPOSE_INLINE);
     EXPECT_EQ(2u, CMIMEPart::DISPOSE_ATTACHMENT);
 
-    const unsigned int charTypes[] = {
-        CMIMEPart::CHAR_UNKNOWN,         CMIMEPart::CHAR_ISO_8859_1,     CMIMEPart::CHAR_ISO_8859_2,
-        CMIMEPart::CHAR_ISO_8859_3,      CMIMEPart::CHAR_ISO_8859_4,     CMIMEPart::CHAR_ISO_8859_5,
-        CMIMEPart::CHAR_ISO_8859_6,      CMIMEPart::CHAR_ISO_8859_7,     CMIMEPart::CHAR_ISO_8859_8,
-        CMIMEPart::CHAR_ISO_8859_9,      CMIMEPart::CHAR_US_ASCII,       CMIMEPart::CHAR_IBM852,
-        CMIMEPart::CHAR_CP866,           CMIMEPart::CHAR_WINDOWS_874,    CMIMEPart::CHAR_ISO_2022_JP,
-        CMIMEPart::CHAR_GB2312,          CMIMEPart::CHAR_EUC_KR,         CMIMEPart::CHAR_BIG5,
-        CMIMEPart::CHAR_UNICODE,         CMIMEPart::CHAR_UNICODE_FEFF,   CMIMEPart::CHAR_WINDOWS_1258,
-        CMIMEPart::CHAR_IRV,             CMIMEPart::CHAR_DIN_66003,      CMIMEPart::CHAR_SEN_850200_B,
-        CMIMEPart::CHAR_NS_4551_1,       CMIMEPart::CHAR_KOI8_R,         CMIMEPart::CHAR_KOI8_RU,
-        CMIMEPart::CHAR_X_USER_DEFINED,  CMIMEPart::CHAR_ISO_2022_JP_ESC, CMIMEPart::CHAR_ISO_2022_JP_SIO,
-        CMIMEPart::CHAR_ISO_2022_KR,     CMIMEPart::CHAR_AUTODETECT,     CMIMEPart::CHAR_AUTODETECT_KR,
-        CMIMEPart::CHAR_EUC_JP,          CMIMEPart::CHAR_HZ_GB_2312,     CMIMEPart::CHAR_UTF_7,
-        CMIMEPart::CHAR_UTF_8};
+    const unsigned int charTypes[] = {CMIMEPart::CHAR_UNKNOWN,
+                                      CMIMEPart::CHAR_ISO_8859_1,
+                                      CMIMEPart::CHAR_ISO_8859_2,
+                                      CMIMEPart::CHAR_ISO_8859_3,
+                                      CMIMEPart::CHAR_ISO_8859_4,
+                                      CMIMEPart::CHAR_ISO_8859_5,
+                                      CMIMEPart::CHAR_ISO_8859_6,
+                                      CMIMEPart::CHAR_ISO_8859_7,
+                                      CMIMEPart::CHAR_ISO_8859_8,
+                                      CMIMEPart::CHAR_ISO_8859_9,
+                                      CMIMEPart::CHAR_US_ASCII,
+                                      CMIMEPart::CHAR_IBM852,
+                                      CMIMEPart::CHAR_CP866,
+                                      CMIMEPart::CHAR_WINDOWS_874,
+                                      CMIMEPart::CHAR_ISO_2022_JP,
+                                      CMIMEPart::CHAR_GB2312,
+                                      CMIMEPart::CHAR_EUC_KR,
+                                      CMIMEPart::CHAR_BIG5,
+                                      CMIMEPart::CHAR_UNICODE,
+                                      CMIMEPart::CHAR_UNICODE_FEFF,
+                                      CMIMEPart::CHAR_WINDOWS_1258,
+                                      CMIMEPart::CHAR_IRV,
+                                      CMIMEPart::CHAR_DIN_66003,
+                                      CMIMEPart::CHAR_SEN_850200_B,
+                                      CMIMEPart::CHAR_NS_4551_1,
+                                      CMIMEPart::CHAR_KOI8_R,
+                                      CMIMEPart::CHAR_KOI8_RU,
+                                      CMIMEPart::CHAR_X_USER_DEFINED,
+                                      CMIMEPart::CHAR_ISO_2022_JP_ESC,
+                                      CMIMEPart::CHAR_ISO_2022_JP_SIO,
+                                      CMIMEPart::CHAR_ISO_2022_KR,
+                                      CMIMEPart::CHAR_AUTODETECT,
+                                      CMIMEPart::CHAR_AUTODETECT_KR,
+                                      CMIMEPart::CHAR_EUC_JP,
+                                      CMIMEPart::CHAR_HZ_GB_2312,
+                                      CMIMEPart::CHAR_UTF_7,
+                                      CMIMEPart::CHAR_UTF_8};
     // The charset values run without gaps from 0 to 36 in the order listed.
     for (unsigned int i = 0; i < sizeof charTypes / sizeof charTypes[0]; ++i)
         EXPECT_EQ(i, charTypes[i]) << "charset enumerator at position " << i;
@@ -75,8 +97,8 @@ struct TableCase
 {
     const char* name;
     const char (*table)[32];
-    size_t declaredRows;  // the row-count constant of the table
-    size_t definedRows;   // sizeof the definition / 32
+    size_t declaredRows; // the row-count constant of the table
+    size_t definedRows;  // sizeof the definition / 32
     std::vector<std::string> rows;
 };
 
@@ -105,27 +127,51 @@ TEST_P(NameTables, RowsAreExactAndPadded)
 INSTANTIATE_TEST_SUITE_P(
     All, NameTables,
     ::testing::Values(
-        TableCase{"szContType", szContType, CONTENT_TYPE_ROWS, sizeof szContType / 32,
+        TableCase{"szContType",
+                  szContType,
+                  CONTENT_TYPE_ROWS,
+                  sizeof szContType / 32,
                   {"UNKNOWN", "TEXT", "MESSAGE", "MULTIPART", "IMAGE", "AUDIO", "VIDEO", "APPLICATION"}},
-        TableCase{"szEncodeType", szEncodeType, ENCODE_TYPE_ROWS, sizeof szEncodeType / 32,
+        TableCase{"szEncodeType",
+                  szEncodeType,
+                  ENCODE_TYPE_ROWS,
+                  sizeof szEncodeType / 32,
                   {"UNKNOWN", "7BIT", "QUOTED-PRINTABLE", "BASE64", "8BIT", "BINARY", "X-UUENCODE", "UUENCODE"}},
-        TableCase{"szTextSubType", szTextSubType, TEXT_SUBTYPE_ROWS, sizeof szTextSubType / 32,
+        TableCase{"szTextSubType",
+                  szTextSubType,
+                  TEXT_SUBTYPE_ROWS,
+                  sizeof szTextSubType / 32,
                   {"UNKNOWN", "PLAIN", "RICHTEXT"}},
-        TableCase{"szMultipartSubType", szMultipartSubType, MULTIPART_SUBTYPE_ROWS, sizeof szMultipartSubType / 32,
+        TableCase{"szMultipartSubType",
+                  szMultipartSubType,
+                  MULTIPART_SUBTYPE_ROWS,
+                  sizeof szMultipartSubType / 32,
                   {"UNKNOWN", "MIXED", "ALTERNATIVE", "DIGEST", "PARALLEL"}},
-        TableCase{"szMessageSubType", szMessageSubType, MESSAGE_SUBTYPE_ROWS, sizeof szMessageSubType / 32,
+        TableCase{"szMessageSubType",
+                  szMessageSubType,
+                  MESSAGE_SUBTYPE_ROWS,
+                  sizeof szMessageSubType / 32,
                   {"UNKNOWN", "RFC822", "PARTIAL", "EXTERNAL-BODY"}},
-        TableCase{"szApplicationSubType", szApplicationSubType, APPLICATION_SUBTYPE_ROWS,
-                  sizeof szApplicationSubType / 32, {"UNKNOWN", "OCTET-STREAM", "POSTSCRIPT"}},
-        TableCase{"szImageSubType", szImageSubType, IMAGE_SUBTYPE_ROWS, sizeof szImageSubType / 32,
+        TableCase{"szApplicationSubType",
+                  szApplicationSubType,
+                  APPLICATION_SUBTYPE_ROWS,
+                  sizeof szApplicationSubType / 32,
+                  {"UNKNOWN", "OCTET-STREAM", "POSTSCRIPT"}},
+        TableCase{"szImageSubType",
+                  szImageSubType,
+                  IMAGE_SUBTYPE_ROWS,
+                  sizeof szImageSubType / 32,
                   {"UNKNOWN", "JPEG", "GIF", "TIFF"}},
-        TableCase{"szAudioSubType", szAudioSubType, AUDIO_SUBTYPE_ROWS, sizeof szAudioSubType / 32,
-                  {"UNKNOWN", "BASIC"}},
-        TableCase{"szVideoSubType", szVideoSubType, VIDEO_SUBTYPE_ROWS, sizeof szVideoSubType / 32,
-                  {"UNKNOWN", "MPEG"}},
-        TableCase{"szAccessType", szAccessType, ACCESS_TYPE_ROWS, sizeof szAccessType / 32,
+        TableCase{
+            "szAudioSubType", szAudioSubType, AUDIO_SUBTYPE_ROWS, sizeof szAudioSubType / 32, {"UNKNOWN", "BASIC"}},
+        TableCase{
+            "szVideoSubType", szVideoSubType, VIDEO_SUBTYPE_ROWS, sizeof szVideoSubType / 32, {"UNKNOWN", "MPEG"}},
+        TableCase{"szAccessType",
+                  szAccessType,
+                  ACCESS_TYPE_ROWS,
+                  sizeof szAccessType / 32,
                   {"UNKNOWN", "FTP", "TFTP", "ANON-FTP", "LOCAL-FILE", "MAIL-SERVER"}}),
-    [](const ::testing::TestParamInfo<TableCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<TableCase>& param) { return std::string(param.param.name); });
 
 TEST(NameTables, EnumerationValuesIndexTheExportedTables)
 {
@@ -144,4 +190,4 @@ TEST(MIMEPart, HasNoStateAndIsAssignable)
     EXPECT_EQ(1u, sizeof(CMIMEPart));
 }
 
-}  // namespace
+} // namespace

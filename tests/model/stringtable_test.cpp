@@ -1,10 +1,9 @@
 // The string table: every text by number, exactly, and nothing for unknown numbers.
-#include <gtest/gtest.h>
-
-#include <cstring>
-
 #include "mimeengine/platform/cstring.h"
 #include "resources/stringtable.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
 
 namespace
 {
@@ -105,4 +104,4 @@ TEST(StringTable, LoadStringAndFormat)
     EXPECT_TRUE(s.IsEmpty());
 }
 
-}  // namespace
+} // namespace

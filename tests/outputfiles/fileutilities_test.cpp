@@ -1,14 +1,12 @@
 // CFileUtilities: joining, extensions, existence and the cleaning of file names.
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
-#include <cstring>
-#include <string>
-
 #include "extract/fileutilities.h"
 #include "platform/win32.h"
 #include "support/testsupport.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
 
 namespace
 {
@@ -21,9 +19,12 @@ TEST(JoinPath, SeparatorOnlyWhenMissing)
         const char* name;
         const char* expected;
     } cases[] = {
-        {"/w", "a.txt", "/w/a.txt"},      {"/w/", "a.txt", "/w/a.txt"},
-        {"C:\\out", "a", "C:\\out/a"},    {"C:\\out\\", "a", "C:\\out\\a"},
-        {"", "a", "/a"},                  {"/w", "", "/w/"},
+        {"/w", "a.txt", "/w/a.txt"},
+        {"/w/", "a.txt", "/w/a.txt"},
+        {"C:\\out", "a", "C:\\out/a"},
+        {"C:\\out\\", "a", "C:\\out\\a"},
+        {"", "a", "/a"},
+        {"/w", "", "/w/"},
         {"rel", "x (2).pdf", "rel/x (2).pdf"},
     };
     for (const auto& c : cases)
@@ -41,8 +42,13 @@ TEST(GetExtension, FromTheLastDotOfTheFileName)
         const char* path;
         const char* expected;
     } cases[] = {
-        {"a.txt", ".txt"},          {"a", ""},          {"/d.d/a", ""},  {"a.tar.gz", ".gz"},
-        {".profile", ".profile"},   {"a.", "."},        {"C:\\x.y\\z.doc", ".doc"},
+        {"a.txt", ".txt"},
+        {"a", ""},
+        {"/d.d/a", ""},
+        {"a.tar.gz", ".gz"},
+        {".profile", ".profile"},
+        {"a.", "."},
+        {"C:\\x.y\\z.doc", ".doc"},
         {"", ""},
     };
     for (const auto& c : cases)
@@ -88,16 +94,16 @@ TEST(CleanFileName, ReplacesIllegalCharactersInNameAndExtensionOnly)
         {"a?b*.txt", "a_b_.txt"},
         {"/w/a?b*.txt", "/w/a_b_.txt"},
         {"/w/x<y>z|q\".t?t", "/w/x_y_z_q_.t_t"},
-        {"/w:x/a:b.c:d", "/w:x/a_b.c_d"},  // the directory part is never changed
+        {"/w:x/a:b.c:d", "/w:x/a_b.c_d"}, // the directory part is never changed
         {"/w?/*", "/w?/_"},
         {"C:\\out\\re:port.pdf", "C:\\out\\re_port.pdf"},
         {"C:name", "C:name"},
         {"plain", "plain"},
-        {"/w/.profile", ""},  // nothing but an extension: no file name at all
+        {"/w/.profile", ""}, // nothing but an extension: no file name at all
         {".profile", ""},
         {"/w/", ""},
         {"", ""},
-        {"/w/..", "/w/."},
+        {"/w/..", "/w/.."}, // file name "." and extension "."
         {"/w/a.", "/w/a."},
     };
     for (const CleanCase& c : cases)
@@ -126,9 +132,9 @@ TEST(CleanFileName, DoubleByteCharacters)
     ExpectCleaned({"/w/\x83\x5C?.txt", "/w/\x83\x5C_.txt"});
     ExpectCleaned({"/w/\x83\x7C|.txt", "/w/\x83\x7C_.txt"});
     SetACPForTesting(1252);
-    ExpectCleaned({"/w/\x83\x5C?.txt", "/w/\x83\x5C_.txt"});  // "\\" is a separator here
+    ExpectCleaned({"/w/\x83\x5C?.txt", "/w/\x83\x5C_.txt"}); // "\\" is a separator here
     ExpectCleaned({"/w/\x83\x7C|.txt", "/w/\x83__.txt"});
     SetACPForTesting(0);
 }
 
-}  // namespace
+} // namespace

@@ -1,16 +1,14 @@
 // Files for decoded bodies: the suggested name in the work directory, collision numbers,
 // cleaning, confinement to the work directory, symbolic links and fallback names.
-#include <gtest/gtest.h>
-
-#include <unistd.h>
+#include "mimeengine/unpack/unpacker.h"
+#include "support/testsupport.h"
 
 #include <cstdlib>
+#include <gtest/gtest.h>
 #include <memory>
 #include <regex>
 #include <string>
-
-#include "mimeengine/unpack/unpacker.h"
-#include "support/testsupport.h"
+#include <unistd.h>
 
 namespace
 {
@@ -122,8 +120,7 @@ TEST_F(OutputFiles, NamesWithoutAFileNamePartGetWorkFileNames)
     EXPECT_EQ(InWork("9L4K0724.TMP"), WriteBody(unpacker, "."));
     EXPECT_EQ(InWork("9L4K0725.TMP"), WriteBody(unpacker, "dir/"));
     EXPECT_EQ(InWork("9L4K0726.TMP"), WriteBody(unpacker, "C:"));
-    EXPECT_EQ("9L4K0721.TMP\n9L4K0722.TMP\n9L4K0723.TMP\n9L4K0724.TMP\n9L4K0725.TMP\n9L4K0726.TMP\n",
-              ListTree(work));
+    EXPECT_EQ("9L4K0721.TMP\n9L4K0722.TMP\n9L4K0723.TMP\n9L4K0724.TMP\n9L4K0725.TMP\n9L4K0726.TMP\n", ListTree(work));
 }
 
 // Whatever directories a message puts into a name, the body lands in the work directory
@@ -141,7 +138,7 @@ TEST_F(OutputFiles, NamesStayInsideTheWorkDirectory)
         {"..\\..\\z", "z"},
         {"a/b/../../c.txt", "c.txt"},
         {"../../../../../../../../tmp/evil.sh", "evil.sh"},
-        {"C:..\\..", nullptr},  // nothing usable left: a work-file name
+        {"C:..\\..", nullptr}, // nothing usable left: a work-file name
         {"sub/..", nullptr},
         {"C:report.doc", "report.doc"},
     };
@@ -152,9 +149,13 @@ TEST_F(OutputFiles, NamesStayInsideTheWorkDirectory)
         std::string name = got.substr(work.size() + 1);
         EXPECT_EQ(std::string::npos, name.find('/')) << c.suggested;
         if (c.expected != nullptr)
+        {
             EXPECT_EQ(c.expected, name) << c.suggested;
+        }
         else
+        {
             EXPECT_TRUE(std::regex_match(name, std::regex("[0-9A-Za-z]{4}[0-9]{2}[0-9a-f]{2}\\.TMP"))) << name;
+        }
     }
     // Nothing outside the work directory was created.
     std::string tree = ListTree(parent.path());
@@ -194,10 +195,11 @@ TEST_F(OutputFiles, DirectoryAtTheNameCountsAsTaken)
 TEST_F(OutputFiles, OverlongNamesFallBackToWorkFileNames)
 {
     FixedTime at(2000, 1, 1, 0, 0, 0);
-    std::string longName = std::string(300, 'n') + ".pdf";
+    // Short enough for the suggested-name field, too long once joined to the directory.
+    std::string longName = std::string(240, 'n') + ".pdf";
     EXPECT_EQ(InWork("AA1A0000.pdf"), WriteBody(unpacker, longName.c_str()));
 
-    std::string longExt = "x." + std::string(300, 'e');
+    std::string longExt = "x." + std::string(250, 'e');
     std::string got = WriteBody(unpacker, longExt.c_str());
     EXPECT_EQ(InWork("AA1A0000.TMP"), got);
 }
@@ -212,7 +214,7 @@ TEST_F(OutputFiles, UncreatableNameFallsBackToWorkFileName)
     ASSERT_EQ(0, ::chdir(work.c_str()));
     CUnpacker relative;
     relative.m_WorkDirectory = ".";
-    std::string name = std::string(252, 'r') + ".doc";  // 256 bytes: one more than a component may have
+    std::string name = std::string(252, 'r') + ".doc"; // 256 bytes: one more than a component may have
     std::string got = WriteBody(relative, name.c_str(), "doc");
     ASSERT_EQ(0, ::chdir(saved));
     EXPECT_EQ("./AA1A0000.doc", got);
@@ -257,4 +259,4 @@ TEST_F(OutputFiles, ManyPartsWithOneName)
     }
 }
 
-}  // namespace
+} // namespace

@@ -1,10 +1,9 @@
 // CWfxFile: opening at construction without exceptions, Close, and delete-on-destroy.
-#include <gtest/gtest.h>
-
-#include <string>
-
 #include "mimeengine/extract/wfxfile.h"
 #include "support/testsupport.h"
+
+#include <gtest/gtest.h>
+#include <string>
 
 namespace
 {
@@ -87,4 +86,4 @@ TEST(WfxFile, EmptyPathDeletesNothing)
     EXPECT_TRUE(testsupport::Exists(dir.file("other")));
 }
 
-}  // namespace
+} // namespace

@@ -1,15 +1,14 @@
 // Work-file names: the letters of date and hour, the minute and the attempt counter, and
 // fresh names once a minute's 256 counter values are taken.
-#include <gtest/gtest.h>
+#include "extract/fileutilities.h"
+#include "support/testsupport.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <set>
 #include <string>
-
-#include "extract/fileutilities.h"
-#include "support/testsupport.h"
 
 namespace
 {
@@ -38,20 +37,18 @@ std::string Make(const ScratchDir& dir, const char* ext, BOOL fullPath = TRUE, c
 struct TimeCase
 {
     int year, month, day, hour, minute, second;
-    const char* expected;  // name of the first attempt, extension "TMP"
+    const char* expected; // name of the first attempt, extension "TMP"
 };
 
 TEST(WorkFileName, LettersOfDateAndTime)
 {
     const TimeCase cases[] = {
-        {1999, 12, 4, 10, 7, 33, "9L4K0721.TMP"},  // counter starts at the second, 33 = 0x21
-        {1989, 1, 1, 0, 0, 0, "0A1A0000.TMP"},     // before 1990 the year is "0"
-        {1990, 1, 9, 0, 59, 59, "0A9A593b.TMP"},
-        {2000, 2, 10, 1, 5, 10, "ABAB050a.TMP"},
-        {2025, 11, 31, 23, 45, 1, "ZKVX4501.TMP"},  // day 31 is "V", hour 23 is "X"
-        {2026, 6, 15, 12, 0, 15, "aFFM000f.TMP"},   // after "Z": lower-case letters
-        {2051, 3, 20, 7, 30, 2, "zCKH3002.TMP"},
-        {2052, 4, 1, 8, 1, 1, "AD1I0101.TMP"},     // and then "A" again
+        {1999, 12, 4, 10, 7, 33, "9L4K0721.TMP"}, // counter starts at the second, 33 = 0x21
+        {1989, 1, 1, 0, 0, 0, "0A1A0000.TMP"},    // before 1990 the year is "0"
+        {1990, 1, 9, 0, 59, 59, "0A9A593b.TMP"},   {2000, 2, 10, 1, 5, 10, "ABAB050a.TMP"},
+        {2025, 12, 31, 23, 45, 1, "ZLVX4501.TMP"}, // day 31 is "V", hour 23 is "X"
+        {2026, 6, 15, 12, 0, 15, "aFFM000f.TMP"},  // after "Z": lower-case letters
+        {2051, 3, 20, 7, 30, 2, "zCKH3002.TMP"},   {2052, 4, 1, 8, 1, 1, "AD1I0101.TMP"}, // and then "A" again
     };
     for (const TimeCase& c : cases)
     {
@@ -145,4 +142,4 @@ TEST(WorkFileName, PathTooLongGivesEmptyResult)
     EXPECT_TRUE(result.IsEmpty());
 }
 
-}  // namespace
+} // namespace

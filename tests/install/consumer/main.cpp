@@ -1,8 +1,7 @@
 // A program outside the project: builds a block tree through the installed headers,
 // walks it, prints it and frees it. Exits non-zero when the tree is not as built.
-#include <mimeengine/mimeengine.h>
-
 #include <cstdio>
+#include <mimeengine/mimeengine.h>
 #include <string>
 
 static int Walk(const CBlock* block, int depth)
@@ -29,8 +28,7 @@ int main()
     CInputBlock* root = new CInputBlock(CMIMEPart::CONTENT_MULTIPART, CMIMEPart::ENCODE_7BIT, "mixed");
     CInputBlock* text = new CInputBlock(CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_7BIT, "plain", "body.txt");
     CInputBlock* inner = new CInputBlock(CMIMEPart::CONTENT_MESSAGE, CMIMEPart::ENCODE_7BIT, "rfc822");
-    if (root->AddChildBlock(text, message) != CME_SUCCESS ||
-        root->AddChildBlock(inner, message) != CME_SUCCESS ||
+    if (root->AddChildBlock(text, message) != CME_SUCCESS || root->AddChildBlock(inner, message) != CME_SUCCESS ||
         !root->InsertAfter(new CInputBlock(CMIMEPart::CONTENT_IMAGE, CMIMEPart::ENCODE_BASE64, "gif"), text) ||
         inner->AddChildBlock(new CInputBlock(CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_7BIT, "plain"), message) !=
             CME_SUCCESS)
