@@ -68,16 +68,22 @@ bool NameTaken(const char* path)
     return CFile::GetStatus(path, status) != FALSE;
 }
 
-// The characters that may not appear in a file name or extension.
-constexpr bool IsIllegalNameChar(unsigned char c)
+// The characters that may not appear in a file name or extension, by byte value.
+struct IllegalNameChars
 {
-    return c == '\\' || c == ':' || c == '/' || c == '*' || c == '?' || c == '"' || c == '<' || c == '>' || c == '|';
-}
+    bool is[256] = {};
+    constexpr IllegalNameChars()
+    {
+        for (unsigned char c : {'\\', ':', '/', '*', '?', '"', '<', '>', '|'})
+            is[c] = true;
+    }
+};
+constexpr IllegalNameChars kIllegalNameChars;
 
 void ReplaceIllegalChars(char* text)
 {
     for (char* p = text; *p != '\0'; p = CharNextA(p))
-        if (IsIllegalNameChar(static_cast<unsigned char>(*p)))
+        if (kIllegalNameChars.is[static_cast<unsigned char>(*p)])
             *p = '_';
 }
 
