@@ -221,17 +221,23 @@ PathParts SplitPathParts(const char* path)
         p += 2;
     const char* nameStart = p;
     const char* lastDot = nullptr;
-    for (; *p != '\0'; p = CharNextA(p))
+    while (*p != '\0')
     {
-        if (*p == '/' || *p == '\\')
+        const char* next = CharNextA(p);
+        // The file system takes every "/" byte for a separator, also one that the code
+        // page pairs with a lead byte; "\\" counts only as a character of its own.
+        const char* slash = static_cast<const char*>(std::memchr(p, '/', static_cast<size_t>(next - p)));
+        if (slash != nullptr || *p == '\\')
         {
-            nameStart = p + 1;
+            nameStart = (slash != nullptr ? slash : p) + 1;
             lastDot = nullptr;
+            next = nameStart;
         }
         else if (*p == '.')
         {
             lastDot = p;
         }
+        p = next;
     }
     parts.nameStart = static_cast<size_t>(nameStart - path);
     parts.length = static_cast<size_t>(p - path);

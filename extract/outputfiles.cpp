@@ -26,14 +26,10 @@ bool NameTaken(const char* path)
 // Empty when nothing usable is left ("", "." or "..").
 std::string BareFileName(const char* suggested)
 {
-    const char* start = suggested;
-    for (const char* p = suggested; *p != '\0'; p = CharNextA(p))
-        if (*p == '/' || *p == '\\')
-            start = p + 1;
-    if (start == suggested && ((start[0] >= 'A' && start[0] <= 'Z') || (start[0] >= 'a' && start[0] <= 'z')) &&
-        start[1] == ':')
-        start += 2;
-    std::string name(start);
+    // "/" is found byte by byte, as the file system sees it, even where a double-byte code
+    // page would take it for the second byte of a character; "\\" only as a whole character.
+    PathParts parts = SplitPathParts(suggested);
+    std::string name(suggested + parts.nameStart);
     if (name == "." || name == "..")
         name.clear();
     return name;

@@ -12,5 +12,5 @@ struct PathParts
 };
 
 // Steps by whole characters of the ANSI code page, so a double-byte character whose
-// second byte is "\\" is not taken for a separator.
+// second byte is "\\" is not taken for a separator; every "/" byte is one.
 PathParts SplitPathParts(const char* path);

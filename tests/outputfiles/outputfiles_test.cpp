@@ -1,6 +1,7 @@
 // Files for decoded bodies: the suggested name in the work directory, collision numbers,
 // cleaning, confinement to the work directory, symbolic links and fallback names.
 #include "mimeengine/unpack/unpacker.h"
+#include "platform/win32.h"
 #include "support/testsupport.h"
 
 #include <cstdlib>
@@ -165,6 +166,21 @@ TEST_F(OutputFiles, NamesStayInsideTheWorkDirectory)
         std::string entry = tree.substr(start, end - start);
         EXPECT_TRUE(entry == "work" || entry.rfind("work/", 0) == 0) << "created outside: " << entry;
     }
+}
+
+// In a double-byte code page a "/" after a lead byte is still a separator for the file
+// system, so it ends the directory part like any other.
+TEST_F(OutputFiles, SlashAfterALeadByteIsASeparator)
+{
+    SetACPForTesting(932);
+    parent.mkdir("work/sub\x83");
+    std::string first = WriteBody(unpacker, "sub\x83/x.txt");
+    std::string second = WriteBody(unpacker, "\x83/..");
+    SetACPForTesting(0);
+    EXPECT_EQ(InWork("x.txt"), first);
+    EXPECT_EQ(0u, second.rfind(work + "/", 0));
+    EXPECT_EQ(std::string::npos, second.find(".."));
+    EXPECT_EQ("", ListTree(parent.file("work/sub\x83")));
 }
 
 // A symbolic link at the chosen name counts as taken: the body goes to the next number
