@@ -131,7 +131,7 @@ TEST(CleanFileName, DoubleByteCharacters)
     SetACPForTesting(932);
     ExpectCleaned({"/w/\x83\x5C?.txt", "/w/\x83\x5C_.txt"});
     ExpectCleaned({"/w/\x83\x7C|.txt", "/w/\x83\x7C_.txt"});
-    ExpectCleaned({"/w/\x83/a?b", "/w/\x83/a_b"});  // "/" is a separator even after a lead byte
+    ExpectCleaned({"/w/\x83/a?b", "/w/\x83/a_b"}); // "/" is a separator even after a lead byte
     SetACPForTesting(1252);
     ExpectCleaned({"/w/\x83\x5C?.txt", "/w/\x83\x5C_.txt"}); // "\\" is a separator here
     ExpectCleaned({"/w/\x83\x7C|.txt", "/w/\x83__.txt"});
