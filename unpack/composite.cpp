@@ -1,6 +1,7 @@
 // Classification of composite parts: the multipart boundary and subtype, and the
 // subtypes and parameters of message parts (rfc822, partial, external-body).
 #include "mimeengine/unpack/unpacker.h"
+#include "model/nametables.h"
 #include "platform/win32.h"
 
 #include <climits>
@@ -10,11 +11,6 @@
 namespace
 {
 
-// Subtype and access-method rows as they are matched here; row 0 never matches.
-const char* const kMultipartSubTypes[] = {"UNKNOWN", "MIXED", "ALTERNATIVE", "DIGEST", "PARALLEL"};
-const char* const kMessageSubTypes[] = {"UNKNOWN", "RFC822", "PARTIAL", "EXTERNAL-BODY"};
-const char* const kAccessTypes[] = {"UNKNOWN", "FTP", "TFTP", "ANON-FTP", "LOCAL-FILE", "MAIL-SERVER"};
-
 enum : unsigned int
 {
     MESSAGE_RFC822 = 1,
@@ -23,7 +19,7 @@ enum : unsigned int
 };
 
 // Row index (from 1) of the first row that is a case-insensitive prefix of text, or 0.
-unsigned int MatchRowPrefix(const char* text, const char* const* rows, unsigned int count)
+unsigned int MatchRowPrefix(const char* text, const char (*rows)[NAME_ROW_SIZE], unsigned int count)
 {
     for (unsigned int r = 1; r < count; ++r)
         if (_strnicmp(text, rows[r], strlen(rows[r])) == 0)
@@ -92,7 +88,7 @@ _CME_RC CUnpacker::ParseMultipart(COutputBlock* block)
     if (block->GetBoundary()[0] == '\0')
         return CME_INVALID_PARAMETER;
 
-    const unsigned int row = MatchRowPrefix(block->GetSubTypeString(), kMultipartSubTypes, 5);
+    const unsigned int row = MatchRowPrefix(block->GetSubTypeString(), szMultipartSubType, MULTIPART_SUBTYPE_ROWS);
     block->SetSubTypeIndex(row != 0 ? row : 1);
     return CME_SUCCESS;
 }
@@ -104,7 +100,7 @@ _CME_RC CUnpacker::ParseMultipart(COutputBlock* block)
 _CME_RC CUnpacker::ParseMessage(COutputBlock* block, int* leaf)
 {
     *leaf = 0;
-    const unsigned int row = MatchRowPrefix(block->GetSubTypeString(), kMessageSubTypes, 4);
+    const unsigned int row = MatchRowPrefix(block->GetSubTypeString(), szMessageSubType, MESSAGE_SUBTYPE_ROWS);
     block->SetSubTypeIndex(row);
     if (row == 0)
     {
@@ -175,9 +171,9 @@ _CME_RC CUnpacker::ParseMessage(COutputBlock* block, int* leaf)
             m_pParseUtilities->ExtractStringOrQuotedString(option, 12, value);
             if (value.IsEmpty())
                 return CME_INVALID_PARAMETER;
-            for (unsigned int r = 1; r < 6; ++r)
+            for (unsigned int r = 1; r < ACCESS_TYPE_ROWS; ++r)
             {
-                if (_mbsicmp(value, kAccessTypes[r]) == 0)
+                if (_mbsicmp(value, szAccessType[r]) == 0)
                 {
                     if (block->GetAccessType() == CMIMEPart::ACCESS_UNKNOWN)
                         block->SetAccessType(static_cast<CMIMEPart::_ACCESS_TYPE>(r));
