@@ -1,16 +1,15 @@
 // Encoded words: encoding with the default charset, decoding of Base64 text and of
 // "B" encoded words, and the working limits of both.
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-#include <random>
-#include <string>
-#include <vector>
-
 #include "codec/base64.h"
 #include "codec/charset.h"
 #include "mimeengine/mimeengine_flat.h"
+
+#include <algorithm>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+#include <string>
+#include <vector>
 
 namespace
 {
@@ -85,7 +84,10 @@ std::vector<std::string> SplitWords(const std::string& encoded)
 TEST_F(EncodedWordTest, FlagClearCopiesSourceUnchanged)
 {
     Use("iso-8859-1", FALSE);
-    EXPECT_EQ(Encode("Gr\xfc\xdf" "e, =?x?B?abc?= \r\n"), "Gr\xfc\xdf" "e, =?x?B?abc?= \r\n");
+    EXPECT_EQ(Encode("Gr\xfc\xdf"
+                     "e, =?x?B?abc?= \r\n"),
+              "Gr\xfc\xdf"
+              "e, =?x?B?abc?= \r\n");
 }
 
 TEST_F(EncodedWordTest, EmptySourceGivesEmptyDestination)
@@ -113,16 +115,16 @@ TEST_F(EncodedWordTest, ThirtyNineBytesGiveTwoWords)
     Use("iso-2022-jp", TRUE);
     std::string first = "=?iso-2022-jp?B?";
     for (int i = 0; i < 12; ++i)
-        first += "YWFh";  // "aaa"
-    first += "YWE=?=";    // the last two of 38 bytes
+        first += "YWFh"; // "aaa"
+    first += "YWE=?=";   // the last two of 38 bytes
     EXPECT_EQ(Encode(std::string(39, 'a')), first + "\r\n =?iso-2022-jp?B?YQ==?=");
 }
 
 struct ChunkRow
 {
     const char* charset;
-    size_t chunk;       // source bytes per word
-    size_t wordLength;  // characters of a full word
+    size_t chunk;      // source bytes per word
+    size_t wordLength; // characters of a full word
 };
 
 class ChunkSizeTest : public EncodedWordTest, public ::testing::WithParamInterface<ChunkRow>
@@ -159,8 +161,7 @@ TEST_P(ChunkSizeTest, WordsHoldChunkBytes)
 
 INSTANTIATE_TEST_SUITE_P(Charsets, ChunkSizeTest,
                          ::testing::Values(ChunkRow{"iso-2022-jp", 38, 70}, ChunkRow{"euc-jp", 42, 69},
-                                           ChunkRow{"_iso-2022-jp$ESC", 32, 67},
-                                           ChunkRow{"_iso-2022-jp$SIO", 32, 67}));
+                                           ChunkRow{"_iso-2022-jp$ESC", 32, 67}, ChunkRow{"_iso-2022-jp$SIO", 32, 67}));
 
 TEST_F(EncodedWordTest, OverlongCharsetStillAdvances)
 {
@@ -228,20 +229,20 @@ TEST_P(DecodeLineTest, Decodes)
     EXPECT_EQ(DecodeLine(GetParam().source), GetParam().expected) << GetParam().source;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Groups, DecodeLineTest,
-    ::testing::Values(LineRow{"QUJD", "ABC"}, LineRow{"QUI=", "AB"}, LineRow{"QQ==", "A"}, LineRow{"QUJ", ""},
-                      LineRow{"QU(comment)JD", "ABC"}, LineRow{"QQ==QUJD", "AABC"},
-                      LineRow{"QUJDQQ", "ABC"},             // leftover characters are ignored
-                      LineRow{"QQ=B", "A"},                 // a pad in third place ends the group
-                      LineRow{"=QUJQUJD", "ABC"},           // a group starting with a pad yields nothing
-                      LineRow{"Q=UJQUJD", "ABC"},           // so does one with a pad in second place
-                      LineRow{"QU\r\nJD", "ABC"},           // line ends and white space are dropped
-                      LineRow{"Q U!J*D", "ABC"},            // as is every byte outside the alphabet
-                      LineRow{"Q(a)U(b(c)J)D", "ABC"},      // comments do not nest
-                      LineRow{"QUJD(unclosed QUJD", "ABC"}, // an open comment runs to the end
-                      LineRow{"QUJDAEFC", "ABC"},           // a zero byte ends the result
-                      LineRow{"", ""}));
+INSTANTIATE_TEST_SUITE_P(Groups, DecodeLineTest,
+                         ::testing::Values(LineRow{"QUJD", "ABC"}, LineRow{"QUI=", "AB"}, LineRow{"QQ==", "A"},
+                                           LineRow{"QUJ", ""}, LineRow{"QU(comment)JD", "ABC"},
+                                           LineRow{"QQ==QUJD", "AABC"},
+                                           LineRow{"QUJDQQ", "ABC"},   // leftover characters are ignored
+                                           LineRow{"QQ=B", "A"},       // a pad in third place ends the group
+                                           LineRow{"=QUJQUJD", "ABC"}, // a group starting with a pad yields nothing
+                                           LineRow{"Q=UJQUJD", "ABC"}, // so does one with a pad in second place
+                                           LineRow{"QU\r\nJD", "ABC"}, // line ends and white space are dropped
+                                           LineRow{"Q U!J*D", "ABC"},  // as is every byte outside the alphabet
+                                           LineRow{"Q(a)U(b(c)J)D", "ABC"},      // comments do not nest
+                                           LineRow{"QUJD(unclosed QUJD", "ABC"}, // an open comment runs to the end
+                                           LineRow{"QUJDAEFC", "ABC"},           // a zero byte ends the result
+                                           LineRow{"", ""}));
 
 TEST(DecodeLineLimitTest, SignificantCharactersAreCutAt255)
 {
@@ -291,24 +292,25 @@ TEST_P(DecodeStringTest, Decodes)
     EXPECT_EQ(DecodeString(GetParam().source), GetParam().expected) << GetParam().source;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Words, DecodeStringTest,
-    ::testing::Values(
-        StringRow{"=?iso-8859-1?B?SGVsbG8=?=", "Hello"},
-        StringRow{"=?iso-8859-1?B?SGVsbG8=?=\r\n =?iso-8859-1?B?V29ybGQ=?=", "HelloWorld"},
-        StringRow{" =?iso-8859-1?B?SGVsbG8=?=", " =?iso-8859-1?B?SGVsbG8=?="},
-        StringRow{"=?iso-8859-1?Q?Hello?=", "=?iso-8859-1?Q?Hello?="},
-        StringRow{"=?iso-8859-1?b?SGVsbG8=?=", "=?iso-8859-1?b?SGVsbG8=?="},
-        StringRow{"=?iso-8859-1?Q?a_b?= =?iso-8859-1?B?SGVsbG8=?=", "Hello"},
-        StringRow{"=?iso-8859-1?B?SGVsbG8=?= and more", "Hello"},
-        StringRow{"=?x?B?SGVsbG8=?=, =?x?B?V29ybGQ=?= tail", "HelloWorld"},
-        StringRow{"=?x?B?SGVsbG8=", "=?x?B?SGVsbG8="},                 // no closing "?="
-        StringRow{"=?x?B?SGVsbG8=?= =?x?B?V29y", "Hello"},             // second word not closed
-        StringRow{"=?x?B?SGVsbG8=?= ?B?QUJD?=", "Hello"},              // no further "=?"
-        StringRow{"=?x?B?SGVsbG8=?= =?x?Q?y?= tail", "Hello"},         // no further "?B?"
-        StringRow{"=?x?B?SGVs(comment)bG8=?=", "Hello"},               // comments inside the text
-        StringRow{"=?x?B?" "?=", ""},                                     // empty word
-        StringRow{"plain text", "plain text"}, StringRow{"", ""}));
+INSTANTIATE_TEST_SUITE_P(Words, DecodeStringTest,
+                         ::testing::Values(StringRow{"=?iso-8859-1?B?SGVsbG8=?=", "Hello"},
+                                           StringRow{"=?iso-8859-1?B?SGVsbG8=?=\r\n =?iso-8859-1?B?V29ybGQ=?=",
+                                                     "HelloWorld"},
+                                           StringRow{" =?iso-8859-1?B?SGVsbG8=?=", " =?iso-8859-1?B?SGVsbG8=?="},
+                                           StringRow{"=?iso-8859-1?Q?Hello?=", "=?iso-8859-1?Q?Hello?="},
+                                           StringRow{"=?iso-8859-1?b?SGVsbG8=?=", "=?iso-8859-1?b?SGVsbG8=?="},
+                                           StringRow{"=?iso-8859-1?Q?a_b?= =?iso-8859-1?B?SGVsbG8=?=", "Hello"},
+                                           StringRow{"=?iso-8859-1?B?SGVsbG8=?= and more", "Hello"},
+                                           StringRow{"=?x?B?SGVsbG8=?=, =?x?B?V29ybGQ=?= tail", "HelloWorld"},
+                                           StringRow{"=?x?B?SGVsbG8=", "=?x?B?SGVsbG8="},     // no closing "?="
+                                           StringRow{"=?x?B?SGVsbG8=?= =?x?B?V29y", "Hello"}, // second word not closed
+                                           StringRow{"=?x?B?SGVsbG8=?= ?B?QUJD?=", "Hello"},  // no further "=?"
+                                           StringRow{"=?x?B?SGVsbG8=?= =?x?Q?y?= tail", "Hello"}, // no further "?B?"
+                                           StringRow{"=?x?B?SGVs(comment)bG8=?=", "Hello"}, // comments inside the text
+                                           StringRow{"=?x?B?"
+                                                     "?=",
+                                                     ""}, // empty word
+                                           StringRow{"plain text", "plain text"}, StringRow{"", ""}));
 
 // A word whose closing "?=" lies n characters from its "?B?" marker, padded with white
 // space (which does not count towards the 255 significant characters).
@@ -368,4 +370,4 @@ TEST(Base64TableTest, AlphabetValuesAndOthers)
     EXPECT_EQ(inAlphabet, 64);
 }
 
-}  // namespace
+} // namespace

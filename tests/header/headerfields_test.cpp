@@ -1,15 +1,14 @@
 // The content field parsers: a header (as in a header work file) is read line by line
 // and every line handed to ParseHeaderField, as the header reader does; the block's fields
 // and the result are checked, with LF and with CR LF line ends.
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "mimeengine/unpack/unpacker.h"
 #include "resources/stringtable.h"
 #include "tests/header/headertest.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace
 {
@@ -23,7 +22,7 @@ struct Parsed
 {
     UINT rc = 0;
     std::unique_ptr<COutputBlock> block = std::make_unique<COutputBlock>();
-    std::string lastLine;  // the current line when parsing stopped
+    std::string lastLine; // the current line when parsing stopped
 };
 
 // Parses every field of header (LF line ends, converted to ends) into a new block.
@@ -40,8 +39,8 @@ Parsed ParseFields(const std::string& header, LineEnds ends)
     while (got != nullptr)
     {
         _UNFOLD_RC unfold = UNFOLD_NOT_RUN;
-        parsed.rc = unpacker.ParseHeaderField(&pair.line, &pair.ahead, *file, &unfold, value.data(),
-                                              parsed.block.get());
+        parsed.rc =
+            unpacker.ParseHeaderField(&pair.line, &pair.ahead, *file, &unfold, value.data(), parsed.block.get());
         if (parsed.rc != 0 || unfold == UNFOLD_END_OF_FILE)
             break;
         if (unfold == UNFOLD_NOT_RUN)
@@ -67,7 +66,11 @@ struct FieldRow
     std::string contentDesc;
 
     FieldRow(std::string n, std::string h) : name(std::move(n)), header(std::move(h)) {}
-    FieldRow& Rc(UINT v) { rc = v; return *this; }
+    FieldRow& Rc(UINT v)
+    {
+        rc = v;
+        return *this;
+    }
     FieldRow& Type(CT t, std::string sub, std::string params = "")
     {
         type = t;
@@ -75,11 +78,31 @@ struct FieldRow
         parameters = std::move(params);
         return *this;
     }
-    FieldRow& Encoding(ET e) { encoding = e; return *this; }
-    FieldRow& Disposition(DT d) { disposition = d; return *this; }
-    FieldRow& Name(std::string s) { suggestName = std::move(s); return *this; }
-    FieldRow& Id(std::string s) { contentId = std::move(s); return *this; }
-    FieldRow& Desc(std::string s) { contentDesc = std::move(s); return *this; }
+    FieldRow& Encoding(ET e)
+    {
+        encoding = e;
+        return *this;
+    }
+    FieldRow& Disposition(DT d)
+    {
+        disposition = d;
+        return *this;
+    }
+    FieldRow& Name(std::string s)
+    {
+        suggestName = std::move(s);
+        return *this;
+    }
+    FieldRow& Id(std::string s)
+    {
+        contentId = std::move(s);
+        return *this;
+    }
+    FieldRow& Desc(std::string s)
+    {
+        contentDesc = std::move(s);
+        return *this;
+    }
 };
 
 std::vector<FieldRow> FieldRows()
@@ -148,7 +171,8 @@ std::vector<FieldRow> FieldRows()
         FieldRow("DispositionEncodedFilename",
                  "Content-Disposition: attachment; filename=\"=?utf-8?B?w6RiYy50eHQ=?=\"\n")
             .Disposition(M::DISPOSE_ATTACHMENT)
-            .Name("\xc3\xa4" "bc.txt"),
+            .Name("\xc3\xa4"
+                  "bc.txt"),
         FieldRow("FilenameAfterName",
                  "Content-Type: image/gif; name=n.gif\nContent-Disposition: attachment; filename=f.gif\n")
             .Type(M::CONTENT_IMAGE, "gif", "name=n.gif")
@@ -209,8 +233,8 @@ TEST(GetFieldValueTest, LeavesTheNextLineCurrent)
     for (LineEnds ends : {LineEnds::LF, LineEnds::CRLF})
     {
         testsupport::ScratchDir dir;
-        auto file = headertest::TextFile(dir, "h.HDR",
-                                         headertest::ToLineEnds("Content-Id:  <a>\n more \nSubject: s\n", ends));
+        auto file =
+            headertest::TextFile(dir, "h.HDR", headertest::ToLineEnds("Content-Id:  <a>\n more \nSubject: s\n", ends));
         headertest::LinePair pair;
         ASSERT_NE(file->ReadString(pair.line, LINE_READ_LIMIT), nullptr);
         char* const firstBuffer = pair.line;
@@ -243,8 +267,11 @@ TEST(GetFieldValueTest, OtherLinesLeaveTheUnfoldResult)
 
 TEST(GetFieldValueTest, NullBlockIsNotTouched)
 {
-    const char* headers[] = {"Content-Name: n\n", "Content-Id: <i>\n", "Content-Description: d\n",
-                             "Content-Type: text/plain; name=x\n", "Content-Disposition: inline; filename=x\n",
+    const char* headers[] = {"Content-Name: n\n",
+                             "Content-Id: <i>\n",
+                             "Content-Description: d\n",
+                             "Content-Type: text/plain; name=x\n",
+                             "Content-Disposition: inline; filename=x\n",
                              "Content-Transfer-Encoding: base64\n"};
     for (const char* header : headers)
     {
@@ -305,10 +332,10 @@ TEST(FieldLimitTest, LongValuesAreCutAtTheFieldWidth)
     const std::string sub(100, 's');
     const std::string params = "a=" + std::string(400, 'p');
     const std::string name(400, 'n');
-    Parsed parsed = ParseFields("Content-Type: text/" + sub + "; " + params + "\nContent-Name: " + name +
-                                    "\nContent-Id: <" + std::string(400, 'i') + ">\nContent-Description: " +
-                                    std::string(400, 'd') + "\n",
-                                LineEnds::LF);
+    Parsed parsed =
+        ParseFields("Content-Type: text/" + sub + "; " + params + "\nContent-Name: " + name + "\nContent-Id: <" +
+                        std::string(400, 'i') + ">\nContent-Description: " + std::string(400, 'd') + "\n",
+                    LineEnds::LF);
     EXPECT_EQ(parsed.rc, 0u);
     EXPECT_EQ(std::string(parsed.block->GetSubTypeString()), sub.substr(0, CBlock::SUBTYPE_SIZE - 1));
     EXPECT_EQ(std::string(parsed.block->GetParameters()), params.substr(0, CBlock::PARAMETERS_SIZE - 1));
@@ -329,9 +356,9 @@ TEST(FieldLimitTest, NamesGoThroughA256ByteBuffer)
 
     // A parameter text longer than 255 characters is cut in the block, but a name
     // behind the cut is still found.
-    Parsed late = ParseFields("Content-Type: image/gif; x=" + std::string(300, 'x') + "; name=late.gif\n",
-                              LineEnds::LF);
+    Parsed late =
+        ParseFields("Content-Type: image/gif; x=" + std::string(300, 'x') + "; name=late.gif\n", LineEnds::LF);
     EXPECT_STREQ(late.block->GetSuggestName(), "late.gif");
 }
 
-}  // namespace
+} // namespace

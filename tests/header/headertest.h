@@ -2,13 +2,13 @@
 // and files opened the way the parser opens them.
 #pragma once
 
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "mimeengine/extract/wfxfile.h"
 #include "mimeengine/unpack/parseutilities.h"
 #include "support/testsupport.h"
+
+#include <memory>
+#include <string>
+#include <vector>
 
 namespace headertest
 {
@@ -62,4 +62,4 @@ inline std::unique_ptr<CWfxFile> TextFile(const testsupport::ScratchDir& dir, co
     return OpenForReading(dir.file(name));
 }
 
-}  // namespace headertest
+} // namespace headertest

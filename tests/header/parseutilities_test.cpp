@@ -1,15 +1,14 @@
 // CParseUtilities: unfolding on the line pair (checking the joined line and the line left
 // in the read-ahead buffer), comment filtering, option splitting, value extraction and
 // parameter lookup.
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <string>
-#include <vector>
-
 #include "mimeengine/unpack/parseutilities.h"
 #include "tests/header/headertest.h"
 #include "unpack/parsetext.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace
 {
@@ -22,26 +21,25 @@ using headertest::ToLineEnds;
 struct UnfoldRow
 {
     const char* name;
-    std::string file;       // with LF line ends; run with CR LF as well
+    std::string file; // with LF line ends; run with CR LF as well
     _UNFOLD_RC result;
-    std::string line;       // current line afterwards
-    std::string readAhead;  // read-ahead buffer afterwards
-    std::string copied;     // what the copy file received, as stored (CR LF line ends)
+    std::string line;      // current line afterwards
+    std::string readAhead; // read-ahead buffer afterwards
+    std::string copied;    // what the copy file received, as stored (CR LF line ends)
 };
 
 std::vector<UnfoldRow> UnfoldRows()
 {
     const std::string x2000(2000 - 1, 'x');
     const std::string c100 = " " + std::string(98, 'c');
-    const std::string a1023(1023, 'a');  // 1024 with the line end
+    const std::string a1023(1023, 'a'); // 1024 with the line end
     const std::string b1023 = " " + std::string(1022, 'b');
     const std::string b1024 = " " + std::string(1023, 'b');
     return {
-        {"ContinuationThenNextField", "Subject: a\n continued\nNext: x\n", UNFOLD_NEXT_LINE,
-         "Subject: a continued\n", "Next: x\n", " continued\r\n"},
+        {"ContinuationThenNextField", "Subject: a\n continued\nNext: x\n", UNFOLD_NEXT_LINE, "Subject: a continued\n",
+         "Next: x\n", " continued\r\n"},
         {"EmptyLineIsNoContinuation", "Subject: a\n\nbody\n", UNFOLD_NEXT_LINE, "Subject: a\n", "\n", ""},
-        {"SeveralContinuations", "A: 1\n 2\n\t3\nB: x\n", UNFOLD_NEXT_LINE, "A: 1 2\t3\n", "B: x\n",
-         " 2\r\n\t3\r\n"},
+        {"SeveralContinuations", "A: 1\n 2\n\t3\nB: x\n", UNFOLD_NEXT_LINE, "A: 1 2\t3\n", "B: x\n", " 2\r\n\t3\r\n"},
         {"LineOfSpacesContinues", "A: 1\n   \nB: x\n", UNFOLD_NEXT_LINE, "A: 1   \n", "B: x\n", "   \r\n"},
         {"ContinuationAtEndOfFile", "A: 1\n 2\n", UNFOLD_END_OF_FILE, "A: 1 2\n", "", " 2\r\n"},
         {"ContinuationWithoutFinalLineEnd", "A: 1\n 2", UNFOLD_END_OF_FILE, "A: 1 2", "", " 2"},
@@ -124,8 +122,8 @@ TEST(JoinContinuationTest, RemovesOnlyTheLineBreak)
     const std::vector<JoinRow> rows = {
         {"a\n", " b\n", true, "a b\n"},
         {"a\r\n", "\tb\n", true, "a\tb\n"},
-        {"a\rb\n", " c\n", true, "a c\n"},  // from the last CR, where one is left
-        {"a", " b", true, "a b"},            // a piece without line end
+        {"a\rb\n", " c\n", true, "a c\n"}, // from the last CR, where one is left
+        {"a", " b", true, "a b"},          // a piece without line end
         {"", " b\n", true, " b\n"},
         // 1001 + 1047 characters join into 2047; one more is refused.
         {std::string(1000, 'a') + "\n", " " + std::string(1045, 'b') + "\n", true,
@@ -172,12 +170,12 @@ TEST(FilterDataTest, RemovesComments)
         {"1.0 (open", "", 0},
         {"a (b) c (d", "a ", 0},
         {"a (b) c (d) e", "a  c  e", 1},
-        {"(a (b) c)", " c)", 1},                   // comments do not nest
-        {"q \"(x)\" r", "q \"\" r", 1},            // quotes do not protect them
+        {"(a (b) c)", " c)", 1},        // comments do not nest
+        {"q \"(x)\" r", "q \"\" r", 1}, // quotes do not protect them
         {"a)b", "a)b", 1},
-        {"x\r\ny (z)", "x", 1},                    // cut at the first CR LF
-        {"x\ny (z)", "x\ny ", 1},                  // a lone LF stays
-        {"\t \n1.0", "1.0", 1},                    // leading white space, line ends included
+        {"x\r\ny (z)", "x", 1},   // cut at the first CR LF
+        {"x\ny (z)", "x\ny ", 1}, // a lone LF stays
+        {"\t \n1.0", "1.0", 1},   // leading white space, line ends included
         {"", "", 1},
         {"   ", "", 1},
         {"()", "", 1},
@@ -199,8 +197,8 @@ TEST(FilterDataTest, WritesIntoTheCallersText)
     char text[] = "a (b) c\r\nd";
     CString result;
     CParseUtilities().FilterData(text, result);
-    EXPECT_EQ(text[2], '\0');  // at the "("
-    EXPECT_EQ(text[7], '\0');  // at the CR
+    EXPECT_EQ(text[2], '\0'); // at the "("
+    EXPECT_EQ(text[7], '\0'); // at the CR
     EXPECT_STREQ(result.GetString(), "a  c");
 }
 
@@ -278,13 +276,13 @@ TEST(ExtractStringOrQuotedStringTest, TrimsAndUnquotes)
         {"k=v", 2, "v", 0},
         {"k=", 2, "", 0},
         {"number=1", 7, "1", 0},
-        {"k=\"", 2, "\"", 0},         // a lone quote is a value of its own
+        {"k=\"", 2, "\"", 0}, // a lone quote is a value of its own
         {"k=\"abc", 2, "\"abc", 0},
         {"k= \"a\"b", 2, "\"a\"b", 0},
         {"k=\"a\" \r\n", 2, "a", 1},
         {"k=  abc  \n", 2, "abc", 0},
-        {"k=\"\"\"", 2, "\"", 1},    // only one pair is removed
-        {"k=v", 10, "", 0},          // a start past the end
+        {"k=\"\"\"", 2, "\"", 1}, // only one pair is removed
+        {"k=v", 10, "", 0},       // a start past the end
     };
     CParseUtilities utilities;
     for (const ValueRow& row : rows)
@@ -307,7 +305,7 @@ struct ParameterRow
     const char* name;
     int size;
     int result;
-    std::string buffer;  // afterwards; "#" marks an untouched buffer
+    std::string buffer; // afterwards; "#" marks an untouched buffer
     int quoted;
 };
 
@@ -318,10 +316,10 @@ TEST(GetParameterDataTest, FindsTheFirstMatchingOption)
         {{"charset=\"iso-8859-1\""}, "CHARSET", 10, -1, "#", 1},
         {{"charset=us-ascii"}, "charset", 64, 8, "us-ascii", 0},
         {{"name=a", "charset=a", "charset=b"}, "charset", 64, 1, "a", 0},
-        {{"charset="}, "charset", 64, 0, "#", -1},          // nothing after the "="
-        {{"charset =x"}, "charset", 64, 0, "#", -1},        // white space before the "="
+        {{"charset="}, "charset", 64, 0, "#", -1},   // nothing after the "="
+        {{"charset =x"}, "charset", 64, 0, "#", -1}, // white space before the "="
         {{"charsetx=1"}, "charset", 64, 0, "#", -1},
-        {{"charset=\"\""}, "charset", 64, 0, "", 1},        // empty after unquoting
+        {{"charset=\"\""}, "charset", 64, 0, "", 1}, // empty after unquoting
         {{"charset= "}, "charset", 64, 0, "", 0},
         {{"format=flowed"}, "charset", 64, 0, "#", -1},
         {{"charset=x"}, "charset", 0, -1, "#", 0},
@@ -363,4 +361,4 @@ TEST(WhiteSpaceTableTest, IsTheCSetWithoutHighBytes)
     }
 }
 
-}  // namespace
+} // namespace

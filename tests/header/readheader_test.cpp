@@ -1,17 +1,16 @@
 // Header block reading: the copy into the HDR work file, the MIME-Version check, where the
 // message file is left, and the block that the fields fill; with LF and CR LF line ends.
-#include <gtest/gtest.h>
+#include "mimeengine/unpack/unpacker.h"
+#include "tests/header/headertest.h"
 
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <gtest/gtest.h>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
-
-#include "mimeengine/unpack/unpacker.h"
-#include "tests/header/headertest.h"
 
 namespace
 {
@@ -69,9 +68,9 @@ struct HeaderRun
     _CME_RC rc = CME_FAILURE;
     std::string error;
     std::unique_ptr<COutputBlock> block;
-    std::vector<std::string> workFiles;  // names in the work directory
-    std::string headerCopy;              // bytes of the header work file, when there is one
-    std::string nextLine;                // what the message file reads next ("<eof>" at its end)
+    std::vector<std::string> workFiles; // names in the work directory
+    std::string headerCopy;             // bytes of the header work file, when there is one
+    std::string nextLine;               // what the message file reads next ("<eof>" at its end)
 };
 
 class ReadHeaderRunner
@@ -93,10 +92,9 @@ public:
         COutputBlock* block = existing;
         run.rc = unpacker.ReadHeader(&pair.line, &pair.ahead, *file, m_message.c_str(), error, &block, mimeVersion);
         run.error = error.GetString();
+        // A block that the call made is the caller's; a given one stays where it is.
         if (block != existing)
             run.block.reset(block);
-        else if (existing != nullptr)
-            EXPECT_EQ(block, existing);
 
         std::vector<char> next(LINE_BUFFER_SIZE);
         run.nextLine = file->ReadString(next.data(), LINE_READ_LIMIT) != nullptr ? next.data() : "<eof>";
@@ -122,11 +120,11 @@ private:
 struct HeaderRow
 {
     const char* name;
-    std::string message;  // LF line ends
+    std::string message; // LF line ends
     BOOL mimeVersion;
     _CME_RC rc;
-    unsigned int errorId;    // 0: no error text
-    std::string headerCopy;  // LF line ends; stored with CR LF by text-mode writing
+    unsigned int errorId;   // 0: no error text
+    std::string headerCopy; // LF line ends; stored with CR LF by text-mode writing
     std::string nextLine;
 };
 
@@ -138,8 +136,8 @@ std::vector<HeaderRow> HeaderRows()
          "MIME-Version: 1.0\nContent-Type: text/plain\n", "body\n"},
         {"NoEmptyLineBeforeEnd", "MIME-Version: 1.0\nContent-Type: text/plain\n", TRUE, CME_SUCCESS, 0,
          "MIME-Version: 1.0\nContent-Type: text/plain\n", "<eof>"},
-        {"VersionLineLast", "Subject: s\nMIME-Version: 1.0\n", TRUE, CME_SUCCESS, 0,
-         "Subject: s\nMIME-Version: 1.0\n", "<eof>"},
+        {"VersionLineLast", "Subject: s\nMIME-Version: 1.0\n", TRUE, CME_SUCCESS, 0, "Subject: s\nMIME-Version: 1.0\n",
+         "<eof>"},
         {"EmptyHeaderNeedsVersion", "\nbody\n", TRUE, CME_INVALID_HEADER, 20012, "", "body\n"},
         {"EmptyHeaderWithoutCheck", "\nbody\n", FALSE, CME_SUCCESS, 0, "", "body\n"},
         {"SplitVersionLine", "MIME-Version:\n 1.0\nContent-Type: text/plain\n\nbody\n", TRUE, CME_SUCCESS, 0,
@@ -149,8 +147,8 @@ std::vector<HeaderRow> HeaderRows()
          "MIME-Version: 1.0\nMIME-Version: 2.0\n", "body\n"},
         {"LineOfSpacesIsCopied", "MIME-Version: 1.0\nSubject: s\n   \n\t\nX: y\n\nbody\n", TRUE, CME_SUCCESS, 0,
          "MIME-Version: 1.0\nSubject: s\n   \n\t\nX: y\n", "body\n"},
-        {"IndentedVersionLineDoesNotCount", "Subject: s\n MIME-Version: 1.0\n\nbody\n", TRUE, CME_INVALID_HEADER,
-         20012, "Subject: s\n MIME-Version: 1.0\n", "body\n"},
+        {"IndentedVersionLineDoesNotCount", "Subject: s\n MIME-Version: 1.0\n\nbody\n", TRUE, CME_INVALID_HEADER, 20012,
+         "Subject: s\n MIME-Version: 1.0\n", "body\n"},
         {"LowerCaseVersion", "mime-version: 1.0\n\nbody\n", TRUE, CME_SUCCESS, 0, "mime-version: 1.0\n", "body\n"},
         {"UnclosedComment", "MIME-Version: 1.0 (no closing parenthesis\n\nbody\n", TRUE, CME_INVALID_HEADER, 20012,
          "MIME-Version: 1.0 (no closing parenthesis\n", "body\n"},
@@ -163,8 +161,8 @@ std::vector<HeaderRow> HeaderRows()
          TRUE, CME_SUCCESS, 0, "MIME-Version: 1.0\nX-Long: " + longValue + "\nContent-Type: image/gif\n", "b\n"},
         {"LongContentFieldFails", "MIME-Version: 1.0\nContent-Description: " + longValue + "\n\nb\n", TRUE,
          CME_INVALID_HEADER, 25000, "MIME-Version: 1.0\nContent-Description: " + longValue + "\n", "b\n"},
-        {"BodyStartsWithContinuationLikeLine", "Content-Id: <a>\n\n body\n", FALSE, CME_SUCCESS, 0,
-         "Content-Id: <a>\n", " body\n"},
+        {"BodyStartsWithContinuationLikeLine", "Content-Id: <a>\n\n body\n", FALSE, CME_SUCCESS, 0, "Content-Id: <a>\n",
+         " body\n"},
     };
 }
 
@@ -197,7 +195,9 @@ TEST_P(ReadHeaderTest, CopiesChecksAndPositions)
         EXPECT_EQ(run.block->GetBodyPosition(), ExpectedBodyPosition(bytes));
     }
     if (row.rc == CME_SUCCESS)
+    {
         EXPECT_EQ(run.nextLine, row.nextLine);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Headers, ReadHeaderTest,
@@ -255,26 +255,30 @@ TEST(ReadHeaderFieldsTest, GivenBlockIsFilled)
 
 struct VersionRow
 {
-    const char* value;  // text after "MIME-Version:"
+    const char* value; // text after "MIME-Version:"
     bool accepted;
 };
 
 TEST(MimeVersionTest, OnlyOnePointZeroIsAccepted)
 {
     const std::vector<VersionRow> rows = {
-        {" 1.0", true},    {" 1.00", true},  {" 01.0", true},  {" 1.0 (generated)", true},
-        {"1.0", true},     {" (c) 1.0", true}, {" 1 . x0", true}, {" 1.1", false},
-        {" 2.0", false},   {" 1", false},    {" 1.", false},   {" .0", false},
-        {" 10.0", false},  {" 99999999999999999999.0", false},  {" (1.0)", false},
-        {" 1.0 (open", false}, {"", false},
+        {" 1.0", true},    {" 1.00", true},
+        {" 01.0", true},   {" 1.0 (generated)", true},
+        {"1.0", true},     {" (c) 1.0", true},
+        {" 1 . x0", true}, {" 1.1", false},
+        {" 2.0", false},   {" 1", false},
+        {" 1.", false},    {" .0", false},
+        {" 10.0", false},  {" 99999999999999999999.0", false},
+        {" (1.0)", false}, {" 1.0 (open", false},
+        {"", false},
     };
     for (const VersionRow& row : rows)
     {
         for (LineEnds ends : {LineEnds::LF, LineEnds::CRLF})
         {
             ReadHeaderRunner runner;
-            const HeaderRun run = runner.Run(ToLineEnds(std::string("MIME-Version:") + row.value + "\n\nbody\n", ends),
-                                             TRUE);
+            const HeaderRun run =
+                runner.Run(ToLineEnds(std::string("MIME-Version:") + row.value + "\n\nbody\n", ends), TRUE);
             EXPECT_EQ(run.rc, row.accepted ? CME_SUCCESS : CME_INVALID_HEADER) << "'" << row.value << "'";
         }
     }
@@ -291,7 +295,7 @@ TEST(MimeVersionTest, NumbersAreRead)
     };
     const Row rows[] = {
         {"MIME-Version: 12.34\n", TRUE, 12, 34},
-        {"MIME-Version: 1.0(x)2\n", TRUE, 1, 2},  // the comment goes, the text around it joins
+        {"MIME-Version: 1.0(x)2\n", TRUE, 1, 2}, // the comment goes, the text around it joins
         {"MIME-Version: v2 beta.7\n", TRUE, 2, 7},
         {"MIME-Version: 99999999999999999999.5\n", TRUE, INT_MAX, 5},
         {"MIME-Version: 3\n", FALSE, -1, -1},
@@ -322,8 +326,8 @@ TEST(MimeVersionTest, NumbersAreRead)
 TEST(MimeVersionTest, FoldTooLongFails)
 {
     testsupport::ScratchDir dir;
-    auto file = headertest::TextFile(dir, "m.eml",
-                                     "MIME-Version: 1.0" + std::string(1500, ' ') + "\n" + std::string(600, ' ') + "\n");
+    auto file = headertest::TextFile(
+        dir, "m.eml", "MIME-Version: 1.0" + std::string(1500, ' ') + "\n" + std::string(600, ' ') + "\n");
     headertest::LinePair pair;
     ASSERT_NE(file->ReadString(pair.line, LINE_READ_LIMIT), nullptr);
     CUnpacker unpacker;
@@ -345,8 +349,7 @@ TEST(ReadHeaderFailureTest, HeaderFileThatCannotBeCreated)
     unpacker.m_WorkDirectory = missing.c_str();
     CString error;
     COutputBlock* block = nullptr;
-    EXPECT_EQ(unpacker.ReadHeader(&pair.line, &pair.ahead, *file, "m.eml", error, &block, TRUE),
-              CME_HEADER_FILE_ERROR);
+    EXPECT_EQ(unpacker.ReadHeader(&pair.line, &pair.ahead, *file, "m.eml", error, &block, TRUE), CME_HEADER_FILE_ERROR);
     EXPECT_EQ(block, nullptr);
     const std::string text = error.GetString();
     EXPECT_EQ(text.rfind("Header file '" + missing, 0), 0u) << text;
@@ -415,8 +418,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "boundary=Apple-Mail-527767CA-F7D5-41A6-A360-696FC8DCE432", CMIMEPart::ENCODE_7BIT,
                       CMIMEPart::DISPOSE_UNKNOWN, "", "\n"},
             CorpusRow{"nonascii-filename-top.eml", TRUE, CME_SUCCESS, CMIMEPart::CONTENT_MULTIPART, "mixed",
-                      "boundary=Apple-Mail-13-196941151", CMIMEPart::ENCODE_8BIT, CMIMEPart::DISPOSE_UNKNOWN, "",
-                      "\n"},
+                      "boundary=Apple-Mail-13-196941151", CMIMEPart::ENCODE_8BIT, CMIMEPart::DISPOSE_UNKNOWN, "", "\n"},
             CorpusRow{"nonascii-filename-part.eml", FALSE, CME_SUCCESS, CMIMEPart::CONTENT_TEXT, "plain",
                       "name=ci\xc3\xable.txt", CMIMEPart::ENCODE_7BIT, CMIMEPart::DISPOSE_ATTACHMENT,
                       "ci\xc3\xable.txt", "Hi there.\n"},
@@ -424,10 +426,10 @@ INSTANTIATE_TEST_SUITE_P(
                       "charset=iso-8859-1; name=\"=?iso-8859-1?Q?HasenundFr=F6sche=2Etxt?=\"",
                       CMIMEPart::ENCODE_QUOTED_PRINTABLE, CMIMEPart::DISPOSE_INLINE,
                       "=?iso-8859-1?Q?HasenundFr=F6sche=2Etxt?=", "Die Hasen und die Fr=F6sche\n"},
-            CorpusRow{"malformedHeader-nocrlfcrlf.eml", TRUE, CME_INVALID_HEADER, CMIMEPart::CONTENT_UNKNOWN, "",
-                      "", CMIMEPart::ENCODE_8BIT, CMIMEPart::DISPOSE_UNKNOWN, "", ""},
+            CorpusRow{"malformedHeader-nocrlfcrlf.eml", TRUE, CME_INVALID_HEADER, CMIMEPart::CONTENT_UNKNOWN, "", "",
+                      CMIMEPart::ENCODE_8BIT, CMIMEPart::DISPOSE_UNKNOWN, "", ""},
             CorpusRow{"malformedHeader-nocrlfcrlf.eml", FALSE, CME_SUCCESS, CMIMEPart::CONTENT_UNKNOWN, "", "",
                       CMIMEPart::ENCODE_8BIT, CMIMEPart::DISPOSE_UNKNOWN, "", "Body text\n"}),
         ::testing::Values(LineEnds::LF, LineEnds::CRLF)));
 
-}  // namespace
+} // namespace
