@@ -1,6 +1,7 @@
 // Unfolding on the line pair: every line of the input is unfolded in turn, as the field
 // parsers do, with a copy file receiving the continuation lines.
 #include "fuzz/fuzzfile.h"
+#include "mimeengine/extract/wfxfile.h"
 #include "mimeengine/unpack/parseutilities.h"
 
 #include <cstdint>
