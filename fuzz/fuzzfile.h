@@ -12,14 +12,16 @@ namespace fuzzfile
 
 inline const std::string& Directory()
 {
-    static const std::string dir = [] {
+    // Never destroyed, so that the exit handler that removes the directory can still use it.
+    static const std::string* dir = [] {
         std::string pattern = std::filesystem::temp_directory_path().string() + "/mimeengine-fuzz-XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr)
             abort();
+        auto* made = new std::string(pattern);
         atexit([] { std::filesystem::remove_all(Directory()); });
-        return pattern;
+        return made;
     }();
-    return dir;
+    return *dir;
 }
 
 // Writes the input to a file of the private directory and returns its path.
