@@ -76,6 +76,10 @@ unsigned int UULineBytes(char* line, unsigned char* out, unsigned int* count);
 // accent or space directly followed by "\n".
 bool IsUUEmptyDataLine(const char* line);
 
+// Decodes the value of a "name=" parameter (encoded words to plain text) into the
+// block's suggested name.
+void SetNameFromParameter(const CString& value, COutputBlock* block);
+
 // Copies at most max bytes of text into a NUL-terminated buffer (size max + 1).
 void CopyLineHead(const char* text, size_t available, char* out, size_t max);
 
