@@ -3,8 +3,11 @@
 
 #include "mimeengine/platform/afx.h"
 
-// Picks the path under which a file called name can be stored in workDirectory without
-// replacing anything: the directory joined with name, illegal characters replaced, and
-// " (2)", " (3)", ... put before the extension while that path exists. FALSE when the
-// name cleans to nothing or no free path of at most 259 characters is found.
-BOOL PickFreeOutputPath(const CString& workDirectory, const char* name, CString& result);
+class CUnpacker;
+
+// Picks the path under which a file called name (a bare file name, no directory) can be
+// stored in the unpacker's work directory without replacing anything: the directory
+// joined with name, illegal characters replaced, and " (2)", " (3)", ... put before the
+// extension while that path is taken, as the output files of leaf bodies are numbered.
+// FALSE when the name cleans to nothing or no free path of at most 259 characters exists.
+BOOL PickFreeOutputPath(CUnpacker& unpacker, const char* name, CString& result);

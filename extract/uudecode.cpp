@@ -217,12 +217,15 @@ _CME_RC ParseBeginLine(char* line, const char** name)
     char* end = start + strlen(start);
     while (end > start && IsSpace(end[-1]))
         *--end = '\0';
-    // Only the last component counts, whichever separator the sender's system used, so
-    // the name can never lead out of the work directory.
+    // Only the last component counts, whichever separator the sender's system used, and
+    // never a drive, so the name can never lead out of the work directory.
+    char* last = start;
     for (char* q = start; *q != '\0'; ++q)
         if (*q == '/' || *q == '\\')
-            start = q + 1;
-    *name = start;
+            last = q + 1;
+    if (last == start && ((last[0] >= 'A' && last[0] <= 'Z') || (last[0] >= 'a' && last[0] <= 'z')) && last[1] == ':')
+        last += 2;
+    *name = last;
     return CME_SUCCESS;
 }
 
@@ -281,7 +284,7 @@ _CME_RC CUnpacker::DecodeUUBeginFile(COutputBlock* block, char* line, CStdioFile
         CString from(block->GetDataFile());
         output->Close();
         CString target;
-        if (PickFreeOutputPath(m_WorkDirectory, block->GetSuggestName(), target) &&
+        if (PickFreeOutputPath(*this, block->GetSuggestName(), target) &&
             MoveFileA(from, target) != FALSE)
             block->SetDataFile(target);
         delete output;

@@ -53,7 +53,7 @@ const char* EndsName(Ends ends)
     return ends == Ends::LF ? "LF" : "CRLF";
 }
 
-DecodeRun RunDecoder(Decoder decoder, COutputBlock* block, const std::string& message, const std::string& workDir,
+DecodeRun RunDecoder(const Decoder& decoder, COutputBlock* block, const std::string& message, const std::string& workDir,
                      int skipLines)
 {
     static int counter = 0;
@@ -73,7 +73,7 @@ DecodeRun RunDecoder(Decoder decoder, COutputBlock* block, const std::string& me
             file.ReadString(line, LINE_READ_LIMIT);
         // What the decoder finds in the buffer when called must not matter.
         strcpy(line, "--b\n");
-        run.rc = (unpacker.*decoder)(block, &line, &file);
+        run.rc = decoder(unpacker, block, &line, &file);
         run.line = line;
         run.next = testsupport::ReadFile(path).substr(static_cast<size_t>(file.GetPosition()));
     }

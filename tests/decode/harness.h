@@ -2,6 +2,7 @@
 // puts a body into a message file and calls one decoder on it.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "mimeengine/unpack/unpacker.h"
@@ -52,12 +53,13 @@ struct DecodeRun
     std::string dataFile;  // the block's data file name
 };
 
-using Decoder = _CME_RC (CUnpacker::*)(COutputBlock*, char**, CStdioFile*);
+// A member such as &CUnpacker::DecodeBase64, or any callable of that shape.
+using Decoder = std::function<_CME_RC(CUnpacker&, COutputBlock*, char**, CStdioFile*)>;
 
 // Writes message into a file outside workDir, opens it as the parser does (text mode),
 // skips skipLines lines (a header) and calls decoder for block with the unpacker's work
 // directory set to workDir.
-DecodeRun RunDecoder(Decoder decoder, COutputBlock* block, const std::string& message, const std::string& workDir,
+DecodeRun RunDecoder(const Decoder& decoder, COutputBlock* block, const std::string& message, const std::string& workDir,
                      int skipLines = 0);
 
 }  // namespace decodetest
