@@ -163,7 +163,9 @@ TEST(DecodeBase64, BodiesUpToTheirDelimiter)
             EXPECT_EQ(row.rc, run.rc);
             EXPECT_EQ(row.output, run.output);
             if (row.line != nullptr)
+            {
                 EXPECT_EQ(row.line, run.line);
+            }
             EXPECT_EQ(WithEnds(row.next, ends), run.next);
         }
     }

@@ -154,7 +154,9 @@ TEST(ExtractApplication, NamesFromTheParameters)
         EXPECT_EQ(CME_SUCCESS, run.rc);
         EXPECT_STREQ(row.after, tree.leaf()->GetSuggestName());
         if (row.after[0] != '\0')
+        {
             EXPECT_EQ(scratch.path() + "/work/" + row.after, run.dataFile);
+        }
     }
 }
 

@@ -40,7 +40,9 @@ void CheckRows(decodetest::Decoder decoder, const BodyRow* rows, size_t count)
             EXPECT_EQ(row.rc, run.rc);
             EXPECT_EQ(row.output, run.output);
             if (row.line != nullptr)
+            {
                 EXPECT_EQ(row.line, run.line);
+            }
             EXPECT_EQ(WithEnds(row.next, ends), run.next);
             EXPECT_FALSE(run.dataFile.empty());
         }

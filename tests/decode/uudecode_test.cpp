@@ -177,12 +177,13 @@ TEST(DecodeUUEncode, BodiesAndResults)
         {"bad check character", X, "begin 644 a.txt\n#86)C    G\n#86)C\n", CME_UU_BAD_DATA, "abc", "#86)C\n"},
         {"no data at all", X, "hello\n", CME_SUCCESS, "", ""},
         {"bare lines", U, "#86)C\n#86)C\n--b\nx\n", CME_SUCCESS, "abcabc", "x\n"},
-        {"bare lines after an empty line", U, "\n #86)C\n#86)C\n`\n#86)C\n--b--\n", CME_SUCCESS, "abcabcabc", ""},
+        {"white-space lines before bare lines", U, "\n #86)C\n#86)C\n`\n#86)C\n--b--\n", CME_SUCCESS, "abcabc", ""},
         {"bare lines to the end", U, "#86)C\n", CME_SUCCESS, "abc", ""},
         {"bare line bad", U, "#86)C    G\n#86)C\n", CME_UU_BAD_DATA, "abc", "#86)C\n"},
         {"bare delimiter first", U, "--b\n#86)C\n", CME_UU_NO_BEGIN, "", "#86)C\n"},
-        // "b" promises two bytes from "egin"; the check position holds a space.
-        {"begin line decoded as data", U, "begin 644 a.txt\n", CME_SUCCESS, "\x96z", ""},
+        // "b" promises two bytes from "egin" (values 5, 7, 9, 14: 0x14 and "r"); the check
+        // position holds a space.
+        {"begin line decoded as data", U, "begin 644 a.txt\n", CME_SUCCESS, "\x14r", ""},
     };
     for (const BodyRow& row : rows)
     {
@@ -311,7 +312,9 @@ TEST(DecodeUUEncode, HostileNamesStayInTheWorkDirectory)
         ASSERT_EQ(0u, run.dataFile.rfind(work + "/", 0)) << run.dataFile;
         EXPECT_EQ(std::string::npos, run.dataFile.find('/', work.size() + 1)) << run.dataFile;
         if (row.expected != nullptr)
+        {
             EXPECT_EQ(work + "/" + row.expected, run.dataFile);
+        }
 
         // Everything new lies inside the work directory, and it is one file.
         std::set<std::string> old = Lines(before);
