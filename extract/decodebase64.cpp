@@ -62,11 +62,11 @@ int Base64Quad(const char* four, unsigned char* out)
 namespace
 {
 
-void DecodeGroup(Base64State& state, const char* four, COutputSink& out)
+// Decodes one group to bytes + *length.
+void DecodeGroup(Base64State& state, const char* four, unsigned char* bytes, size_t* length)
 {
-    unsigned char bytes[3];
-    int n = Base64Quad(four, bytes);
-    out.Put(bytes, static_cast<size_t>(n));
+    int n = Base64Quad(four, bytes + *length);
+    *length += static_cast<size_t>(n);
     state.ended = n < 3;
 }
 
@@ -94,6 +94,9 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out)
     if (state.ended)
         return;
 
+    // Four characters give at most three bytes.
+    unsigned char bytes[LINE_BUFFER_SIZE];
+    size_t produced = 0;
     size_t i = 0;
     while (length - i >= 4)
     {
@@ -103,11 +106,11 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out)
             memcpy(state.carry + state.carryLength, work + i, static_cast<size_t>(need));
             i += static_cast<size_t>(need);
             state.carryLength = 0;
-            DecodeGroup(state, state.carry, out);
+            DecodeGroup(state, state.carry, bytes, &produced);
         }
         else
         {
-            DecodeGroup(state, work + i, out);
+            DecodeGroup(state, work + i, bytes, &produced);
             i += 4;
         }
     }
@@ -117,9 +120,10 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out)
         if (state.carryLength == 4)
         {
             state.carryLength = 0;
-            DecodeGroup(state, state.carry, out);
+            DecodeGroup(state, state.carry, bytes, &produced);
         }
     }
+    out.Put(bytes, produced);
 }
 
 }  // namespace bodycodecs

@@ -86,16 +86,21 @@ _CME_RC CUnpacker::DecodeQuotedPrintable(COutputBlock* block, char** line, CStdi
             break;
         }
 
+        // A line decodes to at most its own length plus the CR of its line end; collect
+        // it and hand it to the sink in one piece.
+        char decoded[LINE_BUFFER_SIZE + 2];
+        size_t length = 0;
         const char* p = *line;
         bool softBreak = false;
         while (const char* q = strchr(p, '='))
         {
-            out.Put(p, static_cast<size_t>(q - p));
+            memcpy(decoded + length, p, static_cast<size_t>(q - p));
+            length += static_cast<size_t>(q - p);
             unsigned char byte = 0;
             int escape = bodycodecs::QPEscape(q, &byte);
             if (escape == 3)
             {
-                out.Put(byte);
+                decoded[length++] = static_cast<char>(byte);
                 p = q + 3;
                 continue;
             }
@@ -110,17 +115,18 @@ _CME_RC CUnpacker::DecodeQuotedPrintable(COutputBlock* block, char** line, CStdi
             }
             break;
         }
-        if (done || softBreak)
-            continue;
-
-        size_t n = strlen(p);
-        if (n > 0 && p[n - 1] == '\n' && (n < 2 || p[n - 2] != '\r'))
+        if (!done && !softBreak)
         {
-            out.Put(p, n - 1);
-            out.Put("\r\n", 2);
+            size_t n = strlen(p);
+            memcpy(decoded + length, p, n);
+            length += n;
+            if (n > 0 && p[n - 1] == '\n' && (n < 2 || p[n - 2] != '\r'))
+            {
+                decoded[length - 1] = '\r';
+                decoded[length++] = '\n';
+            }
         }
-        else
-            out.Put(p, n);
+        out.Put(decoded, length);
     }
 
     out.Finish();
