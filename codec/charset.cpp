@@ -2,9 +2,9 @@
 // default charset chosen from the ANSI code page.
 #include "codec/charset.h"
 
-#include <cstring>
-
 #include "platform/win32.h"
+
+#include <cstring>
 
 char g_szDefaultCharset[64] = "US-ASCII";
 BOOL g_bNeedsEncoding = FALSE;
@@ -107,7 +107,7 @@ constexpr CodePageCharset kDefaultCharsets[] = {
 // Code pages whose mail is sent in a 7-bit form of a Japanese charset.
 constexpr unsigned int kNeedsEncoding[] = {932, 50220, 50221, 50222, 51932};
 
-}  // namespace
+} // namespace
 
 CMIMEPart::_CHAR_TYPE LookupCharType(const char* value, BOOL* recognised, BOOL* invalidIso)
 {

@@ -1,10 +1,10 @@
 // The charset step of text and media parts: "charset=" and "name=" parameters.
-#include <memory>
-
 #include "codec/charset.h"
 #include "extract/bodycodecs.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
+
+#include <memory>
 
 // Reads the charset and the name of a parsed leaf part from its Content-Type parameters.
 // A part without parameters is US-ASCII, and so is a text part without a charset. A
@@ -54,8 +54,8 @@ _CME_RC CUnpacker::ParseCharsetParameter(COutputBlock* block, char** line, CStdi
         block->SetSubTypeIndex(1);
         return ExtractApplication(block, line, source);
     }
-    if (block->GetCharType() == CMIMEPart::CHAR_UNKNOWN &&
-        block->GetContentType() == CMIMEPart::CONTENT_TEXT && block->GetCharSetName()[0] == '\0')
+    if (block->GetCharType() == CMIMEPart::CHAR_UNKNOWN && block->GetContentType() == CMIMEPart::CONTENT_TEXT &&
+        block->GetCharSetName()[0] == '\0')
     {
         block->SetCharType(CMIMEPart::CHAR_US_ASCII);
         block->SetCharSetName("US-ASCII");

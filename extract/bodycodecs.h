@@ -2,10 +2,10 @@
 // without files) and the buffered sink through which every binary decoder writes.
 #pragma once
 
+#include "mimeengine/platform/afx.h"
+
 #include <cstddef>
 #include <string>
-
-#include "mimeengine/platform/afx.h"
 
 class COutputBlock;
 
@@ -58,9 +58,9 @@ int Base64Quad(const char* four, unsigned char* out);
 struct Base64State
 {
     char carry[4] = {0, 0, 0, 0};
-    int carryLength = 0;  // characters of an unfinished group (0 to 3)
+    int carryLength = 0; // characters of an unfinished group (0 to 3)
     bool inComment = false;
-    bool ended = false;  // the last group decoded was short: later lines are not decoded
+    bool ended = false; // the last group decoded was short: later lines are not decoded
 };
 
 // Decodes one line of a base64 body (without its line end, NUL-terminated) into out,
@@ -83,4 +83,4 @@ void SetNameFromParameter(const CString& value, COutputBlock* block);
 // Copies at most max bytes of text into a NUL-terminated buffer (size max + 1).
 void CopyLineHead(const char* text, size_t available, char* out, size_t max);
 
-}  // namespace bodycodecs
+} // namespace bodycodecs

@@ -1,10 +1,10 @@
 // The delimiter test shared by the part walk and every body decoder.
-#include <cstring>
-
 #include "extract/bodycodecs.h"
 #include "mimeengine/model/block.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
+
+#include <cstring>
 
 // Classifies line against the delimiters of the multiparts that enclose block (the block
 // itself when it is a multipart). RFC 2046 5.1.1: a delimiter line begins with "--" and
@@ -55,4 +55,4 @@ void CopyLineHead(const char* text, size_t available, char* out, size_t max)
     out[n] = '\0';
 }
 
-}  // namespace bodycodecs
+} // namespace bodycodecs

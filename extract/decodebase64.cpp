@@ -1,11 +1,11 @@
 // Base64 bodies (RFC 2045 6.8): groups may span lines, "(comments)" are skipped, and a
 // padded group ends the data.
-#include <cstring>
-#include <memory>
-
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
 #include "mimeengine/unpack/unpacker.h"
+
+#include <cstring>
+#include <memory>
 
 namespace
 {
@@ -31,7 +31,7 @@ struct Base64Table
 };
 constexpr Base64Table kBase64;
 
-}  // namespace
+} // namespace
 
 namespace bodycodecs
 {
@@ -70,7 +70,7 @@ void DecodeGroup(Base64State& state, const char* four, unsigned char* bytes, siz
     state.ended = n < 3;
 }
 
-}  // namespace
+} // namespace
 
 void Base64Line(Base64State& state, const char* line, COutputSink& out)
 {
@@ -126,7 +126,7 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out)
     out.Put(bytes, produced);
 }
 
-}  // namespace bodycodecs
+} // namespace bodycodecs
 
 BOOL DecodeBase64Group(const char* four, unsigned char* result)
 {

@@ -1,11 +1,11 @@
 // BINARY bodies: the body's bytes are copied raw from a second, untranslated handle on
 // the message file, up to the CR LF that comes before the delimiter line.
+#include "extract/bodycodecs.h"
+#include "mimeengine/unpack/unpacker.h"
+
 #include <cstring>
 #include <memory>
 #include <vector>
-
-#include "extract/bodycodecs.h"
-#include "mimeengine/unpack/unpacker.h"
 
 namespace
 {
@@ -116,13 +116,13 @@ private:
     CFile& m_input;
     COutputBlock* m_context;
     std::vector<char> m_buffer;
-    ULONGLONG m_offset;  // file offset of m_buffer[0]
+    ULONGLONG m_offset; // file offset of m_buffer[0]
     size_t m_length = 0;
     size_t m_pos = 0;
     bool m_eof = false;
 };
 
-}  // namespace
+} // namespace
 
 // Copies the BINARY body that starts at the current position of source into the
 // block's output file; the source is left at the delimiter line, which the part walk

@@ -1,7 +1,7 @@
 // Choosing the transfer decoder of a leaf body, and the plain text decoder.
-#include <memory>
-
 #include "mimeengine/unpack/unpacker.h"
+
+#include <memory>
 
 // Decodes the body that follows the part's header with the decoder of its transfer
 // encoding. Unknown encodings and any number outside the table are copied as text.

@@ -1,11 +1,11 @@
 // Quoted-printable bodies (RFC 2045 6.7).
-#include <cstring>
-#include <memory>
-
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
+
+#include <cstring>
+#include <memory>
 
 namespace
 {
@@ -28,7 +28,7 @@ struct HexTable
 };
 constexpr HexTable kHex;
 
-}  // namespace
+} // namespace
 
 namespace bodycodecs
 {
@@ -51,7 +51,7 @@ int QPEscape(const char* p, unsigned char* byte)
     return 3;
 }
 
-}  // namespace bodycodecs
+} // namespace bodycodecs
 
 int DecodeQPEscape(const char* p, CFile* output)
 {

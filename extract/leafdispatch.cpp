@@ -1,22 +1,21 @@
 // Leaf body dispatch: settles the type of a leaf part, reads its name and charset
 // parameters and hands the body to the decoder of its transfer encoding.
-#include <cstring>
-#include <memory>
-#include <vector>
-
 #include "extract/bodycodecs.h"
 #include "mimeengine/mimeengine_flat.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "model/nametables.h"
 #include "platform/win32.h"
 
+#include <cstring>
+#include <memory>
+#include <vector>
+
 namespace
 {
 
 // Row (from 1) of the first name of table that begins subtype, ignoring case; 0 when
 // none does. Names match as prefixes, so "jpeg-x" is a JPEG.
-template <size_t Rows>
-unsigned int MatchSubType(const char (&table)[Rows][NAME_ROW_SIZE], const char* subtype)
+template <size_t Rows> unsigned int MatchSubType(const char (&table)[Rows][NAME_ROW_SIZE], const char* subtype)
 {
     for (unsigned int row = 1; row < Rows; ++row)
         if (_strnicmp(table[row], subtype, strlen(table[row])) == 0)
@@ -24,7 +23,7 @@ unsigned int MatchSubType(const char (&table)[Rows][NAME_ROW_SIZE], const char* 
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 namespace bodycodecs
 {
@@ -39,7 +38,7 @@ void SetNameFromParameter(const CString& value, COutputBlock* block)
     block->SetSuggestName(decoded.data());
 }
 
-}  // namespace bodycodecs
+} // namespace bodycodecs
 
 // Extracts one leaf body. A part whose transfer encoding was not recognised is kept as
 // opaque application data; so is a part of unknown type. CME_NOT_LEAF for a composite.
@@ -90,8 +89,8 @@ namespace
 // The image, audio and video handlers: a known subtype runs the charset step and is
 // decoded; an unknown one becomes application/octet-stream.
 template <size_t Rows>
-_CME_RC ExtractMedia(CUnpacker& unpacker, const char (&table)[Rows][NAME_ROW_SIZE], COutputBlock* block,
-                     char** line, CStdioFile* source)
+_CME_RC ExtractMedia(CUnpacker& unpacker, const char (&table)[Rows][NAME_ROW_SIZE], COutputBlock* block, char** line,
+                     CStdioFile* source)
 {
     unsigned int row = MatchSubType(table, block->GetSubTypeString());
     if (row == 0)
@@ -107,7 +106,7 @@ _CME_RC ExtractMedia(CUnpacker& unpacker, const char (&table)[Rows][NAME_ROW_SIZ
     return unpacker.DecodeBody(block, line, source);
 }
 
-}  // namespace
+} // namespace
 
 _CME_RC CUnpacker::ExtractImage(COutputBlock* block, char** line, CStdioFile* source)
 {

@@ -1,13 +1,13 @@
 // Choosing a free name for a decoded file in the work directory.
 #include "extract/outputnames.h"
 
-#include <cstdio>
-#include <cstring>
-#include <string>
-
 #include "extract/fileutilities.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
 
 namespace
 {
@@ -19,7 +19,7 @@ bool NameTaken(const char* path)
     return CFile::GetStatus(path, status) != FALSE;
 }
 
-}  // namespace
+} // namespace
 
 BOOL PickFreeOutputPath(CUnpacker& unpacker, const char* name, CString& result)
 {

@@ -33,4 +33,4 @@ void COutputSink::Drain(size_t keep)
     m_pending.erase(0, n);
 }
 
-}  // namespace bodycodecs
+} // namespace bodycodecs

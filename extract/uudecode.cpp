@@ -1,12 +1,12 @@
 // Uuencoded bodies: X-UUENCODE with "begin" and "end" lines, and bare UUENCODE lines.
-#include <cstring>
-
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
 #include "extract/fileutilities.h"
 #include "extract/outputnames.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
+
+#include <cstring>
 
 namespace
 {
@@ -26,7 +26,7 @@ inline unsigned int UUValue(char c)
 // Width to which every line is cut or padded before decoding.
 constexpr int kLineWidth = 79;
 
-}  // namespace
+} // namespace
 
 namespace bodycodecs
 {
@@ -90,7 +90,7 @@ bool IsUUEmptyDataLine(const char* line)
     return (line[0] == '`' || line[0] == ' ') && line[1] == '\n';
 }
 
-}  // namespace bodycodecs
+} // namespace bodycodecs
 
 _CME_RC DecodeUULine(char* line, CFile* output)
 {
@@ -229,7 +229,7 @@ _CME_RC ParseBeginLine(char* line, const char** name)
     return CME_SUCCESS;
 }
 
-}  // namespace
+} // namespace
 
 // Decodes an X-UUENCODE body from its "begin" line (in line) to the empty data line
 // followed by "end". The file named on the "begin" line becomes the block's suggested
@@ -284,8 +284,7 @@ _CME_RC CUnpacker::DecodeUUBeginFile(COutputBlock* block, char* line, CStdioFile
         CString from(block->GetDataFile());
         output->Close();
         CString target;
-        if (PickFreeOutputPath(*this, block->GetSuggestName(), target) &&
-            MoveFileA(from, target) != FALSE)
+        if (PickFreeOutputPath(*this, block->GetSuggestName(), target) && MoveFileA(from, target) != FALSE)
             block->SetDataFile(target);
         delete output;
         output = nullptr;

@@ -1,11 +1,11 @@
 // MoveFileA: renaming that refuses to replace an existing file.
+#include "platform/win32.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "platform/win32.h"
 
 BOOL MoveFileA(const char* lpExistingFileName, const char* lpNewFileName)
 {

@@ -1,12 +1,11 @@
 // The base64 body decoder and its resumable line step.
-#include <gtest/gtest.h>
-
-#include <random>
-#include <vector>
-
 #include "decode/harness.h"
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
+
+#include <gtest/gtest.h>
+#include <random>
+#include <vector>
 
 namespace
 {
@@ -59,7 +58,7 @@ TEST(DecodeBase64Group, ShortGroupsAndTheAlphabet)
         int count;
         const char* bytes;
     } rows[] = {
-        {"SGVs", 3, "Hel"}, {"bG8=", 2, "lo"}, {"SA==", 1, "H"}, {"S===", 0, ""}, {"=AAA", 0, ""},
+        {"SGVs", 3, "Hel"},          {"bG8=", 2, "lo"},           {"SA==", 1, "H"}, {"S===", 0, ""}, {"=AAA", 0, ""},
         {"////", 3, "\xff\xff\xff"}, {"++++", 3, "\xfb\xef\xbe"}, {"SG*s", 1, "H"}, {"S!Vs", 0, ""},
     };
     for (const Row& row : rows)
@@ -135,7 +134,7 @@ TEST(DecodeBase64, BodiesUpToTheirDelimiter)
         const char* message;
         const char* output;
         _CME_RC rc;
-        const char* line;  // without its line end, as the decoder cuts it
+        const char* line; // without its line end, as the decoder cuts it
         const char* next;
     } rows[] = {
         {"two lines", "SGVs\nbG8=\n--b\nnext\n", "Hello", CME_SUCCESS, "--b", "next\n"},
@@ -220,4 +219,4 @@ TEST(DecodeBase64, ABlockWithADataFileIsReadButNotWritten)
     EXPECT_EQ("", testsupport::ListTree(work));
 }
 
-}  // namespace
+} // namespace

@@ -1,9 +1,8 @@
 // The BINARY body copy: raw bytes up to the CR LF before the delimiter line.
-#include <gtest/gtest.h>
-
-#include <random>
-
 #include "decode/harness.h"
+
+#include <gtest/gtest.h>
+#include <random>
 
 namespace
 {
@@ -25,7 +24,7 @@ TEST(DecodeBinary, BodiesUpToTheirDelimiter)
         const char* name;
         std::string body;
         std::string output;
-        std::string next;  // where the source stands afterwards
+        std::string next; // where the source stands afterwards
     } rows[] = {
         {"CR LF before the delimiter is not kept", "ab\r\n\r\n--b\r\nnext", "ab\r\n", "--b\r\nnext"},
         {"bare LF is data", "a\nb\n--b\r\n\r\n--b--\r\n", "a\nb\n--b\r\n", "--b--\r\n"},
@@ -73,7 +72,7 @@ TEST(DecodeBinary, DelimiterAtEveryOffsetAroundAReadBoundary)
     std::string filler(65536 + 300, '\0');
     for (char& c : filler)
         c = static_cast<char>('a' + rng() % 26);
-    const size_t header = 8;  // "H: x\r\n\r\n"
+    const size_t header = 8; // "H: x\r\n\r\n"
     for (size_t end = 65536 - 200; end <= 65536 + 200; ++end)
     {
         Tree tree(delimiter.c_str());
@@ -138,4 +137,4 @@ TEST(CopyBinaryBody, AMissingSourceRaisesAFileException)
     EXPECT_EQ("", std::string(tree.leaf()->GetDataFile()));
 }
 
-}  // namespace
+} // namespace

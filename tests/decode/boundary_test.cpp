@@ -1,7 +1,7 @@
 // IsBoundaryLine: which multipart a line closes or separates, seen from a block.
-#include <gtest/gtest.h>
-
 #include "decode/harness.h"
+
+#include <gtest/gtest.h>
 
 namespace
 {
@@ -23,12 +23,12 @@ TEST(IsBoundaryLine, LinesSeenFromALeafOfANestedMultipart)
         {"--b", BOUNDARY_PART},
         {"--b--\n", BOUNDARY_END},
         {"--b--", BOUNDARY_END},
-        {"--B\n", BOUNDARY_PART},           // case is ignored
+        {"--B\n", BOUNDARY_PART}, // case is ignored
         {"--B--\n", BOUNDARY_END},
-        {"--bx\n", BOUNDARY_PART},          // only the beginning is compared
+        {"--bx\n", BOUNDARY_PART}, // only the beginning is compared
         {"--b trailing text\n", BOUNDARY_PART},
         {"--b   \n", BOUNDARY_PART},
-        {"--b-\n", BOUNDARY_PART},          // one dash does not close
+        {"--b-\n", BOUNDARY_PART}, // one dash does not close
         {"--b---\n", BOUNDARY_END},
         {"--outer\n", BOUNDARY_OUTER_PART},
         {"--OUTER\n", BOUNDARY_OUTER_PART},
@@ -134,4 +134,4 @@ TEST(IsBoundaryLine, DelimiterOfTheLongestBoundary)
     EXPECT_EQ(BOUNDARY_NONE, IsBoundaryLine(delimiter.substr(0, 71).c_str(), tree.leaf()));
 }
 
-}  // namespace
+} // namespace

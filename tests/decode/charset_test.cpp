@@ -1,10 +1,9 @@
 // Charset names: the lookup, the default charset per code page, and the charset step.
-#include <gtest/gtest.h>
-
-#include <cstring>
-
 #include "codec/charset.h"
 #include "decode/harness.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
 
 namespace
 {
@@ -22,27 +21,48 @@ TEST(LookupCharType, NamesAndTheirValues)
         BOOL recognised;
         BOOL invalidIso;
     } rows[] = {
-        {"US-ASCII", 10, TRUE, FALSE},         {"us-ascii", 10, TRUE, FALSE},
-        {"iso-8859-1", 1, TRUE, FALSE},        {"ISO-8859-9", 9, TRUE, FALSE},
-        {"iso-8859-15", 1, TRUE, FALSE},       {"iso-8859-0", 0, TRUE, TRUE},
-        {"iso-8859-", 0, TRUE, TRUE},          {"iso-8859-x", 0, TRUE, TRUE},
-        {"iso-8859", 0, FALSE, FALSE},         {"ibm852", 11, TRUE, FALSE},
-        {"cp866", 12, TRUE, FALSE},            {"windows-874", 13, TRUE, FALSE},
-        {"iso-2022-jp", 14, TRUE, FALSE},      {"gb2312", 15, TRUE, FALSE},
-        {"euc-kr", 16, TRUE, FALSE},           {"big5", 17, TRUE, FALSE},
-        {"unicode", 18, TRUE, FALSE},          {"unicodeFEFF", 19, TRUE, FALSE},
-        {"UNICODEfeff", 19, TRUE, FALSE},      {"windows-1258", 20, TRUE, FALSE},
-        {"irv", 21, TRUE, FALSE},              {"DIN_66003", 22, TRUE, FALSE},
-        {"SEN_850200_B", 23, TRUE, FALSE},     {"NS_4551-1", 24, TRUE, FALSE},
-        {"koi8-r", 25, TRUE, FALSE},           {"koi8-ru", 26, TRUE, FALSE},
-        {"x-user-defined", 27, TRUE, FALSE},   {"_iso-2022-jp$ESC", 28, TRUE, FALSE},
-        {"_iso-2022-jp$SIO", 29, TRUE, FALSE}, {"iso-2022-kr", 30, TRUE, FALSE},
-        {"_autodetect", 31, TRUE, FALSE},      {"_autodetect_kr", 32, TRUE, FALSE},
-        {"euc-jp", 33, TRUE, FALSE},           {"hz-gb-2312", 34, TRUE, FALSE},
-        {"utf-7", 35, TRUE, FALSE},            {"utf-8", 36, TRUE, FALSE},
-        {"UTF-8", 36, TRUE, FALSE},            {"utf-8x", 36, TRUE, FALSE},
-        {"utf-", 0, FALSE, FALSE},             {"windows-1252", 0, FALSE, FALSE},
-        {"", 0, FALSE, FALSE},                 {"ascii", 0, FALSE, FALSE},
+        {"US-ASCII", 10, TRUE, FALSE},
+        {"us-ascii", 10, TRUE, FALSE},
+        {"iso-8859-1", 1, TRUE, FALSE},
+        {"ISO-8859-9", 9, TRUE, FALSE},
+        {"iso-8859-15", 1, TRUE, FALSE},
+        {"iso-8859-0", 0, TRUE, TRUE},
+        {"iso-8859-", 0, TRUE, TRUE},
+        {"iso-8859-x", 0, TRUE, TRUE},
+        {"iso-8859", 0, FALSE, FALSE},
+        {"ibm852", 11, TRUE, FALSE},
+        {"cp866", 12, TRUE, FALSE},
+        {"windows-874", 13, TRUE, FALSE},
+        {"iso-2022-jp", 14, TRUE, FALSE},
+        {"gb2312", 15, TRUE, FALSE},
+        {"euc-kr", 16, TRUE, FALSE},
+        {"big5", 17, TRUE, FALSE},
+        {"unicode", 18, TRUE, FALSE},
+        {"unicodeFEFF", 19, TRUE, FALSE},
+        {"UNICODEfeff", 19, TRUE, FALSE},
+        {"windows-1258", 20, TRUE, FALSE},
+        {"irv", 21, TRUE, FALSE},
+        {"DIN_66003", 22, TRUE, FALSE},
+        {"SEN_850200_B", 23, TRUE, FALSE},
+        {"NS_4551-1", 24, TRUE, FALSE},
+        {"koi8-r", 25, TRUE, FALSE},
+        {"koi8-ru", 26, TRUE, FALSE},
+        {"x-user-defined", 27, TRUE, FALSE},
+        {"_iso-2022-jp$ESC", 28, TRUE, FALSE},
+        {"_iso-2022-jp$SIO", 29, TRUE, FALSE},
+        {"iso-2022-kr", 30, TRUE, FALSE},
+        {"_autodetect", 31, TRUE, FALSE},
+        {"_autodetect_kr", 32, TRUE, FALSE},
+        {"euc-jp", 33, TRUE, FALSE},
+        {"hz-gb-2312", 34, TRUE, FALSE},
+        {"utf-7", 35, TRUE, FALSE},
+        {"utf-8", 36, TRUE, FALSE},
+        {"UTF-8", 36, TRUE, FALSE},
+        {"utf-8x", 36, TRUE, FALSE},
+        {"utf-", 0, FALSE, FALSE},
+        {"windows-1252", 0, FALSE, FALSE},
+        {"", 0, FALSE, FALSE},
+        {"ascii", 0, FALSE, FALSE},
     };
     for (const Row& row : rows)
     {
@@ -62,12 +82,24 @@ TEST(SelectDefaultCharset, CodePagesAndTheNeedsEncodingFlag)
         const char* name;
         BOOL needsEncoding;
     } rows[] = {
-        {1252, "iso-8859-1", FALSE},      {932, "iso-2022-jp", TRUE},     {437, "US-ASCII", FALSE},
-        {0, "US-ASCII", FALSE},           {50220, "iso-2022-jp", TRUE},   {50221, "_iso-2022-jp$ESC", TRUE},
-        {50222, "_iso-2022-jp$SIO", TRUE}, {51932, "euc-jp", TRUE},       {51949, "euc-kr", FALSE},
-        {1251, "koi8-r", FALSE},          {20866, "koi8-r", FALSE},       {28598, "iso-8859-8", FALSE},
-        {852, "ibm852", FALSE},           {65001, "utf-8", FALSE},        {65000, "utf-7", FALSE},
-        {1201, "unicodeFEFF", FALSE},     {20108, "NS_4551-1", FALSE},    {52936, "hz-gb-2312", FALSE},
+        {1252, "iso-8859-1", FALSE},
+        {932, "iso-2022-jp", TRUE},
+        {437, "US-ASCII", FALSE},
+        {0, "US-ASCII", FALSE},
+        {50220, "iso-2022-jp", TRUE},
+        {50221, "_iso-2022-jp$ESC", TRUE},
+        {50222, "_iso-2022-jp$SIO", TRUE},
+        {51932, "euc-jp", TRUE},
+        {51949, "euc-kr", FALSE},
+        {1251, "koi8-r", FALSE},
+        {20866, "koi8-r", FALSE},
+        {28598, "iso-8859-8", FALSE},
+        {852, "ibm852", FALSE},
+        {65001, "utf-8", FALSE},
+        {65000, "utf-7", FALSE},
+        {1201, "unicodeFEFF", FALSE},
+        {20108, "NS_4551-1", FALSE},
+        {52936, "hz-gb-2312", FALSE},
     };
     BOOL saved = g_bNeedsEncoding;
     for (const Row& row : rows)
@@ -157,7 +189,7 @@ TEST(ParseCharsetParameter, NamesFromTheParameters)
     struct Row
     {
         const char* parameters;
-        const char* before;  // suggested name before the step
+        const char* before; // suggested name before the step
         const char* after;
     } rows[] = {
         {"name=a.txt", "", "a.txt"},
@@ -178,4 +210,4 @@ TEST(ParseCharsetParameter, NamesFromTheParameters)
     }
 }
 
-}  // namespace
+} // namespace

@@ -53,8 +53,8 @@ const char* EndsName(Ends ends)
     return ends == Ends::LF ? "LF" : "CRLF";
 }
 
-DecodeRun RunDecoder(const Decoder& decoder, COutputBlock* block, const std::string& message, const std::string& workDir,
-                     int skipLines)
+DecodeRun RunDecoder(const Decoder& decoder, COutputBlock* block, const std::string& message,
+                     const std::string& workDir, int skipLines)
 {
     static int counter = 0;
     std::string path = workDir + "/../source-" + std::to_string(++counter) + ".eml";
@@ -84,4 +84,4 @@ DecodeRun RunDecoder(const Decoder& decoder, COutputBlock* block, const std::str
     return run;
 }
 
-}  // namespace decodetest
+} // namespace decodetest

@@ -2,11 +2,11 @@
 // puts a body into a message file and calls one decoder on it.
 #pragma once
 
-#include <functional>
-#include <string>
-
 #include "mimeengine/unpack/unpacker.h"
 #include "support/testsupport.h"
+
+#include <functional>
+#include <string>
 
 namespace decodetest
 {
@@ -47,10 +47,10 @@ const char* EndsName(Ends ends);
 struct DecodeRun
 {
     _CME_RC rc = CME_SUCCESS;
-    std::string line;      // the line buffer after the call
-    std::string next;      // the bytes of the source from its position on
-    std::string output;    // the data file's bytes, empty when there is none
-    std::string dataFile;  // the block's data file name
+    std::string line;     // the line buffer after the call
+    std::string next;     // the bytes of the source from its position on
+    std::string output;   // the data file's bytes, empty when there is none
+    std::string dataFile; // the block's data file name
 };
 
 // A member such as &CUnpacker::DecodeBase64, or any callable of that shape.
@@ -59,7 +59,7 @@ using Decoder = std::function<_CME_RC(CUnpacker&, COutputBlock*, char**, CStdioF
 // Writes message into a file outside workDir, opens it as the parser does (text mode),
 // skips skipLines lines (a header) and calls decoder for block with the unpacker's work
 // directory set to workDir.
-DecodeRun RunDecoder(const Decoder& decoder, COutputBlock* block, const std::string& message, const std::string& workDir,
-                     int skipLines = 0);
+DecodeRun RunDecoder(const Decoder& decoder, COutputBlock* block, const std::string& message,
+                     const std::string& workDir, int skipLines = 0);
 
-}  // namespace decodetest
+} // namespace decodetest

@@ -1,14 +1,13 @@
 // Large bodies decode in one pass with bounded memory. The size is 16 MiB by default;
 // MIMEENGINE_LARGE_BODY_MIB raises it (64 for the full-size check).
-#include <gtest/gtest.h>
+#include "decode/harness.h"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
-
-#include "decode/harness.h"
 
 namespace
 {
@@ -210,4 +209,4 @@ TEST(LargeBody, Binary)
     DecodeLarge(&CUnpacker::DecodeBinary, {path, hash.value, n}, scratch, "binary");
 }
 
-}  // namespace
+} // namespace

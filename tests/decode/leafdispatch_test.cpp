@@ -1,9 +1,8 @@
 // Leaf body dispatch: types settled, subtype rows, names, and the decoder chosen.
-#include <gtest/gtest.h>
+#include "decode/harness.h"
 
 #include <algorithm>
-
-#include "decode/harness.h"
+#include <gtest/gtest.h>
 
 namespace
 {
@@ -27,8 +26,7 @@ struct Leaf
     const char* parameters;
 };
 
-DecodeRun RunLeaf(Tree& tree, const Leaf& leaf, const testsupport::ScratchDir& scratch,
-                  const char* message = kMessage)
+DecodeRun RunLeaf(Tree& tree, const Leaf& leaf, const testsupport::ScratchDir& scratch, const char* message = kMessage)
 {
     tree.leaf()->SetContentType(leaf.type);
     tree.leaf()->SetEncodeType(leaf.encoding);
@@ -67,7 +65,11 @@ TEST(ExtractLeafBody, TypesAndSubtypeRows)
         {"application/octet-stream", {APP, BIT7, "octet-stream", ""}, APP, "octet-stream", 1, 0},
         {"application/pdf", {APP, BIT7, "pdf", ""}, APP, "pdf", 1, 0},
         {"unknown type", {CMIMEPart::CONTENT_UNKNOWN, BIT7, "", ""}, APP, "Octet-stream", 1, 0},
-        {"type beyond the table", {static_cast<CMIMEPart::_CONTENT_TYPE>(42), BIT7, "x", ""}, APP, "Octet-stream", 1,
+        {"type beyond the table",
+         {static_cast<CMIMEPart::_CONTENT_TYPE>(42), BIT7, "x", ""},
+         APP,
+         "Octet-stream",
+         1,
          0},
     };
     for (const Row& row : rows)
@@ -105,8 +107,8 @@ TEST(ExtractLeafBody, ACharsetErrorStopsBeforeDecoding)
 {
     testsupport::ScratchDir scratch;
     Tree tree;
-    DecodeRun run = RunLeaf(tree, {CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_7BIT, "plain", "charset=iso-8859-"},
-                            scratch);
+    DecodeRun run =
+        RunLeaf(tree, {CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_7BIT, "plain", "charset=iso-8859-"}, scratch);
     EXPECT_EQ(CME_INVALID_CHARSET, run.rc);
     EXPECT_EQ(kMessage, run.next);
     EXPECT_STREQ("", tree.leaf()->GetDataFile());
@@ -165,9 +167,10 @@ TEST(ExtractApplication, ASubtypeIndexAlreadySetIsKept)
     testsupport::ScratchDir scratch;
     Tree tree;
     tree.leaf()->SetSubTypeIndex(2);
-    DecodeRun run = RunLeaf(tree, {CMIMEPart::CONTENT_APPLICATION, CMIMEPart::ENCODE_7BIT, "octet-stream", ""}, scratch);
+    DecodeRun run =
+        RunLeaf(tree, {CMIMEPart::CONTENT_APPLICATION, CMIMEPart::ENCODE_7BIT, "octet-stream", ""}, scratch);
     EXPECT_EQ(CME_SUCCESS, run.rc);
     EXPECT_EQ(2u, tree.leaf()->GetSubTypeIndex());
 }
 
-}  // namespace
+} // namespace

@@ -1,9 +1,9 @@
 // The text and quoted-printable body decoders.
-#include <gtest/gtest.h>
-
 #include "decode/harness.h"
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
+
+#include <gtest/gtest.h>
 
 namespace
 {
@@ -19,11 +19,11 @@ const Ends kBothEnds[] = {Ends::LF, Ends::CRLF};
 struct BodyRow
 {
     const char* name;
-    const char* message;  // body lines ("\n" ends), then whatever follows the body
-    const char* output;   // the decoded file
+    const char* message; // body lines ("\n" ends), then whatever follows the body
+    const char* output;  // the decoded file
     _CME_RC rc;
-    const char* line;     // line buffer afterwards ("\n" ends); null: the input ended, not checked
-    const char* next;     // unread rest of the message ("\n" ends)
+    const char* line; // line buffer afterwards ("\n" ends); null: the input ended, not checked
+    const char* next; // unread rest of the message ("\n" ends)
 };
 
 void CheckRows(decodetest::Decoder decoder, const BodyRow* rows, size_t count)
@@ -97,7 +97,7 @@ TEST(QPEscape, EveryKindOfEscape)
     {
         const char* text;
         int result;
-        int byte;  // -1: none
+        int byte; // -1: none
     } rows[] = {
         {"=3D", 3, 0x3D}, {"=00", 3, 0x00}, {"=FF", 3, 0xFF}, {"=A9rest", 3, 0xA9}, {"=\n", 2, -1},
         {"=", 1, -1},     {"=3d", 0, -1},   {"=ff", 0, -1},   {"=G0", 0, -1},       {"=3", 0, -1},
@@ -137,8 +137,7 @@ TEST(DecodeQuotedPrintable, BodiesUpToTheirDelimiter)
         {"soft break joins", "a=3Db=\nc\n--b\n", "a=bc", CME_SUCCESS, "--b\n", ""},
         {"line ends become CR LF", "a\nb\n--b\n", "a\r\nb", CME_SUCCESS, "--b\n", ""},
         {"lower-case escape", "=3d\n--b\n", "", CME_INVALID_ENCODING, "=3d\n", "--b\n"},
-        {"bad escape keeps what came before", "ok\nx=ZZ\n--b\n", "ok\r\nx", CME_INVALID_ENCODING, "x=ZZ\n",
-         "--b\n"},
+        {"bad escape keeps what came before", "ok\nx=ZZ\n--b\n", "ok\r\nx", CME_INVALID_ENCODING, "x=ZZ\n", "--b\n"},
         {"empty body", "--b\nx\n", "", CME_SUCCESS, "--b\n", "x\n"},
         {"one byte before the delimiter", "=41=\n--b\n", "", CME_SUCCESS, "--b\n", ""},
         {"trailing spaces copied", "a  \n--b\n", "a  ", CME_SUCCESS, "--b\n", ""},
@@ -156,8 +155,8 @@ TEST(DecodeQuotedPrintable, EmbeddedNulBytesThroughEscapes)
     // "all escapes" above only compares up to the first NUL of its expected text.
     testsupport::ScratchDir scratch;
     Tree tree;
-    DecodeRun run = RunDecoder(&CUnpacker::DecodeQuotedPrintable, tree.leaf(), "=00=01=7F=80=FF\n--b\n",
-                               scratch.mkdir("work"));
+    DecodeRun run =
+        RunDecoder(&CUnpacker::DecodeQuotedPrintable, tree.leaf(), "=00=01=7F=80=FF\n--b\n", scratch.mkdir("work"));
     EXPECT_EQ(std::string("\0\1\x7f\x80\xff", 5), run.output);
 }
 
@@ -169,9 +168,9 @@ TEST(DecodeQuotedPrintable, ABlockWithADataFileIsLeftUnread)
     tree.leaf()->SetDataFile((work + "/chosen").c_str());
     DecodeRun run = RunDecoder(&CUnpacker::DecodeQuotedPrintable, tree.leaf(), "a\n--b\n", work);
     EXPECT_EQ(CME_SUCCESS, run.rc);
-    EXPECT_EQ("--b\n", run.line);  // as the harness left it
+    EXPECT_EQ("--b\n", run.line); // as the harness left it
     EXPECT_EQ("a\n--b\n", run.next);
     EXPECT_EQ("", testsupport::ListTree(work));
 }
 
-}  // namespace
+} // namespace

@@ -1,14 +1,13 @@
 // Uuencoded lines and bodies, and where their files end up.
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <random>
-#include <set>
-#include <sstream>
-
 #include "decode/harness.h"
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+#include <set>
+#include <sstream>
 
 namespace
 {
@@ -229,8 +228,7 @@ TEST(DecodeUUEncode, AnExistingFileIsNotReplaced)
     testsupport::WriteFile(work + "/a.txt", "keep");
     Tree tree;
     tree.leaf()->SetEncodeType(CMIMEPart::ENCODE_X_UUENCODE);
-    DecodeRun run =
-        RunDecoder(&CUnpacker::DecodeUUEncode, tree.leaf(), "begin 644 a.txt\n#86)C\n`\nend\n--b\n", work);
+    DecodeRun run = RunDecoder(&CUnpacker::DecodeUUEncode, tree.leaf(), "begin 644 a.txt\n#86)C\n`\nend\n--b\n", work);
     EXPECT_EQ(CME_SUCCESS, run.rc);
     EXPECT_EQ(work + "/a (2).txt", run.dataFile);
     EXPECT_EQ("abc", run.output);
@@ -244,8 +242,7 @@ TEST(DecodeUUEncode, ASuggestedNameIsKept)
     Tree tree;
     tree.leaf()->SetEncodeType(CMIMEPart::ENCODE_X_UUENCODE);
     tree.leaf()->SetSuggestName("given.bin");
-    DecodeRun run =
-        RunDecoder(&CUnpacker::DecodeUUEncode, tree.leaf(), "begin 644 a.txt\n#86)C\n`\nend\n--b\n", work);
+    DecodeRun run = RunDecoder(&CUnpacker::DecodeUUEncode, tree.leaf(), "begin 644 a.txt\n#86)C\n`\nend\n--b\n", work);
     EXPECT_EQ(CME_SUCCESS, run.rc);
     EXPECT_STREQ("given.bin", tree.leaf()->GetSuggestName());
     EXPECT_EQ(work + "/given.bin", run.dataFile);
@@ -259,8 +256,7 @@ TEST(DecodeUUEncode, ABlockWithADataFileIsReadButNotWritten)
     Tree tree;
     tree.leaf()->SetEncodeType(CMIMEPart::ENCODE_X_UUENCODE);
     tree.leaf()->SetDataFile((work + "/chosen").c_str());
-    DecodeRun run =
-        RunDecoder(&CUnpacker::DecodeUUEncode, tree.leaf(), "begin 644 a.txt\n#86)C\n`\nend\n--b\n", work);
+    DecodeRun run = RunDecoder(&CUnpacker::DecodeUUEncode, tree.leaf(), "begin 644 a.txt\n#86)C\n`\nend\n--b\n", work);
     EXPECT_EQ(CME_SUCCESS, run.rc);
     EXPECT_EQ("--b\n", run.next);
     EXPECT_EQ(work + "/chosen", run.dataFile);
@@ -280,8 +276,8 @@ TEST(DecodeUUEncode, HostileNamesStayInTheWorkDirectory)
 {
     struct Row
     {
-        const char* name;      // as on the "begin" line
-        const char* expected;  // file in the work directory; null: the work-file name stays
+        const char* name;     // as on the "begin" line
+        const char* expected; // file in the work directory; null: the work-file name stays
     } rows[] = {
         {"../x", "x"},
         {"../../../../x", "x"},
@@ -343,4 +339,4 @@ TEST(DecodeUUEncode, AnEmptyNameIsRefused)
     EXPECT_EQ(0u, run.dataFile.rfind(work + "/", 0));
 }
 
-}  // namespace
+} // namespace
