@@ -59,6 +59,9 @@ UINT GetTempFileNameA(const char* lpPathName, const char* lpPrefixString, UINT u
 BOOL CreateDirectoryA(const char* lpPathName, void* lpSecurityAttributes);
 BOOL RemoveDirectoryA(const char* lpPathName);
 BOOL DeleteFileA(const char* lpFileName);
+// Renames a file. Like the Win32 call it never replaces an existing target: FALSE when
+// lpNewFileName exists (or the rename fails otherwise).
+BOOL MoveFileA(const char* lpExistingFileName, const char* lpNewFileName);
 // Only OPEN_EXISTING is supported; a directory does not open.
 HANDLE CreateFileA(const char* lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, void* lpSecurityAttributes,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);

@@ -4,6 +4,8 @@
 #ifndef MIMEENGINE_FLAT_H
 #define MIMEENGINE_FLAT_H
 
+#include <stddef.h>
+
 #include "mimeengine/export.h"
 
 #ifdef __cplusplus
@@ -14,6 +16,12 @@ extern "C" {
 MIMEENGINE_API void EncodeBase64String(char* source, char* destination);
 MIMEENGINE_API void DecodeBase64Line(char* source, char* destination);
 MIMEENGINE_API void DecodeBase64String(char* source, char* destination);
+
+/* The same with the size of destination in bytes: the result is cut so that it and its
+ * NUL fit; a size of 0 writes nothing. The two-argument forms assume a large enough buffer. */
+MIMEENGINE_API void EncodeBase64StringN(const char* source, char* destination, size_t destinationSize);
+MIMEENGINE_API void DecodeBase64LineN(const char* source, char* destination, size_t destinationSize);
+MIMEENGINE_API void DecodeBase64StringN(const char* source, char* destination, size_t destinationSize);
 
 #ifdef __cplusplus
 }

@@ -90,6 +90,10 @@ public:
     // Copies a BINARY body from *position (a raw offset of source) up to the delimiter
     // line, whose offset is returned through position. Without a block nothing is written.
     _CME_RC CopyBinaryBody(const char* source, unsigned long* position, COutputBlock* block);
+    // Passes over a BINARY body without writing it: *position moves from the first body
+    // byte to the delimiter line that ends the body as seen from block (the child being
+    // skipped). The same as CopyBinaryBody without a block, with block as m_pSkipContext.
+    _CME_RC SkipBinaryBody(const char* source, unsigned long* position, COutputBlock* block);
     _CME_RC DecodeUUEncode(COutputBlock* block, char** line, CStdioFile* source);
     _CME_RC DecodeUUBeginFile(COutputBlock* block, char* line, CStdioFile* source, CFile*& output);
     _CME_RC DecodeUULines(COutputBlock* block, char* line, CStdioFile* source, CFile*& output);
@@ -115,6 +119,9 @@ public:
     // Next collision number to try per output name, so that many parts with one name
     // do not rescan " (2)", " (3)", ... for every file. Cleared at the start of each run.
     std::unordered_map<std::string, int> m_NextCollisionNumber;
+    // Whose delimiters end a BINARY body that CopyBinaryBody copies without a block (the
+    // child that the part walk skips). Null: no delimiter is recognised.
+    COutputBlock* m_pSkipContext = nullptr;
 };
 
 // The delimiter test of the parser and the decoders (a _BOUNDARY_RC value).

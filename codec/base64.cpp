@@ -1,0 +1,318 @@
+// Base64 and RFC 2047 "B" encoded words on NUL-terminated strings. Everything works in
+// fixed buffers on the stack; destinations are written through a bounded writer so that
+// the sized variants never pass their buffer's end.
+#include "codec/base64.h"
+
+#include "codec/charset.h"
+#include "mimeengine/mimeengine_flat.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace
+{
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+struct DecodeTable
+{
+    unsigned char value[256];
+    constexpr DecodeTable() : value()
+    {
+        for (int i = 0; i < 256; ++i)
+            value[i] = 255;
+        for (int i = 0; i < 64; ++i)
+            value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
+    }
+};
+constexpr DecodeTable kDecode;
+
+// Appends to a caller's buffer of size bytes, dropping what would leave no room for the NUL.
+struct BoundedWriter
+{
+    char* dst;
+    size_t size;
+    size_t len = 0;
+
+    BoundedWriter(char* d, size_t n) : dst(d), size(n) {}
+    void Put(char c)
+    {
+        if (len + 1 < size)
+            dst[len++] = c;
+    }
+    void Put(const char* s, size_t n)
+    {
+        for (size_t i = 0; i < n; ++i)
+            Put(s[i]);
+    }
+    void Put(const char* s)
+    {
+        for (; *s != '\0' && len + 1 < size; ++s)
+            dst[len++] = *s;
+    }
+    void Rewind() { len = 0; }
+    void Finish()
+    {
+        if (size != 0)
+            dst[len] = '\0';
+    }
+};
+
+// Writes the Base64 form of n bytes, padded with "=" to a multiple of four characters.
+void EncodeChunk(const unsigned char* s, size_t n, BoundedWriter& out)
+{
+    size_t i = 0;
+    for (; i + 3 <= n; i += 3)
+    {
+        out.Put(kAlphabet[s[i] >> 2]);
+        out.Put(kAlphabet[((s[i] & 3) << 4) | (s[i + 1] >> 4)]);
+        out.Put(kAlphabet[((s[i + 1] & 15) << 2) | (s[i + 2] >> 6)]);
+        out.Put(kAlphabet[s[i + 2] & 63]);
+    }
+    if (n - i == 1)
+    {
+        out.Put(kAlphabet[s[i] >> 2]);
+        out.Put(kAlphabet[(s[i] & 3) << 4]);
+        out.Put("==");
+    }
+    else if (n - i == 2)
+    {
+        out.Put(kAlphabet[s[i] >> 2]);
+        out.Put(kAlphabet[((s[i] & 3) << 4) | (s[i + 1] >> 4)]);
+        out.Put(kAlphabet[(s[i + 1] & 15) << 2]);
+        out.Put('=');
+    }
+}
+
+// Collects the alphabet characters and "=" of source into work (kMaxSignificant + 1
+// bytes) and returns their number. "(" opens a comment that the next ")" closes; comments
+// do not nest. Collection stops at the limit, cutting longer words.
+size_t FilterSignificant(const char* source, char* work)
+{
+    size_t n = 0;
+    bool inComment = false;
+    for (const char* p = source; *p != '\0'; ++p)
+    {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (inComment)
+        {
+            inComment = c != ')';
+            continue;
+        }
+        if (c == '(')
+        {
+            inComment = true;
+            continue;
+        }
+        if (c == '=' || kDecode.value[c] != 255)
+        {
+            if (n == base64::kMaxSignificant)
+                break;
+            work[n++] = static_cast<char>(c);
+        }
+    }
+    work[n] = '\0';
+    return n;
+}
+
+// Decodes the complete groups of four in work into out and returns the byte count. A group
+// starting with a pad yields nothing; a pad in third or fourth place ends that group only.
+size_t DecodeGroups(const char* work, size_t n, unsigned char* out)
+{
+    size_t k = 0;
+    for (size_t i = 0; i + 4 <= n; i += 4)
+    {
+        const char a = work[i], b = work[i + 1], c = work[i + 2], d = work[i + 3];
+        if (a == '=' || b == '=')
+            continue;
+        const unsigned va = kDecode.value[static_cast<unsigned char>(a)];
+        const unsigned vb = kDecode.value[static_cast<unsigned char>(b)];
+        out[k++] = static_cast<unsigned char>((va << 2) | (vb >> 4));
+        if (c == '=')
+            continue;
+        const unsigned vc = kDecode.value[static_cast<unsigned char>(c)];
+        out[k++] = static_cast<unsigned char>(((vb & 15) << 4) | (vc >> 2));
+        if (d == '=')
+            continue;
+        const unsigned vd = kDecode.value[static_cast<unsigned char>(d)];
+        out[k++] = static_cast<unsigned char>(((vc & 3) << 6) | vd);
+    }
+    return k;
+}
+
+// Decodes the Base64 text of one word and appends it up to its first zero byte.
+void DecodeWordText(const char* text, BoundedWriter& out)
+{
+    char work[base64::kMaxSignificant + 1];
+    unsigned char decoded[base64::kMaxRemainder];
+    const size_t n = FilterSignificant(text, work);
+    const size_t k = DecodeGroups(work, n, decoded);
+    for (size_t i = 0; i < k && decoded[i] != 0; ++i)
+        out.Put(static_cast<char>(decoded[i]));
+}
+
+// First occurrence of the two characters "ab" in [from, end), or null.
+const char* FindPair(const char* from, const char* end, char a, char b)
+{
+    for (const char* p = from; p + 1 < end; ++p)
+    {
+        if (p[0] == a && p[1] == b)
+            return p;
+    }
+    return nullptr;
+}
+
+// Decodes the word whose "?B?" marker is at marker and appends it to out. Returns the
+// position of its closing "?=", or null (nothing appended) when the closing "?=" does not
+// lie within the kMaxRemainder - 1 characters that the working copy holds.
+const char* DecodeWordAt(const char* marker, BoundedWriter& out)
+{
+    const char* end = marker + strnlen(marker, base64::kMaxRemainder - 1);
+    const char* text = marker + 3;
+    const char* close = FindPair(text, end, '?', '=');
+    if (close == nullptr)
+        return nullptr;
+    char work[base64::kMaxRemainder];
+    const size_t n = static_cast<size_t>(close - text);
+    memcpy(work, text, n);
+    work[n] = '\0';
+    DecodeWordText(work, out);
+    return close;
+}
+
+} // namespace
+
+namespace base64
+{
+
+size_t ChunkSize(size_t prefixLength)
+{
+    // An odd prefix length counts as the next even one. A charset name so long that no
+    // bytes would be left still gets one group per word, so that encoding always advances.
+    const size_t even = (prefixLength + 1) & ~static_cast<size_t>(1);
+    return even + 3 <= 54 ? 54 - even : 3;
+}
+
+unsigned char Value(unsigned char c)
+{
+    return kDecode.value[c];
+}
+
+} // namespace base64
+
+extern "C"
+{
+
+    void EncodeBase64StringN(const char* source, char* destination, size_t destinationSize)
+    {
+        if (source == nullptr || destination == nullptr || destinationSize == 0)
+            return;
+        BoundedWriter out(destination, destinationSize);
+        if (*source == '\0' || !g_bNeedsEncoding)
+        {
+            out.Put(source);
+            out.Finish();
+            return;
+        }
+
+        char prefix[sizeof(g_szDefaultCharset) + 8];
+        const size_t charsetLength = strnlen(g_szDefaultCharset, sizeof(g_szDefaultCharset) - 1);
+        memcpy(prefix, "=?", 2);
+        memcpy(prefix + 2, g_szDefaultCharset, charsetLength);
+        memcpy(prefix + 2 + charsetLength, "?B?", 4);
+        const size_t prefixLength = charsetLength + 5;
+        const size_t chunk = base64::ChunkSize(prefixLength);
+
+        const unsigned char* s = reinterpret_cast<const unsigned char*>(source);
+        size_t remaining = strlen(source);
+        bool first = true;
+        while (remaining > 0 && out.len + 1 < out.size)
+        {
+            const size_t n = remaining < chunk ? remaining : chunk;
+            if (!first)
+                out.Put("\r\n ");
+            first = false;
+            out.Put(prefix, prefixLength);
+            EncodeChunk(s, n, out);
+            out.Put("?=");
+            s += n;
+            remaining -= n;
+        }
+        out.Finish();
+    }
+
+    void DecodeBase64LineN(const char* source, char* destination, size_t destinationSize)
+    {
+        if (source == nullptr || destination == nullptr || destinationSize == 0)
+            return;
+        BoundedWriter out(destination, destinationSize);
+        DecodeWordText(source, out);
+        out.Finish();
+    }
+
+    void DecodeBase64StringN(const char* source, char* destination, size_t destinationSize)
+    {
+        if (source == nullptr || destination == nullptr || destinationSize == 0)
+            return;
+        BoundedWriter out(destination, destinationSize);
+        out.Put(source);
+        out.Finish();
+
+        // Only a source that is an encoded word at its very first character is decoded; the
+        // charset between "=?" and "?B?" is not interpreted, and Q-encoded words are skipped.
+        if (strncmp(source, "=?", 2) != 0)
+            return;
+        const char* marker = strstr(source, "?B?");
+        if (marker == nullptr)
+            return;
+        char decoded[base64::kMaxRemainder];
+        BoundedWriter firstWord(decoded, sizeof(decoded));
+        const char* close = DecodeWordAt(marker, firstWord);
+        if (close == nullptr)
+            return;
+        firstWord.Finish();
+        out.Rewind();
+        out.Put(decoded);
+
+        // Further words are appended; the text between and after them is dropped. The next
+        // "=?" is remembered so that a far one is not searched for again after every word.
+        const char* nextOpen = nullptr;
+        for (const char* p = close + 2; *p != '\0';)
+        {
+            if (nextOpen == nullptr || nextOpen < p)
+            {
+                nextOpen = strstr(p, "=?");
+                if (nextOpen == nullptr)
+                    break;
+            }
+            marker = strstr(p, "?B?");
+            if (marker == nullptr)
+                break;
+            close = DecodeWordAt(marker, out);
+            if (close == nullptr)
+                break;
+            p = close + 2;
+        }
+        out.Finish();
+    }
+
+    // The two-argument forms: a decoded text is never longer than its source, which the
+    // destination must be able to hold; an encoding destination is sized by the caller.
+    void EncodeBase64String(char* source, char* destination)
+    {
+        EncodeBase64StringN(source, destination, SIZE_MAX);
+    }
+
+    void DecodeBase64Line(char* source, char* destination)
+    {
+        if (source != nullptr)
+            DecodeBase64LineN(source, destination, strlen(source) + 1);
+    }
+
+    void DecodeBase64String(char* source, char* destination)
+    {
+        if (source != nullptr)
+            DecodeBase64StringN(source, destination, strlen(source) + 1);
+    }
+
+} // extern "C"

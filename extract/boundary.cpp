@@ -1,0 +1,58 @@
+// The delimiter test shared by the part walk and every body decoder.
+#include "extract/bodycodecs.h"
+#include "mimeengine/model/block.h"
+#include "mimeengine/unpack/unpacker.h"
+#include "platform/win32.h"
+
+#include <cstring>
+
+// Classifies line against the delimiters of the multiparts that enclose block (the block
+// itself when it is a multipart). RFC 2046 5.1.1: a delimiter line begins with "--" and
+// the boundary; only the beginning of the line is compared, ignoring case, so trailing
+// text or white space after the delimiter does not matter.
+//
+// Ancestors that are not multiparts (an embedded message/rfc822) are passed over: a
+// forwarded message inside a multipart ends at that multipart's delimiter, and whatever
+// lies beyond such an ancestor counts as an outer multipart.
+int IsBoundaryLine(const char* line, COutputBlock* block)
+{
+    if (line == nullptr || block == nullptr)
+        return BOUNDARY_NONE;
+
+    CBlock* current = block->GetContentType() == CMIMEPart::CONTENT_MULTIPART ? block : block->GetParentBlock();
+    bool nearest = true;
+    for (; current != nullptr; current = current->GetParentBlock(), nearest = false)
+    {
+        if (current->GetContentType() != CMIMEPart::CONTENT_MULTIPART)
+            continue;
+        // Parsed trees hold only output blocks; anything else has no delimiter to offer.
+        const COutputBlock* multipart = dynamic_cast<const COutputBlock*>(current);
+        if (multipart == nullptr)
+            continue;
+        const char* delimiter = multipart->GetBoundary();
+        size_t length = strnlen(delimiter, COutputBlock::BOUNDARY_SIZE);
+        // A multipart without a boundary would match every line.
+        if (length == 0)
+            continue;
+        if (_strnicmp(line, delimiter, length) != 0)
+            continue;
+        // _strnicmp stopped at no NUL of line, so line holds at least length characters.
+        bool close = line[length] == '-' && line[length + 1] == '-';
+        if (nearest)
+            return close ? BOUNDARY_END : BOUNDARY_PART;
+        return close ? BOUNDARY_OUTER_END : BOUNDARY_OUTER_PART;
+    }
+    return BOUNDARY_NONE;
+}
+
+namespace bodycodecs
+{
+
+void CopyLineHead(const char* text, size_t available, char* out, size_t max)
+{
+    size_t n = available < max ? available : max;
+    memcpy(out, text, n);
+    out[n] = '\0';
+}
+
+} // namespace bodycodecs

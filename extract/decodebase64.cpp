@@ -1,0 +1,171 @@
+// Base64 bodies (RFC 2045 6.8): groups may span lines, "(comments)" are skipped, and a
+// padded group ends the data.
+#include "extract/bodycodecs.h"
+#include "extract/decoders.h"
+#include "mimeengine/unpack/unpacker.h"
+
+#include <cstring>
+#include <memory>
+
+namespace
+{
+
+constexpr unsigned char kNotBase64 = 255;
+struct Base64Table
+{
+    unsigned char value[256];
+    constexpr Base64Table() : value()
+    {
+        for (int i = 0; i < 256; ++i)
+            value[i] = kNotBase64;
+        for (int i = 0; i < 26; ++i)
+        {
+            value['A' + i] = static_cast<unsigned char>(i);
+            value['a' + i] = static_cast<unsigned char>(26 + i);
+        }
+        for (int i = 0; i < 10; ++i)
+            value['0' + i] = static_cast<unsigned char>(52 + i);
+        value['+'] = 62;
+        value['/'] = 63;
+    }
+};
+constexpr Base64Table kBase64;
+
+} // namespace
+
+namespace bodycodecs
+{
+
+unsigned char Base64Value(unsigned char c)
+{
+    return kBase64.value[c];
+}
+
+int Base64Quad(const char* four, unsigned char* out)
+{
+    unsigned char p = Base64Value(static_cast<unsigned char>(four[0]));
+    unsigned char q = Base64Value(static_cast<unsigned char>(four[1]));
+    if (p == kNotBase64 || q == kNotBase64)
+        return 0;
+    out[0] = static_cast<unsigned char>(p * 4 + q / 16);
+    unsigned char r = Base64Value(static_cast<unsigned char>(four[2]));
+    if (r == kNotBase64)
+        return 1;
+    out[1] = static_cast<unsigned char>((q % 16) * 16 + r / 4);
+    unsigned char s = Base64Value(static_cast<unsigned char>(four[3]));
+    if (s == kNotBase64)
+        return 2;
+    out[2] = static_cast<unsigned char>((r % 4) * 64 + s);
+    return 3;
+}
+
+namespace
+{
+
+// Decodes one group to bytes + *length.
+void DecodeGroup(Base64State& state, const char* four, unsigned char* bytes, size_t* length)
+{
+    int n = Base64Quad(four, bytes + *length);
+    *length += static_cast<size_t>(n);
+    state.ended = n < 3;
+}
+
+} // namespace
+
+void Base64Line(Base64State& state, const char* line, COutputSink& out)
+{
+    // Keep "=" and the alphabet, drop everything else and every comment. The work string
+    // is never longer than the line, which the line model bounds to 2046 characters.
+    char work[LINE_BUFFER_SIZE];
+    size_t length = 0;
+    for (const char* p = line; *p != '\0' && length < sizeof(work); ++p)
+    {
+        char c = *p;
+        if (state.inComment)
+        {
+            if (c == ')')
+                state.inComment = false;
+        }
+        else if (c == '(')
+            state.inComment = true;
+        else if (c == '=' || Base64Value(static_cast<unsigned char>(c)) != kNotBase64)
+            work[length++] = c;
+    }
+    if (state.ended)
+        return;
+
+    // Four characters give at most three bytes.
+    unsigned char bytes[LINE_BUFFER_SIZE];
+    size_t produced = 0;
+    size_t i = 0;
+    while (length - i >= 4)
+    {
+        if (state.carryLength > 0)
+        {
+            int need = 4 - state.carryLength;
+            memcpy(state.carry + state.carryLength, work + i, static_cast<size_t>(need));
+            i += static_cast<size_t>(need);
+            state.carryLength = 0;
+            DecodeGroup(state, state.carry, bytes, &produced);
+        }
+        else
+        {
+            DecodeGroup(state, work + i, bytes, &produced);
+            i += 4;
+        }
+    }
+    while (i < length)
+    {
+        state.carry[state.carryLength++] = work[i++];
+        if (state.carryLength == 4)
+        {
+            state.carryLength = 0;
+            DecodeGroup(state, state.carry, bytes, &produced);
+        }
+    }
+    out.Put(bytes, produced);
+}
+
+} // namespace bodycodecs
+
+BOOL DecodeBase64Group(const char* four, unsigned char* result)
+{
+    return bodycodecs::Base64Quad(four, result) > 0 ? TRUE : FALSE;
+}
+
+// Decodes a base64 body into a binary file. Characters outside the alphabet are dropped;
+// once a group is short (padding), the following lines are only tested for the
+// delimiter. CME_INVALID_ENCODING when the delimiter comes inside a group. Nothing is
+// written when the block already has a data file.
+_CME_RC CUnpacker::DecodeBase64(COutputBlock* block, char** line, CStdioFile* source)
+{
+    std::unique_ptr<CFile> file;
+    if (block->GetDataFile()[0] == '\0')
+    {
+        file.reset(OpenBinaryOutputFile(block));
+        if (file == nullptr)
+            return CME_FILE_ERROR;
+    }
+
+    bodycodecs::COutputSink out(file.get());
+    bodycodecs::Base64State state;
+    _CME_RC rc = CME_SUCCESS;
+    while (source->ReadString(*line, LINE_READ_LIMIT) != nullptr)
+    {
+        char* end = strrchr(*line, '\n');
+        if (end != nullptr)
+            *end = '\0';
+        if (IsBoundaryLine(*line, block) != BOUNDARY_NONE)
+        {
+            if (state.carryLength > 0)
+                rc = CME_INVALID_ENCODING;
+            break;
+        }
+        bodycodecs::Base64Line(state, *line, out);
+    }
+
+    out.Finish();
+    if (file != nullptr)
+        file->Close();
+    return rc;
+}

@@ -1,0 +1,135 @@
+// Quoted-printable bodies (RFC 2045 6.7).
+#include "extract/bodycodecs.h"
+#include "extract/decoders.h"
+#include "mimeengine/unpack/unpacker.h"
+#include "platform/win32.h"
+
+#include <cstring>
+#include <memory>
+
+namespace
+{
+
+// Value of an upper-case hexadecimal digit, 255 for every other byte. RFC 2045 allows
+// only upper case in an escape; lower case is rejected as malformed.
+constexpr unsigned char kNoDigit = 255;
+struct HexTable
+{
+    unsigned char value[256];
+    constexpr HexTable() : value()
+    {
+        for (int i = 0; i < 256; ++i)
+            value[i] = kNoDigit;
+        for (int i = 0; i < 10; ++i)
+            value['0' + i] = static_cast<unsigned char>(i);
+        for (int i = 0; i < 6; ++i)
+            value['A' + i] = static_cast<unsigned char>(10 + i);
+    }
+};
+constexpr HexTable kHex;
+
+} // namespace
+
+namespace bodycodecs
+{
+
+int QPEscape(const char* p, unsigned char* byte)
+{
+    const char* next = CharNextA(p);
+    if (*next == '\0')
+        return 1;
+    if (*next == '\n')
+        return 2;
+    unsigned char high = kHex.value[static_cast<unsigned char>(next[0])];
+    if (high == kNoDigit)
+        return 0;
+    // next[0] is a digit, so next[1] is at worst the terminating NUL.
+    unsigned char low = kHex.value[static_cast<unsigned char>(next[1])];
+    if (low == kNoDigit)
+        return 0;
+    *byte = static_cast<unsigned char>(high * 16 + low);
+    return 3;
+}
+
+} // namespace bodycodecs
+
+int DecodeQPEscape(const char* p, CFile* output)
+{
+    unsigned char byte = 0;
+    int result = bodycodecs::QPEscape(p, &byte);
+    if (result == 3 && output != nullptr)
+        output->Write(&byte, 1);
+    return result;
+}
+
+// Decodes a quoted-printable body into a binary file. A bare line end becomes CR LF; the
+// CR LF before the delimiter belongs to the delimiter and is not kept, which the sink's
+// two held-back bytes provide without shortening the file afterwards. A block that
+// already has a data file is left alone and nothing is read. CME_INVALID_ENCODING for an
+// "=" that is not followed by two upper-case hexadecimal digits or a line end.
+_CME_RC CUnpacker::DecodeQuotedPrintable(COutputBlock* block, char** line, CStdioFile* source)
+{
+    if (block->GetDataFile()[0] != '\0')
+        return CME_SUCCESS;
+    std::unique_ptr<CFile> file(OpenBinaryOutputFile(block));
+    if (file == nullptr)
+        return CME_FILE_ERROR;
+
+    bodycodecs::COutputSink out(file.get(), 2);
+    _CME_RC rc = CME_SUCCESS;
+    bool done = false;
+    while (!done && source->ReadString(*line, LINE_READ_LIMIT) != nullptr)
+    {
+        if (IsBoundaryLine(*line, block) != BOUNDARY_NONE)
+        {
+            out.DropHeldBack();
+            break;
+        }
+
+        // A line decodes to at most its own length plus the CR of its line end; collect
+        // it and hand it to the sink in one piece.
+        char decoded[LINE_BUFFER_SIZE + 2];
+        size_t length = 0;
+        const char* p = *line;
+        bool softBreak = false;
+        while (const char* q = strchr(p, '='))
+        {
+            memcpy(decoded + length, p, static_cast<size_t>(q - p));
+            length += static_cast<size_t>(q - p);
+            unsigned char byte = 0;
+            int escape = bodycodecs::QPEscape(q, &byte);
+            if (escape == 3)
+            {
+                decoded[length++] = static_cast<char>(byte);
+                p = q + 3;
+                continue;
+            }
+            if (escape == 2)
+                softBreak = true;
+            else
+            {
+                // "=" as the last character read ends the body here; the part walk reads on.
+                done = true;
+                if (escape == 0)
+                    rc = CME_INVALID_ENCODING;
+            }
+            break;
+        }
+        if (!done && !softBreak)
+        {
+            size_t n = strlen(p);
+            memcpy(decoded + length, p, n);
+            length += n;
+            if (n > 0 && p[n - 1] == '\n' && (n < 2 || p[n - 2] != '\r'))
+            {
+                decoded[length - 1] = '\r';
+                decoded[length++] = '\n';
+            }
+        }
+        out.Put(decoded, length);
+    }
+
+    out.Finish();
+    file->Close();
+    return rc;
+}

@@ -1,0 +1,293 @@
+// Uuencoded bodies: X-UUENCODE with "begin" and "end" lines, and bare UUENCODE lines.
+#include "extract/bodycodecs.h"
+#include "extract/decoders.h"
+#include "extract/fileutilities.h"
+#include "extract/outputnames.h"
+#include "mimeengine/unpack/unpacker.h"
+#include "platform/win32.h"
+
+#include <cstring>
+
+namespace
+{
+
+// White space as the runtime's isspace sees it in the "C" locale.
+constexpr bool IsSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Value of a uuencoded character.
+inline unsigned int UUValue(char c)
+{
+    return (static_cast<unsigned char>(c) - 32u) & 63u;
+}
+
+// Width to which every line is cut or padded before decoding.
+constexpr int kLineWidth = 79;
+
+} // namespace
+
+namespace bodycodecs
+{
+
+unsigned int UULineBytes(char* line, unsigned char* out, unsigned int* count)
+{
+    *count = 0;
+    for (int i = 0; i < kLineWidth; ++i)
+    {
+        char c = line[i];
+        if (c == '\r' || c == '\n' || c == '\0')
+        {
+            memset(line + i, ' ', static_cast<size_t>(kLineWidth - i));
+            break;
+        }
+        // Some encoders write "~" for "^"; both stand for the value 62.
+        if (c == '~')
+            line[i] = '^';
+    }
+    line[kLineWidth] = '\0';
+
+    unsigned int n = UUValue(line[0]);
+    if (n == 0)
+        return CME_UU_EMPTY_LINE;
+
+    // The length character may promise more groups, and the check character may lie
+    // further out, than the 79 characters hold: read those positions as NUL characters
+    // rather than past the caller's 80 bytes.
+    char padded[kLineWidth + 1 + 24] = {};
+    memcpy(padded, line, kLineWidth + 1);
+    size_t pos = line[0] == '.' ? 2 : 1;
+    int sum = 0;
+    for (int left = static_cast<int>(n); left > 0; left -= 3, pos += 4)
+    {
+        unsigned int w = UUValue(padded[pos]), x = UUValue(padded[pos + 1]);
+        unsigned int y = UUValue(padded[pos + 2]), z = UUValue(padded[pos + 3]);
+        unsigned char bytes[3] = {static_cast<unsigned char>(w * 4 + x / 16),
+                                  static_cast<unsigned char>(x * 16 + y / 4), static_cast<unsigned char>(y * 64 + z)};
+        int take = left >= 3 ? 3 : left;
+        for (int k = 0; k < take; ++k)
+            out[(*count)++] = bytes[k];
+        // The check sum counts all three bytes as signed values, the ones not output too.
+        sum += static_cast<signed char>(bytes[0]) + static_cast<signed char>(bytes[1]) +
+               static_cast<signed char>(bytes[2]);
+        sum %= 64;
+    }
+
+    // The check character is the fifth after the last group; on lines of ordinary length
+    // it falls on the padding spaces, so only short lines with a trailing character are
+    // checked.
+    char check = padded[pos + 4];
+    if (IsSpace(check))
+        return CME_SUCCESS;
+    return static_cast<int>(UUValue(check)) == sum ? CME_SUCCESS : CME_UU_CHECKSUM;
+}
+
+bool IsUUEmptyDataLine(const char* line)
+{
+    if (line[0] == '\n' && line[1] == '\0')
+        return true;
+    return (line[0] == '`' || line[0] == ' ') && line[1] == '\n';
+}
+
+} // namespace bodycodecs
+
+_CME_RC DecodeUULine(char* line, CFile* output)
+{
+    unsigned char bytes[64];
+    unsigned int count = 0;
+    unsigned int rc = bodycodecs::UULineBytes(line, bytes, &count);
+    if (count > 0 && output != nullptr)
+        output->Write(bytes, count);
+    return static_cast<_CME_RC>(rc);
+}
+
+int DecodeUULineToBuffer(char* line, unsigned char* buffer, unsigned long* count)
+{
+    unsigned int n = 0;
+    unsigned int rc = bodycodecs::UULineBytes(line, buffer + *count, &n);
+    *count += n;
+    return rc == CME_UU_CHECKSUM ? 0 : 1;
+}
+
+// Decodes a uuencoded body into a binary file (none when the block already has a data
+// file: the bytes are dropped). Lines before the data are passed over; CME_UU_NO_BEGIN
+// when the delimiter comes first.
+_CME_RC CUnpacker::DecodeUUEncode(COutputBlock* block, char** line, CStdioFile* source)
+{
+    CFile* output = nullptr;
+    struct Guard
+    {
+        CFile*& file;
+        ~Guard() { delete file; }
+    } guard{output};
+
+    if (block->GetDataFile()[0] == '\0')
+    {
+        output = OpenBinaryOutputFile(block);
+        if (output == nullptr)
+            return CME_FILE_ERROR;
+    }
+
+    _CME_RC rc = CME_SUCCESS;
+    char* current = *line;
+    bool more = source->ReadString(current, LINE_READ_LIMIT) != nullptr;
+    while (more)
+    {
+        char* end = strrchr(current, '\n');
+        if (end != nullptr)
+            *end = '\0';
+        if (IsBoundaryLine(current, block) != BOUNDARY_NONE)
+        {
+            rc = CME_UU_NO_BEGIN;
+            break;
+        }
+        if (block->GetEncodeType() == CMIMEPart::ENCODE_X_UUENCODE)
+        {
+            if (_strnicmp(current, "begin", 5) == 0)
+            {
+                rc = DecodeUUBeginFile(block, current, source, output);
+                break;
+            }
+        }
+        else if (current[0] != '\0' && !IsSpace(current[0]))
+        {
+            rc = DecodeUULines(block, current, source, output);
+            break;
+        }
+        more = source->ReadString(current, LINE_READ_LIMIT) != nullptr;
+    }
+
+    if (output != nullptr && output->m_hFile != CFile::hFileNull)
+        output->Close();
+    return rc;
+}
+
+// Decodes bare uuencoded lines from line on, up to the delimiter or the end of the input.
+// Lines without data are passed over; any other line that does not decode gives
+// CME_UU_BAD_DATA (its bytes are kept).
+_CME_RC CUnpacker::DecodeUULines(COutputBlock* block, char* line, CStdioFile* source, CFile*& output)
+{
+    if (IsBoundaryLine(line, block) != BOUNDARY_NONE)
+        return CME_SUCCESS;
+
+    bodycodecs::COutputSink out(output);
+    _CME_RC rc = CME_SUCCESS;
+    for (;;)
+    {
+        if (!bodycodecs::IsUUEmptyDataLine(line))
+        {
+            unsigned char bytes[64];
+            unsigned int count = 0;
+            unsigned int lineRc = bodycodecs::UULineBytes(line, bytes, &count);
+            out.Put(bytes, count);
+            if (lineRc != CME_SUCCESS)
+            {
+                rc = CME_UU_BAD_DATA;
+                break;
+            }
+        }
+        if (source->ReadString(line, LINE_READ_LIMIT) == nullptr || IsBoundaryLine(line, block) != BOUNDARY_NONE)
+            break;
+    }
+    out.Finish();
+    return rc;
+}
+
+namespace
+{
+
+// Parses a "begin" line (without its line end): mode, exactly one white-space character,
+// then the file name. *name points at the last path component of the name, with its
+// trailing white space cut off in the line.
+_CME_RC ParseBeginLine(char* line, const char** name)
+{
+    char* p = strchr(line, ' ');
+    if (p == nullptr)
+        return CME_UU_BAD_MODE;
+    while (IsSpace(*p))
+        ++p;
+    for (int i = 0; i < 3; ++i)
+        if (p[i] < '0' || p[i] > '7')
+            return CME_UU_BAD_MODE;
+    if (!IsSpace(p[3]) || IsSpace(p[4]) || p[4] == '\0')
+        return CME_UU_BAD_BEGIN;
+
+    char* start = p + 4;
+    char* end = start + strlen(start);
+    while (end > start && IsSpace(end[-1]))
+        *--end = '\0';
+    // Only the last component counts, whichever separator the sender's system used, and
+    // never a drive, so the name can never lead out of the work directory.
+    char* last = start;
+    for (char* q = start; *q != '\0'; ++q)
+        if (*q == '/' || *q == '\\')
+            last = q + 1;
+    if (last == start && ((last[0] >= 'A' && last[0] <= 'Z') || (last[0] >= 'a' && last[0] <= 'z')) && last[1] == ':')
+        last += 2;
+    *name = last;
+    return CME_SUCCESS;
+}
+
+} // namespace
+
+// Decodes an X-UUENCODE body from its "begin" line (in line) to the empty data line
+// followed by "end". The file named on the "begin" line becomes the block's suggested
+// name when it had none, and the output file then moves to that name in the work
+// directory (numbered when taken); the caller's file pointer is cleared after the move.
+_CME_RC CUnpacker::DecodeUUBeginFile(COutputBlock* block, char* line, CStdioFile* source, CFile*& output)
+{
+    const char* parsedName = nullptr;
+    _CME_RC rc = ParseBeginLine(line, &parsedName);
+    if (rc != CME_SUCCESS)
+        return rc;
+    // The line buffer is reused for reading below.
+    CString name(parsedName);
+
+    bool rename = false;
+    if (block->GetSuggestName()[0] == '\0' && !name.IsEmpty() && name != "." && name != "..")
+    {
+        block->SetSuggestName(name);
+        rename = true;
+    }
+
+    bodycodecs::COutputSink out(output);
+    bool sawEnd = false;
+    rc = CME_UU_BAD_DATA;
+    while (source->ReadString(line, LINE_READ_LIMIT) != nullptr)
+    {
+        if (IsBoundaryLine(line, block) != BOUNDARY_NONE)
+        {
+            rc = CME_SUCCESS;
+            break;
+        }
+        if (bodycodecs::IsUUEmptyDataLine(line))
+        {
+            if (source->ReadString(line, LINE_READ_LIMIT) != nullptr && strncmp(line, "end", 3) == 0)
+            {
+                rc = CME_SUCCESS;
+                sawEnd = true;
+            }
+            break;
+        }
+        unsigned char bytes[64];
+        unsigned int count = 0;
+        unsigned int lineRc = bodycodecs::UULineBytes(line, bytes, &count);
+        out.Put(bytes, count);
+        if (lineRc != CME_SUCCESS)
+            break;
+    }
+    out.Finish();
+
+    if (sawEnd && rename && output != nullptr)
+    {
+        CString from(block->GetDataFile());
+        output->Close();
+        CString target;
+        if (PickFreeOutputPath(*this, block->GetSuggestName(), target) && MoveFileA(from, target) != FALSE)
+            block->SetDataFile(target);
+        delete output;
+        output = nullptr;
+    }
+    return rc;
+}
