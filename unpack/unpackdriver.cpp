@@ -166,10 +166,11 @@ _CME_RC WalkMultipart(CUnpacker& unpacker, char** line, char** readAhead, CWfxFi
 
         if (child->GetEncodeType() == CMIMEPart::ENCODE_BINARY)
         {
-            // A binary body is not read as lines: skip it by position to its delimiter.
+            // A binary body is not read as lines: skip it by position to the delimiter that
+            // ends it as seen from the child, writing nothing.
             const unsigned long bodyStart = static_cast<unsigned long>(file.GetPosition());
             unsigned long position = bodyStart;
-            rc = unpacker.CopyBinaryBody(file.GetPath(), &position, nullptr);
+            rc = unpacker.SkipBinaryBody(file.GetPath(), &position, child);
             if (rc != CME_SUCCESS)
                 return rc;
             if (position == bodyStart)
