@@ -107,3 +107,24 @@ TEST(UnpackBody, NonexistentSourceGives4)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST(UnpackBody, HeaderWorkFileThatCannotBeCreatedGives9)
+{
+    testsupport::ScratchDir scratch;
+    testsupport::WriteFile(scratch.file("body.txt"), kBody);
+    const std::string missing = scratch.file("no/such/dir");
+    CUnpacker unpacker;
+    CString source(scratch.file("body.txt").c_str());
+    CString error;
+    _CME_RC rc = CME_SUCCESS;
+    EXPECT_EQ(nullptr, unpacker.UnpackBody(source, missing.c_str(), TRUE, &rc, error));
+    EXPECT_EQ(CME_HEADER_FILE_ERROR, rc);
+    const std::string text(error);
+    EXPECT_EQ(0u, text.rfind("Header file '" + missing, 0)) << text;
+    EXPECT_NE(std::string::npos, text.find(".HDR' cannot be created.")) << text;
+}
+
+} // namespace

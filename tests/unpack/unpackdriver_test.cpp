@@ -444,3 +444,31 @@ TEST(UnpackDriver, RunsAreIndependent)
 }
 
 } // namespace
+
+namespace
+{
+
+// Without a usable work directory the top-level header cannot be copied (9); the file then
+// goes to the uuencode scan, whose file cannot be created either: the scan stops and its
+// tree comes back with the header's code.
+TEST(UnpackDriver, MissingWorkDirectory)
+{
+    testsupport::ScratchDir scratch;
+    const std::string missing = scratch.file("no/such/dir");
+    testsupport::WriteFile(scratch.file("m.eml"), kText);
+    CMIMEEngine engine;
+    CString source(scratch.file("m.eml").c_str());
+    _CME_RC rc = CME_SUCCESS;
+    EXPECT_EQ(nullptr, engine.Unpack(source, missing.c_str(), TRUE, rc));
+    EXPECT_EQ(CME_HEADER_FILE_ERROR, rc);
+
+    testsupport::WriteFile(scratch.file("uu.eml"), Crlf({"Subject: x", "", "begin 644 a.txt", "#86)C", "`", "end"}));
+    CString uuSource(scratch.file("uu.eml").c_str());
+    unpacktest::Tree root(engine.Unpack(uuSource, missing.c_str(), TRUE, rc));
+    EXPECT_EQ(CME_HEADER_FILE_ERROR, rc);
+    ASSERT_NE(nullptr, root);
+    ASSERT_EQ(1u, Children(root.get()).size());
+    EXPECT_FALSE(testsupport::Exists(missing));
+}
+
+} // namespace
