@@ -84,7 +84,7 @@ public:
         current = 0x1,
         end = 0x2
     };
-    static const int hFileNull = -1;
+    static constexpr int hFileNull = -1;
 
     CFile();
     // Opens the file; raises CFileException on failure.
@@ -122,18 +122,20 @@ protected:
     // Raw buffered access used by the text layer of CStdioFile.
     int RawGetByte();   // next byte, or -1 at the end of the file
     int RawPeekByte();  // next byte without consuming it, or -1
+    void ResetBuffer(ULONGLONG position);
     UINT RawRead(void* lpBuf, UINT nCount);
     void RawWrite(const void* lpBuf, UINT nCount);
     [[noreturn]] void ThrowOsError(int err) const;
 
+    void FlushWrite();
+    UINT FillReadBuffer();
+
     CString m_strFileName;
     UINT m_nOpenFlags = 0;
 
-private:
-    void FlushWrite();
-    void DropReadBuffer();
-    UINT FillReadBuffer();
-
+    // One buffer, holding either bytes read ahead (m_bufPos..m_bufLen) or pending writes
+    // (0..m_bufPos). In read mode the OS file offset is m_bufStart + m_bufLen; in write
+    // mode it is m_bufStart. The logical position is always m_bufStart + m_bufPos.
     std::vector<char> m_buf;
     ULONGLONG m_bufStart = 0;  // file offset of m_buf[0]
     size_t m_bufPos = 0;       // next byte to read or write in m_buf

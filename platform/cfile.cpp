@@ -1,0 +1,628 @@
+#include "mimeengine/platform/cfile.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+const size_t kBufferSize = 64 * 1024;
+
+// read() and write() that retry when interrupted; -1 with errno set on failure.
+ssize_t ReadRetry(int fd, void* buf, size_t n)
+{
+    ssize_t got;
+    do
+        got = ::read(fd, buf, n);
+    while (got < 0 && errno == EINTR);
+    return got;
+}
+
+bool WriteAll(int fd, const char* p, size_t n)
+{
+    while (n > 0)
+    {
+        ssize_t put = ::write(fd, p, n);
+        if (put < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        p += put;
+        n -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+void SetError(CFileException* pError, int err, const char* name)
+{
+    if (pError == nullptr)
+        return;
+    pError->m_cause = CFileException::OsErrorToException(err);
+    pError->m_lOsError = err;
+    pError->m_strFileName = name;
+}
+
+}  // namespace
+
+// --- CFileException -----------------------------------------------------------------
+
+CFileException::CFileException(int cause, long lOsError, const char* pszFileName)
+    : m_cause(cause), m_lOsError(lOsError), m_strFileName(pszFileName)
+{
+}
+
+CFileException::CFileException(const CFileException& other)
+    : CObject(), m_cause(other.m_cause), m_lOsError(other.m_lOsError), m_strFileName(other.m_strFileName)
+{
+}
+
+CFileException& CFileException::operator=(const CFileException& other)
+{
+    m_cause = other.m_cause;
+    m_lOsError = other.m_lOsError;
+    m_strFileName = other.m_strFileName;
+    return *this;
+}
+
+CFileException::~CFileException() = default;
+
+int CFileException::OsErrorToException(long lOsError)
+{
+    switch (lOsError)
+    {
+        case 0:
+            return none;
+        case ENOENT:
+            return fileNotFound;
+        case ENOTDIR:
+        case ENAMETOOLONG:
+        case ELOOP:
+            return badPath;
+        case EMFILE:
+        case ENFILE:
+            return tooManyOpenFiles;
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+        case EROFS:
+        case EEXIST:
+            return accessDenied;
+        case EBADF:
+            return invalidFile;
+        case ESPIPE:
+        case EINVAL:
+            return badSeek;
+        case EIO:
+            return hardIO;
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return diskFull;
+        default:
+            return generic;
+    }
+}
+
+// --- CFile --------------------------------------------------------------------------
+
+CFile::CFile() : m_hFile(hFileNull)
+{
+}
+
+CFile::CFile(const char* pszFileName, UINT nOpenFlags) : m_hFile(hFileNull)
+{
+    CFileException error;
+    if (!CFile::Open(pszFileName, nOpenFlags, &error))
+        throw error;
+}
+
+CFile::~CFile()
+{
+    Abort();
+}
+
+BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pError)
+{
+    if (m_hFile != hFileNull)
+        Abort();
+    if (pszFileName == nullptr || *pszFileName == '\0')
+    {
+        SetError(pError, ENOENT, pszFileName);
+        return FALSE;
+    }
+
+    int oflags = O_CLOEXEC | O_NONBLOCK;
+    switch (nOpenFlags & 0x3)
+    {
+        case modeRead:
+            oflags |= O_RDONLY;
+            break;
+        case modeWrite:
+            oflags |= O_WRONLY;
+            break;
+        case modeReadWrite:
+            oflags |= O_RDWR;
+            break;
+        default:
+            SetError(pError, EINVAL, pszFileName);
+            return FALSE;
+    }
+    if (nOpenFlags & modeCreate)
+    {
+        // Never create or truncate through a symbolic link at the last component.
+        oflags |= O_CREAT | O_NOFOLLOW;
+        if (!(nOpenFlags & modeNoTruncate))
+            oflags |= O_TRUNC;
+    }
+
+    int fd = ::open(pszFileName, oflags, 0666);
+    if (fd < 0)
+    {
+        SetError(pError, errno, pszFileName);
+        return FALSE;
+    }
+    // Only regular files are files here: a directory, a FIFO or a device is refused
+    // (O_NONBLOCK above keeps a FIFO from blocking the open itself).
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    {
+        int err = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+        ::close(fd);
+        SetError(pError, err, pszFileName);
+        return FALSE;
+    }
+    int fl = ::fcntl(fd, F_GETFL);
+    if (fl >= 0)
+        ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+
+    m_hFile = fd;
+    m_strFileName = pszFileName;
+    m_nOpenFlags = nOpenFlags;
+    m_bufStart = 0;
+    m_bufPos = m_bufLen = 0;
+    m_writing = false;
+    return TRUE;
+}
+
+void CFile::ThrowOsError(int err) const
+{
+    throw CFileException(CFileException::OsErrorToException(err), err, m_strFileName);
+}
+
+void CFile::FlushWrite()
+{
+    if (!m_writing)
+        return;
+    size_t pending = m_bufPos;
+    m_writing = false;
+    m_bufPos = m_bufLen = 0;
+    if (pending > 0)
+    {
+        if (!WriteAll(m_hFile, m_buf.data(), pending))
+            ThrowOsError(errno);
+        m_bufStart += pending;
+    }
+}
+
+void CFile::ResetBuffer(ULONGLONG position)
+{
+    m_bufStart = position;
+    m_bufPos = m_bufLen = 0;
+    m_writing = false;
+}
+
+UINT CFile::FillReadBuffer()
+{
+    if (m_writing)
+        FlushWrite();
+    if (m_buf.size() < kBufferSize)
+        m_buf.resize(kBufferSize);
+    m_bufStart += m_bufLen;
+    m_bufPos = m_bufLen = 0;
+    ssize_t got = ReadRetry(m_hFile, m_buf.data(), m_buf.size());
+    if (got < 0)
+        ThrowOsError(errno);
+    m_bufLen = static_cast<size_t>(got);
+    return static_cast<UINT>(got);
+}
+
+int CFile::RawGetByte()
+{
+    if (m_writing || m_bufPos == m_bufLen)
+    {
+        if (FillReadBuffer() == 0)
+            return -1;
+    }
+    return static_cast<unsigned char>(m_buf[m_bufPos++]);
+}
+
+int CFile::RawPeekByte()
+{
+    if (m_writing || m_bufPos == m_bufLen)
+    {
+        if (FillReadBuffer() == 0)
+            return -1;
+    }
+    return static_cast<unsigned char>(m_buf[m_bufPos]);
+}
+
+UINT CFile::RawRead(void* lpBuf, UINT nCount)
+{
+    if (m_hFile == hFileNull)
+        ThrowOsError(EBADF);
+    if (m_writing)
+        FlushWrite();
+    char* out = static_cast<char*>(lpBuf);
+    UINT done = 0;
+    while (done < nCount)
+    {
+        if (m_bufPos < m_bufLen)
+        {
+            size_t take = m_bufLen - m_bufPos;
+            if (take > nCount - done)
+                take = nCount - done;
+            std::memcpy(out + done, m_buf.data() + m_bufPos, take);
+            m_bufPos += take;
+            done += static_cast<UINT>(take);
+            continue;
+        }
+        if (nCount - done >= kBufferSize)
+        {
+            // Large reads bypass the buffer.
+            m_bufStart += m_bufLen;
+            m_bufPos = m_bufLen = 0;
+            ssize_t got = ReadRetry(m_hFile, out + done, nCount - done);
+            if (got < 0)
+                ThrowOsError(errno);
+            if (got == 0)
+                break;
+            m_bufStart += static_cast<ULONGLONG>(got);
+            done += static_cast<UINT>(got);
+            continue;
+        }
+        if (FillReadBuffer() == 0)
+            break;
+    }
+    return done;
+}
+
+void CFile::RawWrite(const void* lpBuf, UINT nCount)
+{
+    if (m_hFile == hFileNull)
+        ThrowOsError(EBADF);
+    if (!m_writing)
+    {
+        // Leave read mode: put the OS offset back at the logical position.
+        ULONGLONG pos = m_bufStart + m_bufPos;
+        if (m_bufLen != 0 && ::lseek(m_hFile, static_cast<off_t>(pos), SEEK_SET) < 0)
+            ThrowOsError(errno);
+        ResetBuffer(pos);
+        m_writing = true;
+    }
+    if (m_buf.size() < kBufferSize)
+        m_buf.resize(kBufferSize);
+    const char* in = static_cast<const char*>(lpBuf);
+    if (nCount >= kBufferSize)
+    {
+        FlushWrite();
+        if (!WriteAll(m_hFile, in, nCount))
+            ThrowOsError(errno);
+        m_bufStart += nCount;
+        m_writing = true;
+        return;
+    }
+    if (m_bufPos + nCount > m_buf.size())
+    {
+        FlushWrite();
+        m_writing = true;
+    }
+    std::memcpy(m_buf.data() + m_bufPos, in, nCount);
+    m_bufPos += nCount;
+}
+
+UINT CFile::Read(void* lpBuf, UINT nCount)
+{
+    return RawRead(lpBuf, nCount);
+}
+
+void CFile::Write(const void* lpBuf, UINT nCount)
+{
+    RawWrite(lpBuf, nCount);
+}
+
+ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom)
+{
+    if (m_hFile == hFileNull)
+        ThrowOsError(EBADF);
+    LONGLONG base;
+    switch (nFrom)
+    {
+        case begin:
+            base = 0;
+            break;
+        case current:
+            base = static_cast<LONGLONG>(GetPosition());
+            break;
+        case end:
+            base = static_cast<LONGLONG>(GetLength());
+            break;
+        default:
+            ThrowOsError(EINVAL);
+    }
+    LONGLONG target = base + lOff;
+    if (target < 0)
+        ThrowOsError(EINVAL);
+    ULONGLONG utarget = static_cast<ULONGLONG>(target);
+    // A seek inside the bytes already read ahead only moves within the buffer.
+    if (!m_writing && utarget >= m_bufStart && utarget <= m_bufStart + m_bufLen)
+    {
+        m_bufPos = static_cast<size_t>(utarget - m_bufStart);
+        return utarget;
+    }
+    FlushWrite();
+    if (::lseek(m_hFile, static_cast<off_t>(utarget), SEEK_SET) < 0)
+        ThrowOsError(errno);
+    ResetBuffer(utarget);
+    return utarget;
+}
+
+ULONGLONG CFile::GetPosition() const
+{
+    return m_bufStart + m_bufPos;
+}
+
+void CFile::SetLength(ULONGLONG dwNewLen)
+{
+    if (m_hFile == hFileNull)
+        ThrowOsError(EBADF);
+    ULONGLONG pos = GetPosition();
+    FlushWrite();
+    if (::ftruncate(m_hFile, static_cast<off_t>(dwNewLen)) != 0)
+        ThrowOsError(errno);
+    if (::lseek(m_hFile, static_cast<off_t>(pos), SEEK_SET) < 0)
+        ThrowOsError(errno);
+    ResetBuffer(pos);
+}
+
+ULONGLONG CFile::GetLength() const
+{
+    if (m_hFile == hFileNull)
+        ThrowOsError(EBADF);
+    struct stat st;
+    if (::fstat(m_hFile, &st) != 0)
+        ThrowOsError(errno);
+    ULONGLONG size = static_cast<ULONGLONG>(st.st_size);
+    if (m_writing && m_bufStart + m_bufPos > size)
+        size = m_bufStart + m_bufPos;
+    return size;
+}
+
+void CFile::Flush()
+{
+    if (m_hFile != hFileNull)
+        FlushWrite();
+}
+
+void CFile::Close()
+{
+    if (m_hFile == hFileNull)
+        return;
+    int err = 0;
+    try
+    {
+        FlushWrite();
+    }
+    catch (const CFileException& e)
+    {
+        err = static_cast<int>(e.m_lOsError);
+    }
+    if (::close(m_hFile) != 0 && err == 0)
+        err = errno;
+    m_hFile = hFileNull;
+    ResetBuffer(0);
+    if (err != 0)
+        ThrowOsError(err);
+}
+
+void CFile::Abort()
+{
+    if (m_hFile == hFileNull)
+        return;
+    try
+    {
+        FlushWrite();
+    }
+    catch (const CFileException&)
+    {
+    }
+    ::close(m_hFile);
+    m_hFile = hFileNull;
+    ResetBuffer(0);
+}
+
+CString CFile::GetFileName() const
+{
+    const char* path = m_strFileName;
+    const char* name = path;
+    for (const char* p = path; *p != '\0'; ++p)
+        if (*p == '/' || *p == '\\')
+            name = p + 1;
+    return CString(name);
+}
+
+BOOL CFile::GetStatus(const char* pszFileName, CFileStatus& rStatus)
+{
+    struct stat st;
+    // lstat: a symbolic link, even a dangling one, is something that exists at that name.
+    if (pszFileName == nullptr || ::lstat(pszFileName, &st) != 0)
+        return FALSE;
+    rStatus.m_size = static_cast<ULONGLONG>(st.st_size);
+    rStatus.m_mtime = static_cast<long long>(st.st_mtime);
+    rStatus.m_attribute = S_ISDIR(st.st_mode) ? 0x10 : 0;
+    size_t n = std::strlen(pszFileName);
+    if (n >= sizeof(rStatus.m_szFullName))
+        n = sizeof(rStatus.m_szFullName) - 1;
+    std::memcpy(rStatus.m_szFullName, pszFileName, n);
+    rStatus.m_szFullName[n] = '\0';
+    return TRUE;
+}
+
+void CFile::Remove(const char* pszFileName)
+{
+    if (::unlink(pszFileName) != 0)
+        throw CFileException(CFileException::OsErrorToException(errno), errno, pszFileName);
+}
+
+void CFile::Rename(const char* pszOldName, const char* pszNewName)
+{
+    if (::rename(pszOldName, pszNewName) != 0)
+        throw CFileException(CFileException::OsErrorToException(errno), errno, pszOldName);
+}
+
+// --- CStdioFile ---------------------------------------------------------------------
+
+CStdioFile::CStdioFile() = default;
+
+CStdioFile::CStdioFile(const char* pszFileName, UINT nOpenFlags)
+{
+    CFileException error;
+    if (!CStdioFile::Open(pszFileName, nOpenFlags, &error))
+        throw error;
+}
+
+CStdioFile::~CStdioFile() = default;
+
+BOOL CStdioFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pError)
+{
+    m_bText = (nOpenFlags & typeBinary) ? FALSE : TRUE;
+    return CFile::Open(pszFileName, nOpenFlags, pError);
+}
+
+UINT CStdioFile::Read(void* lpBuf, UINT nCount)
+{
+    if (!m_bText)
+        return CFile::Read(lpBuf, nCount);
+    if (m_hFile == hFileNull)
+        ThrowOsError(EBADF);
+    char* out = static_cast<char*>(lpBuf);
+    UINT n = 0;
+    while (n < nCount)
+    {
+        int c = RawGetByte();
+        if (c < 0)
+            break;
+        if (c == '\r' && RawPeekByte() == '\n')
+            c = RawGetByte();
+        out[n++] = static_cast<char>(c);
+    }
+    return n;
+}
+
+void CStdioFile::Write(const void* lpBuf, UINT nCount)
+{
+    if (!m_bText)
+    {
+        CFile::Write(lpBuf, nCount);
+        return;
+    }
+    const char* p = static_cast<const char*>(lpBuf);
+    const char* limit = p + nCount;
+    while (p < limit)
+    {
+        const char* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(limit - p)));
+        const char* stop = nl != nullptr ? nl : limit;
+        if (stop > p)
+            RawWrite(p, static_cast<UINT>(stop - p));
+        if (nl == nullptr)
+            break;
+        RawWrite("\r\n", 2);
+        p = nl + 1;
+    }
+}
+
+char* CStdioFile::ReadString(char* lpsz, UINT nMax)
+{
+    if (m_hFile == hFileNull)
+        ThrowOsError(EBADF);
+    if (lpsz == nullptr || nMax == 0)
+        return nullptr;
+    UINT n = 0;
+    while (n + 1 < nMax)
+    {
+        if (m_writing || m_bufPos == m_bufLen)
+        {
+            if (FillReadBuffer() == 0)
+                break;
+        }
+        const char* p = m_buf.data() + m_bufPos;
+        size_t avail = m_bufLen - m_bufPos;
+        size_t room = nMax - 1 - n;
+        size_t take = avail < room ? avail : room;
+        size_t k = 0;
+        if (m_bText)
+        {
+            while (k < take && p[k] != '\n' && p[k] != '\r')
+                ++k;
+        }
+        else
+        {
+            const void* nl = std::memchr(p, '\n', take);
+            k = nl != nullptr ? static_cast<size_t>(static_cast<const char*>(nl) - p) : take;
+        }
+        std::memcpy(lpsz + n, p, k);
+        n += static_cast<UINT>(k);
+        m_bufPos += k;
+        if (k == take)
+            continue;
+        // p[k] is a line end character and there is room for one more character.
+        char c = p[k];
+        ++m_bufPos;
+        if (c == '\r')
+        {
+            // CR LF, even when split across two buffer fills, is delivered as "\n".
+            if (RawPeekByte() == '\n')
+            {
+                ++m_bufPos;
+                lpsz[n++] = '\n';
+                break;
+            }
+            lpsz[n++] = '\r';
+            continue;
+        }
+        lpsz[n++] = '\n';
+        break;
+    }
+    lpsz[n] = '\0';
+    return n == 0 ? nullptr : lpsz;
+}
+
+BOOL CStdioFile::ReadString(CString& rString)
+{
+    rString.Empty();
+    char chunk[1024];
+    bool any = false;
+    while (ReadString(chunk, sizeof(chunk)) != nullptr)
+    {
+        any = true;
+        size_t len = std::strlen(chunk);
+        if (len > 0 && chunk[len - 1] == '\n')
+        {
+            chunk[len - 1] = '\0';
+            rString += chunk;
+            break;
+        }
+        rString += chunk;
+    }
+    return any ? TRUE : FALSE;
+}
+
+void CStdioFile::WriteString(const char* lpsz)
+{
+    if (lpsz != nullptr)
+        Write(lpsz, static_cast<UINT>(std::strlen(lpsz)));
+}

@@ -1,0 +1,3 @@
+#include "mimeengine/platform/cobject.h"
+
+CObject::~CObject() = default;

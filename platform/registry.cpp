@@ -1,0 +1,181 @@
+// Read-only registry stand-in over the system's MIME database (mime.types format).
+//
+// Two kinds of key answer:
+//   HKEY_CLASSES_ROOT\.ext                                  value "Content Type": the first
+//       type, in file order, whose extension list holds ext (compared ignoring case);
+//   HKEY_CLASSES_ROOT\MIME\Database\Content Type\type/sub    value "Extension": the first
+//       extension listed for that type, with a dot.
+// Every other key is not found. The database is the file named by MIMEENGINE_MIME_TYPES
+// when that variable is set (empty: no database), else /etc/mime.types when present.
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <unordered_map>
+
+#include "platform/chartable.h"
+#include "platform/win32.h"
+
+namespace
+{
+
+struct MimeDatabase
+{
+    std::unordered_map<std::string, std::string> typeByExtension;  // "gif" -> "image/gif"
+    std::unordered_map<std::string, std::string> extensionByType;  // "image/gif" -> "gif"
+};
+
+struct OpenKey
+{
+    std::string valueName;
+    std::string value;
+};
+
+std::mutex g_mutex;
+bool g_loaded = false;
+MimeDatabase g_database;
+
+std::string Lower(std::string s)
+{
+    for (char& c : s)
+        c = platform::AsciiLower(c);
+    return s;
+}
+
+void Parse(const std::string& text, MimeDatabase& db)
+{
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+        size_t hash = line.find('#');
+        if (hash != std::string::npos)
+            line.resize(hash);
+        std::istringstream words(line);
+        std::string type;
+        if (!(words >> type) || type.find('/') == std::string::npos)
+            continue;
+        type = Lower(type);
+        std::string ext;
+        while (words >> ext)
+        {
+            ext = Lower(ext);
+            db.typeByExtension.emplace(ext, type);
+            db.extensionByType.emplace(type, ext);
+        }
+    }
+}
+
+void LoadLocked()
+{
+    if (g_loaded)
+        return;
+    g_loaded = true;
+    g_database = MimeDatabase();
+    const char* path = std::getenv("MIMEENGINE_MIME_TYPES");
+    if (path == nullptr)
+        path = "/etc/mime.types";
+    else if (*path == '\0')
+        return;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return;
+    std::ostringstream content;
+    content << in.rdbuf();
+    Parse(content.str(), g_database);
+}
+
+bool StartsWithNoCase(const std::string& s, const char* prefix, size_t n)
+{
+    return s.size() >= n && _strnicmp(s.c_str(), prefix, n) == 0;
+}
+
+}  // namespace
+
+LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD, REGSAM, PHKEY phkResult)
+{
+    if (phkResult == nullptr || lpSubKey == nullptr)
+        return ERROR_FILE_NOT_FOUND;
+    *phkResult = nullptr;
+    if (hKey != HKEY_CLASSES_ROOT)
+        return ERROR_FILE_NOT_FOUND;
+
+    std::lock_guard<std::mutex> lock(g_mutex);
+    LoadLocked();
+    std::string subKey = lpSubKey;
+    static const char kDatabase[] = "MIME\\Database\\Content Type\\";
+    const size_t kDatabaseLen = sizeof(kDatabase) - 1;
+    OpenKey key;
+    if (subKey.size() > 1 && subKey[0] == '.')
+    {
+        auto it = g_database.typeByExtension.find(Lower(subKey.substr(1)));
+        if (it == g_database.typeByExtension.end())
+            return ERROR_FILE_NOT_FOUND;
+        key = OpenKey{"Content Type", it->second};
+    }
+    else if (StartsWithNoCase(subKey, kDatabase, kDatabaseLen))
+    {
+        auto it = g_database.extensionByType.find(Lower(subKey.substr(kDatabaseLen)));
+        if (it == g_database.extensionByType.end())
+            return ERROR_FILE_NOT_FOUND;
+        key = OpenKey{"Extension", "." + it->second};
+    }
+    else
+    {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    *phkResult = reinterpret_cast<HKEY>(new OpenKey(key));
+    return ERROR_SUCCESS;
+}
+
+LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD*, DWORD* lpType, BYTE* lpData, DWORD* lpcbData)
+{
+    OpenKey* key = reinterpret_cast<OpenKey*>(hKey);
+    if (key == nullptr || hKey == HKEY_CLASSES_ROOT || hKey == HKEY_LOCAL_MACHINE || lpValueName == nullptr ||
+        _stricmp(lpValueName, key->valueName.c_str()) != 0)
+        return ERROR_FILE_NOT_FOUND;
+    DWORD needed = static_cast<DWORD>(key->value.size() + 1);
+    if (lpType != nullptr)
+        *lpType = REG_SZ;
+    if (lpData == nullptr)
+    {
+        if (lpcbData != nullptr)
+            *lpcbData = needed;
+        return ERROR_SUCCESS;
+    }
+    if (lpcbData == nullptr)
+        return ERROR_FILE_NOT_FOUND;
+    if (*lpcbData < needed)
+    {
+        *lpcbData = needed;
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(lpData, key->value.c_str(), needed);
+    *lpcbData = needed;
+    return ERROR_SUCCESS;
+}
+
+LONG RegCloseKey(HKEY hKey)
+{
+    if (hKey != nullptr && hKey != HKEY_CLASSES_ROOT && hKey != HKEY_LOCAL_MACHINE)
+        delete reinterpret_cast<OpenKey*>(hKey);
+    return ERROR_SUCCESS;
+}
+
+void RegistrySetMimeTypesForTesting(const char* pszMimeTypesText)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_database = MimeDatabase();
+    g_loaded = true;
+    if (pszMimeTypesText != nullptr)
+        Parse(pszMimeTypesText, g_database);
+}
+
+void RegistryResetForTesting()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_loaded = false;
+    g_database = MimeDatabase();
+}
