@@ -2,18 +2,16 @@
 // a plain copy, and prints the throughput and the peak resident memory of the process.
 //
 //   pack_bench [MiB] [directory]     (defaults: 256 MiB, the system's temporary directory)
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mimeengine/mimeengine.h>
 #include <random>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
-
-#include <mimeengine/mimeengine.h>
 
 namespace
 {
@@ -68,7 +66,7 @@ void Run(const char* label, const std::string& data, CMIMEPart::_CONTENT_TYPE ty
     std::filesystem::remove(output);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -84,8 +82,8 @@ int main(int argc, char** argv)
     Generate(text, size, true);
     std::printf("peak RSS after generating: %ld KiB\n", PeakResidentKiB());
 
-    Run("base64, binary data", binary, CMIMEPart::CONTENT_APPLICATION, CMIMEPart::ENCODE_BASE64, "octet-stream",
-        output, size);
+    Run("base64, binary data", binary, CMIMEPart::CONTENT_APPLICATION, CMIMEPart::ENCODE_BASE64, "octet-stream", output,
+        size);
     Run("quoted-printable, text", text, CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_QUOTED_PRINTABLE, "plain", output,
         size);
     Run("quoted-printable, binary", binary, CMIMEPart::CONTENT_APPLICATION, CMIMEPart::ENCODE_QUOTED_PRINTABLE,

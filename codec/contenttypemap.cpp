@@ -1,13 +1,14 @@
 // The content type map: from a file extension to content type, subtype and encoding, and
 // from a content type to a file extension. The MIME database (through the registry calls)
 // is asked first, the built-in table after it.
-#include <cstring>
+#include "mimeengine/codec/contenttypemap.h"
 
 #include "codec/contenttypetable.h"
 #include "extract/fileutilities.h"
-#include "mimeengine/codec/contenttypemap.h"
 #include "platform/win32.h"
 #include "resources/stringtable.h"
+
+#include <cstring>
 
 namespace
 {
@@ -17,7 +18,7 @@ using ET = CMIMEPart::_ENCODE_TYPE;
 
 struct ExtensionRow
 {
-    const char* extension;  // with its dot, compared without regard to case
+    const char* extension; // with its dot, compared without regard to case
     CT contentType;
     const char* subType;
     ET encodeType;
@@ -142,7 +143,7 @@ void AppendDatabaseExtension(HKEY root, const CString& key, UINT valueNameId, CB
     block->SetSuggestName(name);
 }
 
-}  // namespace
+} // namespace
 
 void DeriveContentTypeFromTable(const char* fileName, CBlock* block)
 {

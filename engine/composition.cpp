@@ -1,17 +1,15 @@
 // CMIMEEngine's composition side: building trees of input blocks, validating and freeing
 // them, and handing a tree to the packer.
+#include "mimeengine/engine/engine.h"
+
 #include <new>
 #include <vector>
 
-#include "mimeengine/engine/engine.h"
-
 // Allocates a block with the given properties and checks it with IsValid. Null on failure:
 // CME_NO_MEMORY (error string kept) or CME_INVALID_BLOCK (error string = the rule's message).
-CInputBlock* CMIMEEngine::InternalStartCreate(CMIMEPart::_CONTENT_TYPE contentType,
-                                              CMIMEPart::_ENCODE_TYPE encodeType, const char* subType,
-                                              const char* dataFile, const char* suggestName,
-                                              const char* headerFile, BOOL generateHeader,
-                                              const char* parameters)
+CInputBlock* CMIMEEngine::InternalStartCreate(CMIMEPart::_CONTENT_TYPE contentType, CMIMEPart::_ENCODE_TYPE encodeType,
+                                              const char* subType, const char* dataFile, const char* suggestName,
+                                              const char* headerFile, BOOL generateHeader, const char* parameters)
 {
     CInputBlock* block = new (std::nothrow)
         CInputBlock(contentType, encodeType, subType, dataFile, suggestName, headerFile, generateHeader, parameters);
@@ -43,8 +41,8 @@ CInputBlock* CMIMEEngine::StartCreate(const char* dataFile, const char* suggestN
 CInputBlock* CMIMEEngine::StartCreate(CMIMEPart::_CONTENT_TYPE contentType, const char* headerFile,
                                       const char* suggestName, const char* dataFile)
 {
-    return InternalStartCreate(contentType, CMIMEPart::ENCODE_8BIT, nullptr, dataFile, suggestName, headerFile,
-                               FALSE, nullptr);
+    return InternalStartCreate(contentType, CMIMEPart::ENCODE_8BIT, nullptr, dataFile, suggestName, headerFile, FALSE,
+                               nullptr);
 }
 
 namespace
@@ -60,7 +58,7 @@ _CME_RC AttachChild(CInputBlock* parent, CInputBlock* child)
     return rc;
 }
 
-}  // namespace
+} // namespace
 
 CInputBlock* CMIMEEngine::AddInputBlock(CInputBlock* parent, const char* dataFile, const char* suggestName,
                                         CMIMEPart::_CONTENT_TYPE contentType, CMIMEPart::_ENCODE_TYPE encodeType,

@@ -24,7 +24,7 @@ void LoadFileMessage(CString* message, UINT nID, const char* path)
     message->Format(format, path);
 }
 
-}  // namespace
+} // namespace
 
 // TRUE when the block's type, encoding, files and header flag fit together. The first
 // rule that fails puts its message into *message (when given); on success *message is not

@@ -2,10 +2,10 @@
 // data file through one fixed buffer into the message file.
 #include "pack/encoders.h"
 
-#include <array>
-
 #include "mimeengine/pack/packer.h"
 #include "resources/stringtable.h"
+
+#include <array>
 
 namespace mimepack
 {
@@ -84,7 +84,7 @@ bool QPEncodeByte(QPEncoderState& state, unsigned char c, int next, bool text, c
     return false;
 }
 
-}  // namespace
+} // namespace
 
 bool QPMustEscape(unsigned char c)
 {
@@ -160,7 +160,7 @@ size_t QPEncodeFinish(QPEncoderState& state, bool text, char* out)
     return static_cast<size_t>(o - out);
 }
 
-}  // namespace mimepack
+} // namespace mimepack
 
 // Opens the block's data file and writes it encoded by the block's encoding, followed by the
 // line break that the encoding and the block's place call for. CME_DATA_FILE_ERROR, with

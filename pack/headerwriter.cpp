@@ -50,7 +50,7 @@ void WriteText(CFile& output, const CString& text)
     output.Write(text.GetString(), static_cast<UINT>(text.GetLength()));
 }
 
-}  // namespace
+} // namespace
 
 // Writes the Content-Type line of the block and, for a leaf, its Content-Transfer-Encoding
 // line and (unless it is the unnamed first part) its Content-Disposition line. An untyped

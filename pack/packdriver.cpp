@@ -1,11 +1,11 @@
 // CPacker::Pack, the block writer and the boundary maker: the layout of a composed message.
-#include <cstring>
-
 #include "extract/fileutilities.h"
 #include "mimeengine/pack/packer.h"
 #include "platform/crt.h"
 #include "platform/win32.h"
 #include "resources/stringtable.h"
+
+#include <cstring>
 
 namespace
 {
@@ -58,7 +58,7 @@ void ReportPath(char* buffer, unsigned long size, const CString& path)
     buffer[length] = '\0';
 }
 
-}  // namespace
+} // namespace
 
 // Writes the message for root into outputPath, or into a new ".MME" file of the temporary
 // directory when outputPath is empty (its name is copied back into outputPath when size, the
@@ -159,7 +159,6 @@ _CME_RC CPacker::WriteBlock(CInputBlock* block, CFile& output, CString& errorStr
 void CPacker::MakeBoundary(CString& boundary)
 {
     char text[1025];
-    const int length =
-        wsprintfA(text, "%ld_ML=_MARIGOLD:%05d", static_cast<long>(PlatformTime()), PlatformRand());
+    const int length = wsprintfA(text, "%ld_ML=_MARIGOLD:%05d", static_cast<long>(PlatformTime()), PlatformRand());
     boundary = CString(text, length < kMaxBoundaryLength ? (length < 0 ? 0 : length) : kMaxBoundaryLength);
 }

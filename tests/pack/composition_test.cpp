@@ -1,8 +1,8 @@
 // Building composition trees through the engine: the block rules, creation and attaching,
 // whole-tree validation, freeing, and Pack's hand-over.
-#include <gtest/gtest.h>
-
 #include "packtest.h"
+
+#include <gtest/gtest.h>
 
 using namespace packtest;
 using testsupport::ScratchDir;
@@ -42,7 +42,7 @@ struct RuleRow
     const char* dataFile;
     const char* headerFile;
     BOOL generate;
-    const char* message;  // null: the block is valid
+    const char* message; // null: the block is valid
 };
 
 using CT = CMIMEPart::_CONTENT_TYPE;
@@ -75,17 +75,14 @@ class Composition : public ::testing::Test
 {
 protected:
     void SetUp() override { g_destroyed = 0; }
-    std::string File(const char* name, const std::string& data = "x\r\n")
-    {
-        return MakeFile(dir.file(name), data);
-    }
+    std::string File(const char* name, const std::string& data = "x\r\n") { return MakeFile(dir.file(name), data); }
 
     ScratchDir dir;
     MimeDatabase noDatabase{nullptr};
     CMIMEEngine engine;
 };
 
-}  // namespace
+} // namespace
 
 TEST(BlockRules, IsValidTable)
 {
@@ -112,7 +109,7 @@ TEST_F(Composition, IsDataValidRules)
         const char* subType;
         std::string dataFile;
         std::string headerFile;
-        int children;  // -1: a child added and removed again
+        int children; // -1: a child added and removed again
         const char* message;
     } rows[] = {
         {"multipart without children", kMultipart, kNoEnc, "", "", "", 0, kMsg20009},
@@ -266,7 +263,8 @@ TEST_F(Composition, ValidateBlockListFindsTheFirstFailureDepthFirst)
     const std::string missing2 = dir.file("missing2");
     CInputBlock* root = engine.StartCreate(nullptr, nullptr, kMultipart, kNoEnc, nullptr, nullptr, TRUE, nullptr);
     Tree owner(root);
-    CInputBlock* first = engine.AddInputBlock(root, nullptr, nullptr, kMultipart, kNoEnc, nullptr, nullptr, TRUE, nullptr);
+    CInputBlock* first =
+        engine.AddInputBlock(root, nullptr, nullptr, kMultipart, kNoEnc, nullptr, nullptr, TRUE, nullptr);
     CInputBlock* second =
         engine.AddInputBlock(root, missing1.c_str(), nullptr, kText, k7bit, "plain", nullptr, TRUE, nullptr);
     CInputBlock* third =

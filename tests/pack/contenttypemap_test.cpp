@@ -1,8 +1,8 @@
 // The content type map: extensions to types through the MIME database and the built-in
 // table, and extensions for parsed blocks.
-#include <gtest/gtest.h>
-
 #include "packtest.h"
+
+#include <gtest/gtest.h>
 
 using namespace packtest;
 
@@ -34,7 +34,7 @@ void ExpectDerived(const DeriveRow& row, const char* database)
     EXPECT_EQ(block.GetEncodeType(), viaMap.GetEncodeType());
 }
 
-}  // namespace
+} // namespace
 
 TEST(DeriveContentType, BuiltInTableWithoutDatabase)
 {
@@ -92,7 +92,7 @@ TEST(DeriveContentType, DatabaseFirst)
         {"s.au", CMIMEPart::CONTENT_AUDIO, "basic", CMIMEPart::ENCODE_BINARY},
         {"v.mp4", CMIMEPart::CONTENT_VIDEO, "mp4", CMIMEPart::ENCODE_BINARY},
         {"d.pdf", CMIMEPart::CONTENT_APPLICATION, "pdf", CMIMEPart::ENCODE_BINARY},
-        {"p.png", CMIMEPart::CONTENT_IMAGE, "png", CMIMEPart::ENCODE_BINARY},  // the database stores lower case
+        {"p.png", CMIMEPart::CONTENT_IMAGE, "png", CMIMEPart::ENCODE_BINARY}, // the database stores lower case
         // Not in the database: the built-in table.
         {"x.gif", CMIMEPart::CONTENT_IMAGE, "gif", CMIMEPart::ENCODE_BASE64},
         {"README", CMIMEPart::CONTENT_APPLICATION, "octet-stream", CMIMEPart::ENCODE_BASE64},
@@ -131,14 +131,14 @@ TEST(DeriveFileExtension, AppendsTheDatabaseExtension)
     } rows[] = {
         {"typed, no extension", CMIMEPart::CONTENT_IMAGE, "gif", "picture", "picture.gif", CMIMEPart::CONTENT_IMAGE,
          "gif", CMIMEPart::ENCODE_8BIT},
-        {"subtype in another case", CMIMEPart::CONTENT_IMAGE, "GIF", "picture", "picture.gif",
-         CMIMEPart::CONTENT_IMAGE, "GIF", CMIMEPart::ENCODE_8BIT},
+        {"subtype in another case", CMIMEPart::CONTENT_IMAGE, "GIF", "picture", "picture.gif", CMIMEPart::CONTENT_IMAGE,
+         "GIF", CMIMEPart::ENCODE_8BIT},
         {"has an extension", CMIMEPart::CONTENT_IMAGE, "gif", "a.b", "a.b", CMIMEPart::CONTENT_IMAGE, "gif",
          CMIMEPart::ENCODE_8BIT},
-        {"type without database extension", CMIMEPart::CONTENT_IMAGE, "tiff", "scan", "scan",
-         CMIMEPart::CONTENT_IMAGE, "tiff", CMIMEPart::ENCODE_8BIT},
-        {"untyped, empty name", CMIMEPart::CONTENT_UNKNOWN, "", "", "", CMIMEPart::CONTENT_APPLICATION,
-         "Octet-stream", CMIMEPart::ENCODE_8BIT},
+        {"type without database extension", CMIMEPart::CONTENT_IMAGE, "tiff", "scan", "scan", CMIMEPart::CONTENT_IMAGE,
+         "tiff", CMIMEPart::ENCODE_8BIT},
+        {"untyped, empty name", CMIMEPart::CONTENT_UNKNOWN, "", "", "", CMIMEPart::CONTENT_APPLICATION, "Octet-stream",
+         CMIMEPart::ENCODE_8BIT},
         {"untyped, typed from the name", CMIMEPart::CONTENT_UNKNOWN, "", "x.GIF", "x.GIF", CMIMEPart::CONTENT_IMAGE,
          "gif", CMIMEPart::ENCODE_BASE64},
         {"untyped, no extension: derived and extended", CMIMEPart::CONTENT_UNKNOWN, "", "README", "README.bin",

@@ -1,11 +1,10 @@
 // The transfer encoders: the base64 and quoted-printable step functions at every split of
 // their input, the file loops at their read sizes, and the line break after each body.
-#include <gtest/gtest.h>
-
-#include <random>
-
 #include "pack/encoders.h"
 #include "packtest.h"
+
+#include <gtest/gtest.h>
+#include <random>
 
 using namespace packtest;
 using testsupport::ScratchDir;
@@ -16,8 +15,8 @@ namespace
 std::string Base64(const std::string& data)
 {
     std::string out((data.size() / 54 + 1) * 74, '\0');
-    const size_t n = mimepack::Base64EncodeLines(reinterpret_cast<const unsigned char*>(data.data()), data.size(),
-                                                 &out[0]);
+    const size_t n =
+        mimepack::Base64EncodeLines(reinterpret_cast<const unsigned char*>(data.data()), data.size(), &out[0]);
     out.resize(n);
     return out;
 }
@@ -116,7 +115,7 @@ std::string RandomText(size_t n, unsigned seed)
     return s;
 }
 
-}  // namespace
+} // namespace
 
 // ---- base64 ----
 
@@ -144,10 +143,10 @@ TEST(Base64Lines, KnownVectorsAndLineLimits)
         {"foobar", "Zm9vYmFy\r\n"},
         {std::string("\x00\xFF\xFE", 3), "AP/+\r\n"},
         {"GIF", "R0lG\r\n"},
-        {a54, line54 + "\r\n"},                             // exactly one full line
-        {a54 + "A", line54 + "\r\nQQ==\r\n"},               // 55: second line of 4 characters
-        {a54 + "AA", line54 + "\r\nQUE=\r\n"},              // 56
-        {a54 + a54, line54 + "\r\n" + line54 + "\r\n"},     // 108: two full lines
+        {a54, line54 + "\r\n"},                         // exactly one full line
+        {a54 + "A", line54 + "\r\nQQ==\r\n"},           // 55: second line of 4 characters
+        {a54 + "AA", line54 + "\r\nQUE=\r\n"},          // 56
+        {a54 + a54, line54 + "\r\n" + line54 + "\r\n"}, // 108: two full lines
     };
     for (const Base64Row& row : rows)
         EXPECT_EQ(row.expected, Base64(row.data)) << "size " << row.data.size();
@@ -214,8 +213,7 @@ TEST(QuotedPrintable, RulesTableAtEverySplit)
         {"100 letters break after 73", std::string(100, 'a'), true, a73 + "=\r\n" + std::string(27, 'a')},
         {"exactly 73 letters: no break", a73, true, a73},
         {"74 letters", a73 + "b", true, a73 + "=\r\nb"},
-        {"escape at column 72 reaches 75", std::string(72, 'a') + "=b", false,
-         std::string(72, 'a') + "=3D=\r\nb"},
+        {"escape at column 72 reaches 75", std::string(72, 'a') + "=b", false, std::string(72, 'a') + "=3D=\r\nb"},
         {"CR LF resets the column", std::string(70, 'a') + "\r\n" + std::string(73, 'b') + "c", true,
          std::string(70, 'a') + "\r\n" + std::string(73, 'b') + "=\r\nc"},
         {"lone LF does not reset the column", std::string(70, 'a') + "\nbbb", true,
@@ -273,9 +271,8 @@ protected:
     // Runs WriteBody for block into a scratch file; returns what was written.
     std::string Body(CInputBlock* block, _CME_RC expected = CME_SUCCESS)
     {
-        return WriteToFile(dir.file("out"), [&](CFile& out) {
-            EXPECT_EQ(expected, packer.WriteBody(block, out, error));
-        });
+        return WriteToFile(dir.file("out"),
+                           [&](CFile& out) { EXPECT_EQ(expected, packer.WriteBody(block, out, error)); });
     }
 
     ScratchDir dir;

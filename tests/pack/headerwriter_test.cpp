@@ -1,8 +1,8 @@
 // The generated header lines of one part: type line with folded parameters, encoding line,
 // names and disposition, the first-part rule, and types derived for untyped parts.
-#include <gtest/gtest.h>
-
 #include "packtest.h"
+
+#include <gtest/gtest.h>
 
 using namespace packtest;
 using testsupport::ScratchDir;
@@ -39,20 +39,18 @@ struct HeaderRow
     BOOL firstPartAfter;
 };
 
-}  // namespace
+} // namespace
 
 TEST_F(HeaderWriter, Table)
 {
     const HeaderRow rows[] = {
         {"multipart root of the worked example", CMIMEPart::CONTENT_MULTIPART, CMIMEPart::ENCODE_UNKNOWN, "", "", "",
-         "", ENCODE_MODE_MESSAGE, TRUE, "B1",
-         "Content-Type: MULTIPART/mixed;\r\n\tboundary=\"B1\"\r\n", TRUE},
+         "", ENCODE_MODE_MESSAGE, TRUE, "B1", "Content-Type: MULTIPART/mixed;\r\n\tboundary=\"B1\"\r\n", TRUE},
         {"first leaf: parameters, no name", CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_QUOTED_PRINTABLE, "plain",
          "/d/note.txt", "", "charset=iso-8859-1", ENCODE_MODE_MESSAGE, TRUE, "",
-         "Content-Type: TEXT/plain;\r\n\tcharset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n",
-         FALSE},
-        {"later leaf: name and disposition", CMIMEPart::CONTENT_IMAGE, CMIMEPart::ENCODE_BASE64, "gif",
-         "/d/pic.gif", "", "", ENCODE_MODE_MESSAGE, FALSE, "",
+         "Content-Type: TEXT/plain;\r\n\tcharset=iso-8859-1\r\nContent-Transfer-Encoding: quoted-printable\r\n", FALSE},
+        {"later leaf: name and disposition", CMIMEPart::CONTENT_IMAGE, CMIMEPart::ENCODE_BASE64, "gif", "/d/pic.gif",
+         "", "", ENCODE_MODE_MESSAGE, FALSE, "",
          "Content-Type: IMAGE/gif;\r\n\tname=\"pic.gif\"\r\nContent-Transfer-Encoding: base64\r\n"
          "Content-Disposition: attachment; filename=pic.gif\r\n",
          FALSE},
@@ -64,18 +62,18 @@ TEST_F(HeaderWriter, Table)
         {"path without name: empty name, no disposition", CMIMEPart::CONTENT_IMAGE, CMIMEPart::ENCODE_BASE64, "gif",
          "C:\\dir\\", "", "", ENCODE_MODE_MESSAGE, FALSE, "",
          "Content-Type: IMAGE/gif;\r\n\tname=\"\"\r\nContent-Transfer-Encoding: base64\r\n", FALSE},
-        {"suggested name wins over the data file", CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_7BIT, "plain",
-         "/d/x.tmp", "notes.txt", "charset=us-ascii", ENCODE_MODE_MESSAGE, FALSE, "",
+        {"suggested name wins over the data file", CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_7BIT, "plain", "/d/x.tmp",
+         "notes.txt", "charset=us-ascii", ENCODE_MODE_MESSAGE, FALSE, "",
          "Content-Type: TEXT/plain;\r\n\tcharset=us-ascii;\r\n\tname=\"notes.txt\"\r\n"
          "Content-Transfer-Encoding: 7bit\r\nContent-Disposition: attachment; filename=notes.txt\r\n",
          FALSE},
-        {"first leaf in another mode is named", CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_7BIT, "plain",
-         "/d/a.txt", "", "", 2, TRUE, "",
+        {"first leaf in another mode is named", CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_7BIT, "plain", "/d/a.txt",
+         "", "", 2, TRUE, "",
          "Content-Type: TEXT/plain;\r\n\tname=\"a.txt\"\r\nContent-Transfer-Encoding: 7bit\r\n"
          "Content-Disposition: attachment; filename=a.txt\r\n",
          FALSE},
-        {"alternative with a parameter", CMIMEPart::CONTENT_MULTIPART, CMIMEPart::ENCODE_UNKNOWN, "alternative", "",
-         "", "type=x", ENCODE_MODE_MESSAGE, TRUE, "B2",
+        {"alternative with a parameter", CMIMEPart::CONTENT_MULTIPART, CMIMEPart::ENCODE_UNKNOWN, "alternative", "", "",
+         "type=x", ENCODE_MODE_MESSAGE, TRUE, "B2",
          "Content-Type: MULTIPART/alternative;\r\n\ttype=x;\r\n\tboundary=\"B2\"\r\n", TRUE},
         {"message part: type line only, flag kept", CMIMEPart::CONTENT_MESSAGE, CMIMEPart::ENCODE_7BIT, "rfc822",
          "/d/m.eml", "m.eml", "", ENCODE_MODE_MESSAGE, TRUE, "", "Content-Type: MESSAGE/rfc822\r\n", TRUE},

@@ -1,12 +1,11 @@
 // Messages composed by Pack are read back by an independent parser, Python's email package
 // (tests/pack/interop.py): every part's type is seen and every body decodes to its data.
-#include <gtest/gtest.h>
+#include "packtest.h"
 
 #include <cstdlib>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <random>
-
-#include "packtest.h"
 
 using namespace packtest;
 using testsupport::ScratchDir;
@@ -63,7 +62,7 @@ private:
     std::string m_text;
 };
 
-}  // namespace
+} // namespace
 
 TEST(Interop, PythonEmailReadsComposedMessages)
 {
@@ -78,7 +77,8 @@ TEST(Interop, PythonEmailReadsComposedMessages)
 
     const std::string text1 = file("text1.txt", Text(1));
     const std::string text2 = file("text2.txt", Text(2));
-    const std::string html = file("page.html", "<html><body><p>" + std::string(300, 'w') + "</p>  \r\n</body></html>\r\n");
+    const std::string html =
+        file("page.html", "<html><body><p>" + std::string(300, 'w') + "</p>  \r\n</body></html>\r\n");
     const std::string random = file("random.bin", RandomBytes(5000, 3));
     const std::string allBytes = file("all.bin", testsupport::AllBytes() + testsupport::AllBytes() + "Z");
     const std::string gif = file("pic.gif", RandomBytes(700, 4));
@@ -173,8 +173,9 @@ TEST(Interop, PythonEmailReadsComposedMessages)
 
     const std::string manifestPath = file("manifest.txt", manifest.text());
     const std::string log = dir.file("python.log");
-    const std::string command = std::string("\"") + MIMEENGINE_PYTHON3 + "\" \"" MIMEENGINE_SOURCE_DIR
-                                "/tests/pack/interop.py\" \"" + manifestPath + "\" > \"" + log + "\" 2>&1";
+    const std::string command = std::string("\"") + MIMEENGINE_PYTHON3 +
+                                "\" \"" MIMEENGINE_SOURCE_DIR "/tests/pack/interop.py\" \"" + manifestPath + "\" > \"" +
+                                log + "\" 2>&1";
     const int status = std::system(command.c_str());
     const std::string output = testsupport::ReadFile(log);
     EXPECT_EQ(0, status) << output;

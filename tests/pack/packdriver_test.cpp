@@ -1,11 +1,10 @@
 // Whole messages: the layout of Pack byte for byte, boundaries, nesting, error codes and
 // messages, the output file choice, and the first-part flag over a run.
-#include <gtest/gtest.h>
+#include "packtest.h"
 
 #include <cstdlib>
 #include <cstring>
-
-#include "packtest.h"
+#include <gtest/gtest.h>
 
 using namespace packtest;
 using testsupport::ScratchDir;
@@ -44,7 +43,7 @@ size_t Count(const std::string& haystack, const std::string& needle)
     return n;
 }
 
-}  // namespace
+} // namespace
 
 TEST_F(PackDriver, BoundaryFormat)
 {
@@ -70,25 +69,33 @@ TEST_F(PackDriver, FirstWorkedExampleByteForByte)
     const std::string b = "944000000_ML=_MARIGOLD:00042";
     const std::string expected = "MIME-Version: 1.0\r\n"
                                  "Content-Type: MULTIPART/mixed;\r\n"
-                                 "\tboundary=\"" + b + "\"\r\n"
+                                 "\tboundary=\"" +
+                                 b +
+                                 "\"\r\n"
                                  "Subject: Hi\r\n"
                                  "\r\n"
                                  "If you are reading this text, you might want to\r\n"
                                  "consider changing to a MIME compatible mail reader\r\n"
                                  "that understands how to properly display multipart messages.\r\n"
-                                 "--" + b + "\r\n"
+                                 "--" +
+                                 b +
+                                 "\r\n"
                                  "Content-Type: TEXT/plain\r\n"
                                  "Content-Transfer-Encoding: 7bit\r\n"
                                  "\r\n"
                                  "Hello\r\n"
-                                 "--" + b + "\r\n"
+                                 "--" +
+                                 b +
+                                 "\r\n"
                                  "Content-Type: IMAGE/gif;\r\n"
                                  "\tname=\"pic.gif\"\r\n"
                                  "Content-Transfer-Encoding: base64\r\n"
                                  "Content-Disposition: attachment; filename=pic.gif\r\n"
                                  "\r\n"
                                  "R0lG\r\n"
-                                 "--" + b + "--\r\n"
+                                 "--" +
+                                 b +
+                                 "--\r\n"
                                  "\r\n";
     EXPECT_EQ(expected, PackMessage(root));
 }
@@ -97,22 +104,23 @@ TEST_F(PackDriver, SecondWorkedExampleByteForByte)
 {
     auto* root = new CInputBlock(CMIMEPart::CONTENT_MULTIPART);
     Tree tree(root);
-    Add(root, new CInputBlock(CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_QUOTED_PRINTABLE, "plain",
-                              File("note.txt", "Caf\xE9 = 1 \r\n").c_str(), nullptr, nullptr, TRUE,
-                              "charset=iso-8859-1"));
+    Add(root,
+        new CInputBlock(CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_QUOTED_PRINTABLE, "plain",
+                        File("note.txt", "Caf\xE9 = 1 \r\n").c_str(), nullptr, nullptr, TRUE, "charset=iso-8859-1"));
     Add(root,
         new CInputBlock(CMIMEPart::CONTENT_IMAGE, CMIMEPart::ENCODE_BASE64, "gif", File("pic.gif", "GIF89a").c_str()));
 
     const std::string b = "944000000_ML=_MARIGOLD:00042";
     const std::string expected = std::string("MIME-Version: 1.0\r\n") +
-                                 "Content-Type: MULTIPART/mixed;\r\n\tboundary=\"" + b + "\"\r\n" + "\r\n" +
-                                 kPreamble + "--" + b + "\r\n" +
+                                 "Content-Type: MULTIPART/mixed;\r\n\tboundary=\"" + b + "\"\r\n" + "\r\n" + kPreamble +
+                                 "--" + b + "\r\n" +
                                  "Content-Type: TEXT/plain;\r\n\tcharset=iso-8859-1\r\n"
                                  "Content-Transfer-Encoding: quoted-printable\r\n"
                                  "\r\n"
                                  "Caf=E9 =3D 1=20\r\n"
-                                 "\r\n" +  // the line break after a quoted-printable child
-                                 "--" + b + "\r\n" +
+                                 "\r\n" + // the line break after a quoted-printable child
+                                 "--" +
+                                 b + "\r\n" +
                                  "Content-Type: IMAGE/gif;\r\n\tname=\"pic.gif\"\r\n"
                                  "Content-Transfer-Encoding: base64\r\n"
                                  "Content-Disposition: attachment; filename=pic.gif\r\n"
@@ -162,10 +170,9 @@ TEST_F(PackDriver, NestedMultipartHasItsOwnBoundaryAndPreamble)
     ASSERT_NE(b1, b2);
     const std::string expected =
         std::string("MIME-Version: 1.0\r\n") + "Content-Type: MULTIPART/mixed;\r\n\tboundary=\"" + b1 + "\"\r\n\r\n" +
-        kPreamble + "--" + b1 + "\r\n" + "Content-Type: MULTIPART/alternative;\r\n\tboundary=\"" + b2 +
-        "\"\r\n\r\n" + kPreamble + "--" + b2 + "\r\n" +
-        "Content-Type: TEXT/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\nA\r\n" + "--" + b2 + "--\r\n\r\n" + "--" +
-        b1 + "\r\n" +
+        kPreamble + "--" + b1 + "\r\n" + "Content-Type: MULTIPART/alternative;\r\n\tboundary=\"" + b2 + "\"\r\n\r\n" +
+        kPreamble + "--" + b2 + "\r\n" + "Content-Type: TEXT/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\nA\r\n" +
+        "--" + b2 + "--\r\n\r\n" + "--" + b1 + "\r\n" +
         "Content-Type: TEXT/plain;\r\n\tname=\"a.txt\"\r\nContent-Transfer-Encoding: 7bit\r\n"
         "Content-Disposition: attachment; filename=a.txt\r\n\r\nA\r\n" +
         "--" + b1 + "--\r\n\r\n";
@@ -188,9 +195,8 @@ TEST_F(PackDriver, ChildlessMultipartGetsPreambleAndClosingDelimiterOnly)
     const std::string expected =
         std::string("MIME-Version: 1.0\r\n") + "Content-Type: MULTIPART/mixed;\r\n\tboundary=\"" + b1 + "\"\r\n\r\n" +
         kPreamble + "--" + b1 + "\r\n" + "Content-Type: MULTIPART/mixed;\r\n\tboundary=\"" + b2 + "\"\r\n\r\n" +
-        kPreamble + "--" + b2 + "--\r\n\r\n" + "--" + b1 + "\r\n" +
-        "Content-Type: MULTIPART/mixed;\r\n\tboundary=\"" + b3 + "\"\r\n\r\n" + kPreamble + "--" + b3 +
-        "--\r\n\r\n" + "--" + b1 + "--\r\n\r\n";
+        kPreamble + "--" + b2 + "--\r\n\r\n" + "--" + b1 + "\r\n" + "Content-Type: MULTIPART/mixed;\r\n\tboundary=\"" +
+        b3 + "\"\r\n\r\n" + kPreamble + "--" + b3 + "--\r\n\r\n" + "--" + b1 + "--\r\n\r\n";
     EXPECT_EQ(expected, PackMessage(root));
 }
 
@@ -223,8 +229,8 @@ TEST_F(PackDriver, MessagePartIsWrittenLikeALeafAndItsChildrenIgnored)
     auto* root = new CInputBlock(CMIMEPart::CONTENT_MESSAGE, CMIMEPart::ENCODE_7BIT, "rfc822",
                                  File("inner.eml", "Subject: in\r\n\r\nhi\r\n").c_str());
     Tree tree(root);
-    Add(root, new CInputBlock(CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_7BIT, "plain",
-                              File("never.txt", "NEVER").c_str()));
+    Add(root,
+        new CInputBlock(CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_7BIT, "plain", File("never.txt", "NEVER").c_str()));
     EXPECT_EQ("MIME-Version: 1.0\r\nContent-Type: MESSAGE/rfc822\r\n\r\nSubject: in\r\n\r\nhi\r\n", PackMessage(root));
 }
 
@@ -243,16 +249,18 @@ TEST_F(PackDriver, UntypedLeafThatTheDatabaseCallsMultipartStaysALeaf)
     MimeDatabase database("multipart/related mht\n");
     auto* root = new CInputBlock(CMIMEPart::CONTENT_MULTIPART);
     Tree tree(root);
-    Add(root, new CInputBlock(CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_7BIT, "plain", File("t.txt", "t\r\n").c_str()));
+    Add(root,
+        new CInputBlock(CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_7BIT, "plain", File("t.txt", "t\r\n").c_str()));
     Add(root, new CInputBlock(CMIMEPart::CONTENT_UNKNOWN, CMIMEPart::ENCODE_UNKNOWN, nullptr,
                               File("page.mht", "abc").c_str()));
     const std::string message = PackMessage(root);
     const std::string b = boundaries.Boundary(0);
     EXPECT_EQ(1u, boundaries.DrawsTaken());
-    EXPECT_NE(std::string::npos,
-              message.find("--" + b + "\r\nContent-Type: APPLICATION/octet-stream;\r\n\tname=\"page.mht\"\r\n"
-                           "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
-                           "filename=page.mht\r\n\r\nYWJj\r\n--" + b + "--\r\n\r\n"))
+    EXPECT_NE(std::string::npos, message.find("--" + b +
+                                              "\r\nContent-Type: APPLICATION/octet-stream;\r\n\tname=\"page.mht\"\r\n"
+                                              "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment; "
+                                              "filename=page.mht\r\n\r\nYWJj\r\n--" +
+                                              b + "--\r\n\r\n"))
         << message;
 }
 
@@ -271,8 +279,10 @@ TEST_F(PackDriver, FailuresStopTheRunAndKeepWhatWasWritten)
         EXPECT_EQ("Header file '" + missing + "' cannot be opened.", std::string(error));
         const std::string b = boundaries.Boundary(0);
         // The failing child got its generated lines; nothing after them was written.
-        const std::string tail = "--" + b + "\r\nContent-Type: TEXT/plain;\r\n\tname=\"d.txt\"\r\n"
-                                 "Content-Transfer-Encoding: 7bit\r\nContent-Disposition: attachment; filename=d.txt\r\n";
+        const std::string tail =
+            "--" + b +
+            "\r\nContent-Type: TEXT/plain;\r\n\tname=\"d.txt\"\r\n"
+            "Content-Transfer-Encoding: 7bit\r\nContent-Disposition: attachment; filename=d.txt\r\n";
         ASSERT_GE(message.size(), tail.size());
         EXPECT_EQ(tail, message.substr(message.size() - tail.size()));
         EXPECT_EQ(0u, message.find("MIME-Version: 1.0\r\n"));

@@ -22,7 +22,7 @@ int NextDraw()
     return value;
 }
 
-}  // namespace
+} // namespace
 
 FixedBoundaries::FixedBoundaries(time_t now, std::vector<int> draws) : m_now(now)
 {
@@ -86,4 +86,4 @@ std::string MakeFile(const std::string& path, const std::string& data)
     return path;
 }
 
-}  // namespace packtest
+} // namespace packtest

@@ -2,17 +2,17 @@
 // ownership and running a writer into a file.
 #pragma once
 
-#include <ctime>
-#include <functional>
-#include <string>
-#include <vector>
-
 #include "mimeengine/mimeengine.h"
 #include "mimeengine/pack/packer.h"
 #include "mimeengine/platform/ctime.h"
 #include "platform/crt.h"
 #include "platform/win32.h"
 #include "support/testsupport.h"
+
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace packtest
 {
@@ -76,4 +76,4 @@ std::string MakeFile(const std::string& path, const std::string& data);
 // The three preamble lines, each ended by CR LF.
 extern const char kPreamble[];
 
-}  // namespace packtest
+} // namespace packtest
