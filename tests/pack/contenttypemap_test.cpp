@@ -139,8 +139,8 @@ TEST(DeriveFileExtension, AppendsTheDatabaseExtension)
          "tiff", CMIMEPart::ENCODE_8BIT},
         {"untyped, empty name", CMIMEPart::CONTENT_UNKNOWN, "", "", "", CMIMEPart::CONTENT_APPLICATION, "Octet-stream",
          CMIMEPart::ENCODE_8BIT},
-        {"untyped, typed from the name", CMIMEPart::CONTENT_UNKNOWN, "", "x.GIF", "x.GIF", CMIMEPart::CONTENT_IMAGE,
-         "gif", CMIMEPart::ENCODE_BASE64},
+        {"untyped, typed from the name by the database", CMIMEPart::CONTENT_UNKNOWN, "", "x.GIF", "x.GIF",
+         CMIMEPart::CONTENT_IMAGE, "gif", CMIMEPart::ENCODE_BINARY},
         {"untyped, no extension: derived and extended", CMIMEPart::CONTENT_UNKNOWN, "", "README", "README.bin",
          CMIMEPart::CONTENT_APPLICATION, "octet-stream", CMIMEPart::ENCODE_BASE64},
     };

@@ -52,7 +52,8 @@ std::string QP(const std::string& data, bool text, size_t piece = 0)
     mimepack::QPEncoderState state;
     std::string out;
     char buffer[6 * 4096 + 6];
-    const size_t step = piece == 0 ? (data.empty() ? 1 : data.size()) : piece;
+    // Whole-data runs go in the largest pieces the buffer allows.
+    const size_t step = piece == 0 ? 4096 : piece;
     for (size_t at = 0; at < data.size(); at += step)
     {
         const size_t n = std::min(step, data.size() - at);

@@ -70,8 +70,9 @@ def main():
     failures = 0
     checked = 0
     for path, expected_parts in read_manifest(sys.argv[1]):
+        # From bytes, not from a binary file: the file reader would translate line ends.
         with open(path, "rb") as f:
-            message = email.message_from_binary_file(f, policy=policy.compat32)
+            message = email.message_from_bytes(f.read(), policy=policy.compat32)
         parts = list(message.walk())
         if len(parts) != len(expected_parts):
             print("%s: %d parts, expected %d: %s" % (path, len(parts), len(expected_parts),

@@ -119,7 +119,11 @@ TEST(Interop, PythonEmailReadsComposedMessages)
         manifest.Part("application/x-qp", "bytes", allBytes);
         add(root, gif, CT::CONTENT_UNKNOWN, CT::ENCODE_UNKNOWN, nullptr);
         manifest.Part("image/gif", "bytes", gif);
-        add(root, inner, CT::CONTENT_MESSAGE, CT::ENCODE_7BIT, "rfc822");
+        // A message part packs its data file, which the block rules do not let the engine
+        // attach; it is hung into the tree directly.
+        auto* message = new CInputBlock(CT::CONTENT_MESSAGE, CT::ENCODE_7BIT, "rfc822", inner.c_str());
+        CString unused;
+        ASSERT_EQ(CME_SUCCESS, root->AddChildBlock(message, unused));
         manifest.Part("message/rfc822", "type");
         manifest.Part("text/plain", "type");
         CInputBlock* deep = add(root, "", CT::CONTENT_MULTIPART, CT::ENCODE_UNKNOWN, "mixed");
@@ -134,11 +138,12 @@ TEST(Interop, PythonEmailReadsComposedMessages)
             << engine.GetErrorString();
         manifest.Part("text/x-custom", "copytext", custom);
 
-        CString message;
+        CString text;
         long uid = 0;
-        // The message part has no header file of its own; everything else validates.
-        EXPECT_FALSE(engine.ValidateBlockList(root, message, &uid));
-        EXPECT_STREQ("A header file must be specified for the highlighted (MESSAGE) item.", message);
+        // Only the message part breaks a rule: it has a data file.
+        EXPECT_FALSE(engine.ValidateBlockList(root, text, &uid));
+        EXPECT_EQ(message->GetUID(), uid);
+        EXPECT_STREQ("Please un-specified the data file for the selected MIME type.", text);
         std::string path = dir.file("nested.eml");
         ASSERT_EQ(CME_SUCCESS, engine.Pack(root, &path[0], 0, FALSE)) << engine.GetErrorString();
     }
