@@ -143,7 +143,15 @@ size_t QPEncodeStep(QPEncoderState& state, const unsigned char* in, size_t n, bo
             state.held = in[i];
             break;
         }
-        if (QPEncodeByte(state, in[i], in[i + 1], text, o))
+        // The common case, a byte written as itself inside a line, needs no look-ahead.
+        const unsigned char c = in[i];
+        if (!kQPEscape[c] && c != ' ' && state.column < kQPSoftBreakColumn)
+        {
+            *o++ = static_cast<char>(c);
+            ++state.column;
+            continue;
+        }
+        if (QPEncodeByte(state, c, in[i + 1], text, o))
             ++i;
     }
     return static_cast<size_t>(o - out);
