@@ -1,6 +1,7 @@
 // The files into which leaf bodies are decoded: choosing a name inside the work directory
 // and creating the file.
 #include "extract/fileutilities.h"
+#include "extract/outputnames.h"
 #include "extract/pathparts.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
@@ -14,12 +15,6 @@ namespace
 
 // Open flags of a decoded body: create, write (text mode unless the file class is binary).
 constexpr UINT kOutputFlags = CFile::modeCreate | CFile::modeWrite;
-
-bool NameTaken(const char* path)
-{
-    CFileStatus status;
-    return CFile::GetStatus(path, status) != FALSE;
-}
 
 // The bare file name of a suggested name: everything up to the last "/" or "\\" and a
 // leading drive are dropped, so a message cannot steer a body out of the work directory.
@@ -94,37 +89,12 @@ static CString ChooseOutputName(CUnpacker& unpacker, COutputBlock* block)
         }
         chosen = WorkFileFor(directory, extension);
     }
-    else if (NameTaken(name))
+    else if (!NumberFreePath(unpacker, name, chosen))
     {
-        // "name (n).ext" with the first free n from 2. The next n to try is remembered per
-        // name, so many parts of one name do not rescan the numbers already used.
-        PathParts parts = SplitPathParts(name);
-        std::string stem(name, parts.extStart);
-        const char* ext = name + parts.extStart;
-        int& next = unpacker.m_NextCollisionNumber[name];
-        if (next < 2)
-            next = 2;
-        for (;; ++next)
-        {
-            char numbered[MAX_PATH + 64];
-            int n = std::snprintf(numbered, sizeof numbered, "%s (%d)%s", stem.c_str(), next, ext);
-            if (n < 0 || n >= MAX_PATH)
-            {
-                // No room for the number: a work-file name with the same extension.
-                chosen = WorkFileFor(directory, ext);
-                break;
-            }
-            if (!NameTaken(numbered))
-            {
-                chosen = numbered;
-                ++next;
-                break;
-            }
-        }
-    }
-    else
-    {
-        chosen = name;
+        // No room for the number: a work-file name with the same extension.
+        CString extension;
+        g_FileUtilities.GetExtension(name, extension);
+        chosen = WorkFileFor(directory, extension);
     }
     block->SetDataFile(chosen);
     return chosen;

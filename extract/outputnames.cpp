@@ -2,6 +2,7 @@
 #include "extract/outputnames.h"
 
 #include "extract/fileutilities.h"
+#include "extract/pathparts.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
 
@@ -34,17 +35,19 @@ BOOL PickFreeOutputPath(CUnpacker& unpacker, const char* name, CString& result)
     g_FileUtilities.CleanFileName(path);
     if (path[0] == '\0')
         return FALSE;
+    return NumberFreePath(unpacker, path, result);
+}
+
+BOOL NumberFreePath(CUnpacker& unpacker, const char* path, CString& result)
+{
     if (!NameTaken(path))
     {
         result = path;
         return TRUE;
     }
-
-    // The next number to try is shared with the output files of leaf bodies, so that many
-    // files of one name do not rescan the numbers already used.
-    char drive[_MAX_DRIVE], dir[_MAX_DIR], fname[_MAX_FNAME], ext[_MAX_EXT];
-    _splitpath(path, drive, dir, fname, ext);
-    std::string stem = std::string(drive) + dir + fname;
+    PathParts parts = SplitPathParts(path);
+    std::string stem(path, parts.extStart);
+    const char* ext = path + parts.extStart;
     int& next = unpacker.m_NextCollisionNumber[path];
     if (next < 2)
         next = 2;

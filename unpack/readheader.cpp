@@ -103,15 +103,20 @@ _CME_RC CUnpacker::ReadHeader(char** line, char** readAhead, CWfxFile& file, con
     }
 
     // Copy the header up to the empty line. Only a line that is exactly "\n" ends it; a
-    // line of spaces is a continuation and is copied.
+    // line of spaces is a continuation and is copied. A line longer than one read arrives
+    // in pieces; the piece that holds only its line end is not an empty line.
     _UNFOLD_RC unfold = UNFOLD_NOT_RUN;
+    bool atLineStart = true;
     char* got = file.ReadString(*line, LINE_READ_LIMIT);
     while (got != nullptr)
     {
-        if (strcmp(*line, "\n") == 0)
+        if (atLineStart && strcmp(*line, "\n") == 0)
             break;
         header.WriteString(*line);
-        if (!versionSeen && !parsetext::IsWhite((*line)[0]) &&
+        const size_t length = strlen(*line);
+        const bool lineStart = atLineStart;
+        atLineStart = length > 0 && (*line)[length - 1] == '\n';
+        if (lineStart && !versionSeen && !parsetext::IsWhite((*line)[0]) &&
             _strnicmp(*line, kVersionField, kVersionFieldLength) == 0)
         {
             // The continuation lines of the version field are copied by the unfolding.
@@ -127,6 +132,7 @@ _CME_RC CUnpacker::ReadHeader(char** line, char** readAhead, CWfxFile& file, con
             if (unfold == UNFOLD_NEXT_LINE)
             {
                 m_ParseUtilities.SwitchPointers(*line, *readAhead);
+                atLineStart = true;
                 continue;
             }
         }

@@ -1,0 +1,114 @@
+// CPacker::WriteHeader: the generated MIME header lines of one part.
+#include "codec/contenttypetable.h"
+#include "mimeengine/pack/packer.h"
+#include "platform/win32.h"
+
+namespace
+{
+
+// Parameters after the type each start a continuation line.
+constexpr char kParameterSeparator[] = ";\r\n\t";
+
+void AppendParameter(CString& parameters, const CString& parameter)
+{
+    if (!parameters.IsEmpty())
+        parameters += kParameterSeparator;
+    parameters += parameter;
+}
+
+const char* MainTypeName(CMIMEPart::_CONTENT_TYPE type)
+{
+    return szContType[type <= CMIMEPart::CONTENT_APPLICATION ? type : CMIMEPart::CONTENT_UNKNOWN];
+}
+
+// The Content-Transfer-Encoding value; every encoding without a name of its own, the
+// uuencode forms included, travels as "binary".
+const char* EncodingName(CMIMEPart::_ENCODE_TYPE encoding)
+{
+    switch (encoding)
+    {
+        case CMIMEPart::ENCODE_7BIT:
+            return "7bit";
+        case CMIMEPart::ENCODE_QUOTED_PRINTABLE:
+            return "quoted-printable";
+        case CMIMEPart::ENCODE_BASE64:
+            return "base64";
+        case CMIMEPart::ENCODE_8BIT:
+            return "8bit";
+        default:
+            return "binary";
+    }
+}
+
+bool IsComposite(CMIMEPart::_CONTENT_TYPE type)
+{
+    return type == CMIMEPart::CONTENT_MESSAGE || type == CMIMEPart::CONTENT_MULTIPART;
+}
+
+void WriteText(CFile& output, const CString& text)
+{
+    output.Write(text.GetString(), static_cast<UINT>(text.GetLength()));
+}
+
+} // namespace
+
+// Writes the Content-Type line of the block and, for a leaf, its Content-Transfer-Encoding
+// line and (unless it is the unnamed first part) its Content-Disposition line. An untyped
+// block gets the type derived from its file name, and that type, subtype and encoding are
+// stored into the block so that the body is encoded to match.
+void CPacker::WriteHeader(CInputBlock* block, CFile& output, CString boundary)
+{
+    const CMIMEPart::_CONTENT_TYPE givenType = block->GetContentType();
+    CString suggestName(block->GetSuggestName());
+    CString parameters(block->GetParameters());
+    bool unnamed = false;
+
+    if (!IsComposite(givenType))
+    {
+        if (suggestName.IsEmpty())
+        {
+            char name[_MAX_FNAME];
+            char extension[_MAX_EXT];
+            _splitpath(block->GetDataFile(), nullptr, nullptr, name, extension);
+            suggestName = CString(name) + extension;
+        }
+        // In message mode the first generated leaf is the message text, not an attachment.
+        unnamed = m_FirstPart && m_EncodeMode == ENCODE_MODE_MESSAGE;
+        m_FirstPart = FALSE;
+        if (!unnamed)
+            AppendParameter(parameters, "name=\"" + suggestName + "\"");
+    }
+
+    if (givenType == CMIMEPart::CONTENT_UNKNOWN)
+    {
+        const char* source = suggestName.IsEmpty() ? block->GetDataFile() : suggestName.GetString();
+        m_ContentTypeMap.DeriveContentType(source, block);
+        // A database may map an extension to a multipart or message type. This part has no
+        // boundary and no children, only a data file, so it stays a leaf: it is typed by the
+        // built-in table instead (APPLICATION/octet-stream in base64 for any extension the
+        // table does not know), and its bytes travel opaque.
+        if (block->IsCompositePart())
+            DeriveContentTypeFromTable(source, block);
+    }
+
+    const CMIMEPart::_CONTENT_TYPE type = block->GetContentType();
+    CString subType(block->GetSubTypeString());
+    if (type == CMIMEPart::CONTENT_MULTIPART)
+    {
+        AppendParameter(parameters, "boundary=\"" + boundary + "\"");
+        if (subType.IsEmpty())
+            subType = "mixed";
+    }
+
+    CString line = CString("Content-Type: ") + MainTypeName(type) + "/" + subType;
+    if (!parameters.IsEmpty())
+        line += kParameterSeparator + parameters;
+    line += "\r\n";
+    WriteText(output, line);
+
+    if (IsComposite(type))
+        return;
+    WriteText(output, CString("Content-Transfer-Encoding: ") + EncodingName(block->GetEncodeType()) + "\r\n");
+    if (!unnamed && !suggestName.IsEmpty())
+        WriteText(output, "Content-Disposition: attachment; filename=" + suggestName + "\r\n");
+}
