@@ -14,6 +14,22 @@
 // Ancestors that are not multiparts (an embedded message/rfc822) are passed over: a
 // forwarded message inside a multipart ends at that multipart's delimiter, and whatever
 // lies beyond such an ancestor counts as an outer multipart.
+namespace
+{
+
+// A boundary longer than the field holds was cut, so the field is only a prefix of the
+// real delimiter; the close delimiter is then recognised by the "--" that ends the line
+// (white space after it allowed).
+bool EndsWithCloseMark(const char* rest)
+{
+    size_t n = strlen(rest);
+    while (n > 0 && (rest[n - 1] == ' ' || rest[n - 1] == '\t' || rest[n - 1] == '\n' || rest[n - 1] == '\r'))
+        --n;
+    return n >= 2 && rest[n - 1] == '-' && rest[n - 2] == '-';
+}
+
+} // namespace
+
 int IsBoundaryLine(const char* line, COutputBlock* block)
 {
     if (line == nullptr || block == nullptr)
@@ -38,6 +54,8 @@ int IsBoundaryLine(const char* line, COutputBlock* block)
             continue;
         // _strnicmp stopped at no NUL of line, so line holds at least length characters.
         bool close = line[length] == '-' && line[length + 1] == '-';
+        if (!close && length == COutputBlock::BOUNDARY_SIZE - 1)
+            close = EndsWithCloseMark(line + length);
         if (nearest)
             return close ? BOUNDARY_END : BOUNDARY_PART;
         return close ? BOUNDARY_OUTER_END : BOUNDARY_OUTER_PART;

@@ -134,4 +134,28 @@ TEST(IsBoundaryLine, DelimiterOfTheLongestBoundary)
     EXPECT_EQ(BOUNDARY_NONE, IsBoundaryLine(delimiter.substr(0, 71).c_str(), tree.leaf()));
 }
 
+TEST(IsBoundaryLine, CloseDelimiterOfABoundaryCutToTheField)
+{
+    // A boundary longer than 70 characters is kept as its first 70; the rest of the real
+    // delimiter follows on the line, and a final "--" marks the close delimiter.
+    std::string field = "--" + std::string(70, 'z');
+    Tree tree(field.c_str());
+    struct Row
+    {
+        std::string line;
+        int want;
+    } rows[] = {
+        {field + "zzzz\n", BOUNDARY_PART},
+        {field + "zzzz--\n", BOUNDARY_END},
+        {field + "zz--  \n", BOUNDARY_END},
+        {field + "zz-\n", BOUNDARY_PART},
+        {field + "-\n", BOUNDARY_PART},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(row.want, IsBoundaryLine(row.line.c_str(), tree.leaf())) << row.line;
+    // A shorter boundary keeps the exact rule: only "--" right after it closes.
+    Tree shortTree("--abc");
+    EXPECT_EQ(BOUNDARY_PART, IsBoundaryLine("--abcdef--\n", shortTree.leaf()));
+}
+
 } // namespace
