@@ -78,6 +78,11 @@ long AddPart(long parentId, const char* dataFile, const char* suggestName, CMIME
 
 } // namespace
 
+CInputBlock* FlatRootForTesting()
+{
+    return g_FlatRoot;
+}
+
 extern "C" long AddBlockList(long parentId, const char* dataFile, const char* suggestName, unsigned int contentType,
                              unsigned int encodeType, const char* subType, const char* headerFile)
 {

@@ -5,6 +5,7 @@
 #include "mimeengine/mimeengine_flat.h"
 #include "platform/win32.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,23 +16,28 @@ namespace
 
 // Removes every entry of directory that is not itself a directory, then the directory.
 // Failures are ignored; nested directories are not entered, so a directory that holds one
-// stays. DeleteFileA removes a symbolic link itself, never what it points to.
-void RemoveWorkDirectory(const std::string& directory)
+// stays. DeleteFileA removes a symbolic link itself, never what it points to. Works in
+// fixed buffers: it also runs after memory has run out.
+void RemoveWorkDirectory(const char* directory)
 {
-    if (directory.empty())
+    if (directory == nullptr || directory[0] == '\0')
+        return;
+    char path[2 * MAX_PATH + 2];
+    if (std::snprintf(path, sizeof path, "%s/*.*", directory) >= static_cast<int>(sizeof path))
         return;
     WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA((directory + "/*.*").c_str(), &entry);
+    HANDLE find = FindFirstFileA(path, &entry);
     if (find != INVALID_HANDLE_VALUE)
     {
         do
         {
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-                DeleteFileA((directory + "/" + entry.cFileName).c_str());
+            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+                std::snprintf(path, sizeof path, "%s/%s", directory, entry.cFileName) < static_cast<int>(sizeof path))
+                DeleteFileA(path);
         } while (FindNextFileA(find, &entry));
         FindClose(find);
     }
-    RemoveDirectoryA(directory.c_str());
+    RemoveDirectoryA(directory);
 }
 
 // Heap copy of text from the allocator that FreeMimeMsgText and FreeMimeAttachmentList
@@ -150,7 +156,9 @@ int DecodeMessage(bool bodyOnly, const char* messagePath, char** text, unsigned 
 
     const bool wantList = count != nullptr && list != nullptr;
     int result = FALSE;
-    std::string workDirectory;
+    // Held in a fixed buffer from the moment it exists, so that it can be removed whatever
+    // fails afterwards.
+    char workDirectory[MAX_PATH] = {0};
     COutputBlock* root = nullptr;
     char** attachments = nullptr;
     unsigned long attachmentCount = 0;
@@ -162,17 +170,16 @@ int DecodeMessage(bool bodyOnly, const char* messagePath, char** text, unsigned 
         try
         {
             char tempPath[MAX_PATH];
-            char created[MAX_PATH];
             if (messagePath != nullptr && GetTempPathA(MAX_PATH, tempPath) != 0 &&
-                CreatePrivateTempDirectoryA(tempPath, "md", created))
-                workDirectory = created;
+                !CreatePrivateTempDirectoryA(tempPath, "md", workDirectory))
+                workDirectory[0] = '\0';
 
-            if (!workDirectory.empty())
+            if (workDirectory[0] != '\0')
             {
                 CString source(messagePath);
                 _CME_RC rc = CME_SUCCESS;
-                root = bodyOnly ? engine.UnpackBody(source, workDirectory.c_str(), TRUE, rc)
-                                : engine.Unpack(source, workDirectory.c_str(), TRUE, rc);
+                root = bodyOnly ? engine.UnpackBody(source, workDirectory, TRUE, rc)
+                                : engine.Unpack(source, workDirectory, TRUE, rc);
             }
             if (root != nullptr)
             {
@@ -231,7 +238,7 @@ int DecodeMessage(bool bodyOnly, const char* messagePath, char** text, unsigned 
         if (count != nullptr)
             *count = 0;
     }
-    if (!workDirectory.empty() && (!result || !wantList || attachmentCount == 0))
+    if (workDirectory[0] != '\0' && (!result || !wantList || attachmentCount == 0))
         RemoveWorkDirectory(workDirectory);
     return result;
 }
@@ -283,7 +290,7 @@ extern "C" void FreeMimeAttachmentList(unsigned long attachmentCount, char*** at
             size_t nameStart = path.find_last_of("/\\");
             nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
             if (path.compare(nameStart, 2, "md") == 0)
-                RemoveWorkDirectory(path);
+                RemoveWorkDirectory(path.c_str());
         }
         ReleaseList(attachmentCount, list);
         *attachmentList = nullptr;

@@ -156,9 +156,10 @@ class CliTest(unittest.TestCase):
         doc = json.loads(r.stdout)
         self.assertEqual(doc["root"]["content_type_name"], "MULTIPART")
         self.assertEqual(len(doc["root"]["children"]), 4)
-        # The body of report.eml without its header, as a mail program stores it.
+        # The body of report.eml without its header, as a mail program stores it: one
+        # preamble line, then the first delimiter.
         raw = open(self.report, "rb").read()
-        body = raw[raw.index(b"--outer-boundary-1"):]
+        body = b"Preamble line.\n" + raw[raw.index(b"--outer-boundary-1"):]
         body_file = os.path.join(self.dir, "body.txt")
         open(body_file, "wb").write(body)
         r = run("unpack", body_file, "-d", os.path.join(self.dir, "b"), "--body-only", "--json")

@@ -267,7 +267,8 @@ TEST_F(FlatDecode, NullTextReceiverFails)
 
 TEST_F(FlatDecode, InlinePartsAreAttachmentsOnlyForBodiesWithoutHeader)
 {
-    std::string body = Message("body.txt", kInlineParts);
+    // A body as a mail program stores it: one preamble line, then the first delimiter.
+    std::string body = Message("body.txt", std::string("Preamble line.\n") + kInlineParts);
     ASSERT_TRUE(DecodeNetscapeMessage(body.c_str(), &m_text, &m_count, &m_list));
     EXPECT_EQ(std::string(m_text), Crlf("Body text\n"));
     ASSERT_EQ(m_count, 1u);
