@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-cmake -S . -B build -G Ninja -DMIMEENGINE_BUILD_TESTS=OFF -DMIMEENGINE_BUILD_TOOLS=ON >/dev/null
+cmake -S . -B build -G Ninja -DMIMEENGINE_BUILD_TOOLS=ON >/dev/null
 cmake --build build --target mimeengine_cli block_tree_example
 mimeengine=$root/build/mimeengine
 

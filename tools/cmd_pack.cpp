@@ -27,7 +27,8 @@ const char kHelp[] = "Usage: mimeengine pack [-o OUT] [--header FILE] [--text FI
                      "  --header FILE     header lines (From:, To:, Subject:, ...) for the message\n"
                      "  --text FILE       the text/plain body (quoted-printable)\n"
                      "  --html FILE       a text/html body; with --text both form a multipart/alternative\n"
-                     "  --attach FILE     an attachment, its type derived from its name; repeatable\n"
+                     "  --attach FILE     an attachment, its type derived from its name and sent as\n"
+                     "                    base64 (quoted-printable for text); repeatable\n"
                      "  --charset NAME    charset parameter of the text and html parts\n"
                      "  --tree TREE.json  any tree: each object has content_type (number or name such as\n"
                      "                    \"multipart\"), subtype, encode_type (number or name such as\n"
@@ -145,6 +146,27 @@ CInputBlock* BuildFromJson(CMIMEEngine& engine, CInputBlock* parent, const nlohm
     return block;
 }
 
+// Type and subtype derived from the file's name, as the engine derives them, with an
+// encoding that survives any mail transport: the derivation may answer "binary" for types
+// from the system's MIME database, which only 8-bit-clean links carry.
+void MailSafeType(const std::string& file, CInputBlock& typed)
+{
+    DeriveContentType(file.c_str(), &typed);
+    switch (typed.GetEncodeType())
+    {
+        case CMIMEPart::ENCODE_7BIT:
+            // A text file may still hold 8-bit bytes or long lines.
+            typed.SetEncodeType(CMIMEPart::ENCODE_QUOTED_PRINTABLE);
+            break;
+        case CMIMEPart::ENCODE_QUOTED_PRINTABLE:
+        case CMIMEPart::ENCODE_BASE64:
+            break;
+        default:
+            typed.SetEncodeType(CMIMEPart::ENCODE_BASE64);
+            break;
+    }
+}
+
 // The tree of the file options: a text part alone, or a multipart/mixed holding the text
 // (or a multipart/alternative of text and html) followed by the attachments.
 CInputBlock* BuildFromFiles(CMIMEEngine& engine, const ParsedArgs& parsed, CInputBlock*& root)
@@ -197,9 +219,10 @@ CInputBlock* BuildFromFiles(CMIMEEngine& engine, const ParsedArgs& parsed, CInpu
     }
     for (const std::string& file : attachments)
     {
-        // Type, subtype and encoding are derived from the file name when the part is written.
-        if (AddPart(engine, root, file, BaseName(file), CMIMEPart::CONTENT_UNKNOWN, CMIMEPart::ENCODE_UNKNOWN, "", "",
-                    true, "") == nullptr)
+        CInputBlock typed;
+        MailSafeType(file, typed);
+        if (AddPart(engine, root, file, BaseName(file), typed.GetContentType(), typed.GetEncodeType(),
+                    typed.GetSubTypeString(), "", true, "") == nullptr)
             return nullptr;
     }
     return root;

@@ -240,6 +240,7 @@ class CliTest(unittest.TestCase):
                          open(f"{c}/note.txt", "rb").read())
         self.assertEqual(open(gif["data_file"], "rb").read(), open(f"{c}/dot.gif", "rb").read())
         self.assertEqual(gif["content_type_name"], "IMAGE")
+        self.assertEqual(gif["encode_type_name"], "BASE64", "attachments are sent mail-safe")
 
         r = run("decode", out, "-d", self.dir)
         self.assertEqual(r.returncode, 0, r.stderr)
