@@ -37,6 +37,16 @@ def shape(block):
     return (block["content_type_name"], block["subtype"].lower(), [shape(c) for c in block["children"]])
 
 
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def write(path, data):
+    with open(path, "wb" if isinstance(data, bytes) else "w") as f:
+        f.write(data)
+
+
 def unix_text(data):
     return data.replace(b"\r\n", b"\n")
 
@@ -123,9 +133,8 @@ class CliTest(unittest.TestCase):
                 self.assertTrue(os.path.isfile(block["data_file"]), block["data_file"])
                 self.assertEqual(os.path.dirname(block["data_file"]).rstrip("/"), out)
         self.assertEqual(len(uids), 6, "every block has its own UID")
-        with open(os.path.join(self.compose, "dot.gif"), "rb") as f:
-            self.assertEqual(open(gif["data_file"], "rb").read(), f.read())
-        self.assertIn(b"Hello Ben,", open(text["data_file"], "rb").read())
+        self.assertEqual(read(gif["data_file"]), read(os.path.join(self.compose, "dot.gif")))
+        self.assertIn(b"Hello Ben,", read(text["data_file"]))
 
     def test_unpack_text_tree_lists_every_part(self):
         r = run("unpack", self.report, "-d", os.path.join(self.dir, "p"))
@@ -158,10 +167,10 @@ class CliTest(unittest.TestCase):
         self.assertEqual(len(doc["root"]["children"]), 4)
         # The body of report.eml without its header, as a mail program stores it: one
         # preamble line, then the first delimiter.
-        raw = open(self.report, "rb").read()
+        raw = read(self.report)
         body = b"Preamble line.\n" + raw[raw.index(b"--outer-boundary-1"):]
         body_file = os.path.join(self.dir, "body.txt")
-        open(body_file, "wb").write(body)
+        write(body_file, body)
         r = run("unpack", body_file, "-d", os.path.join(self.dir, "b"), "--body-only", "--json")
         self.assertEqual(r.returncode, 0, r.stderr)
         doc = json.loads(r.stdout)
@@ -182,25 +191,25 @@ class CliTest(unittest.TestCase):
     def test_decode_prints_text_and_never_overwrites(self):
         out = os.path.join(self.dir, "saved")
         os.mkdir(out)
-        open(os.path.join(out, "dot.gif"), "wb").write(b"precious")
+        write(os.path.join(out, "dot.gif"), b"precious")
         r = run("decode", self.report, "-d", out)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertIn(b"Hello Ben,", r.stdout)
-        self.assertEqual(open(os.path.join(out, "dot.gif"), "rb").read(), b"precious")
+        self.assertEqual(read(os.path.join(out, "dot.gif")), b"precious")
         names = sorted(os.listdir(out))
         self.assertEqual(len(names), 3, names)
         self.assertEqual(len(re.findall(r"wrote ", r.stderr.decode())), 2, r.stderr)
-        gif = open(os.path.join(self.compose, "dot.gif"), "rb").read()
-        saved = [open(os.path.join(out, n), "rb").read() for n in names]
+        gif = read(os.path.join(self.compose, "dot.gif"))
+        saved = [read(os.path.join(out, n)) for n in names]
         self.assertIn(gif, saved)
-        csv = open(os.path.join(self.compose, "figures.csv"), "rb").read()
+        csv = read(os.path.join(self.compose, "figures.csv"))
         self.assertIn(csv, [unix_text(s) for s in saved])
 
         again = run("decode", self.report, "-d", out)
         self.assertEqual(again.returncode, 0, again.stderr)
         self.assertEqual(len(os.listdir(out)), 5)
         for n in names:
-            self.assertEqual(open(os.path.join(out, n), "rb").read(), saved[names.index(n)])
+            self.assertEqual(read(os.path.join(out, n)), saved[names.index(n)])
 
     def test_decode_leaves_no_work_directory(self):
         temp = os.path.join(self.dir, "tmp")
@@ -227,7 +236,7 @@ class CliTest(unittest.TestCase):
                 "--html", f"{c}/note.html", "--attach", f"{c}/figures.csv", "--attach", f"{c}/dot.gif")
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout.decode().strip(), out)
-        raw = open(out, "rb").read()
+        raw = read(out)
         self.assertTrue(raw.startswith(b"MIME-Version: 1.0\r\n"), raw[:40])
         self.assertIn(b"Subject: Meeting notes", raw)
 
@@ -236,15 +245,15 @@ class CliTest(unittest.TestCase):
         alternative, csv, gif = root["children"]
         self.assertEqual(shape(alternative), ("MULTIPART", "alternative",
                                               [("TEXT", "plain", []), ("TEXT", "html", [])]))
-        self.assertEqual(unix_text(open(alternative["children"][0]["data_file"], "rb").read()),
-                         open(f"{c}/note.txt", "rb").read())
-        self.assertEqual(open(gif["data_file"], "rb").read(), open(f"{c}/dot.gif", "rb").read())
+        self.assertEqual(unix_text(read(alternative["children"][0]["data_file"])),
+                         read(f"{c}/note.txt"))
+        self.assertEqual(read(gif["data_file"]), read(f"{c}/dot.gif"))
         self.assertEqual(gif["content_type_name"], "IMAGE")
         self.assertEqual(gif["encode_type_name"], "BASE64", "attachments are sent mail-safe")
 
         r = run("decode", out, "-d", self.dir)
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(unix_text(r.stdout), open(f"{c}/note.txt", "rb").read())
+        self.assertEqual(unix_text(r.stdout), read(f"{c}/note.txt"))
 
     def test_pack_single_text(self):
         out = os.path.join(self.dir, "single.eml")
@@ -262,8 +271,8 @@ class CliTest(unittest.TestCase):
         alternative, csv, gif = root["children"]
         self.assertEqual([b["content_type_name"] for b in alternative["children"]], ["TEXT", "TEXT"])
         self.assertEqual(gif["content_type_name"], "IMAGE")
-        self.assertEqual(open(gif["data_file"], "rb").read(),
-                         open(os.path.join(self.compose, "dot.gif"), "rb").read())
+        self.assertEqual(read(gif["data_file"]),
+                         read(os.path.join(self.compose, "dot.gif")))
 
     def test_pack_without_output_reports_the_generated_file(self):
         temp = os.path.join(self.dir, "tmp")
@@ -273,7 +282,7 @@ class CliTest(unittest.TestCase):
         path = r.stdout.decode().strip()
         self.assertTrue(path.endswith(".MME"), path)
         self.assertEqual(os.path.dirname(path).rstrip("/"), temp)
-        self.assertTrue(open(path, "rb").read().startswith(b"MIME-Version: 1.0\r\n"))
+        self.assertTrue(read(path).startswith(b"MIME-Version: 1.0\r\n"))
 
     def test_pack_errors_name_the_file(self):
         missing = os.path.join(self.dir, "missing.pdf")
@@ -287,12 +296,12 @@ class CliTest(unittest.TestCase):
         for content, needle in [("{not json", "not valid JSON"),
                                 ('{"content_type": "nonsense"}', "content type"),
                                 ('{"content_type": 3, "children": 5}', "children")]:
-            open(bad, "w").write(content)
+            write(bad, content)
             r = run("pack", "-o", os.path.join(self.dir, "y.eml"), "--tree", bad)
             self.assertEqual(r.returncode, USAGE_ERROR, content)
             self.assertIn(needle, r.stderr.decode(), content)
 
-        open(bad, "w").write('{"content_type": "multipart", "subtype": "mixed", "data_file": "x"}')
+        write(bad, '{"content_type": "multipart", "subtype": "mixed", "data_file": "x"}')
         r = run("pack", "-o", os.path.join(self.dir, "y.eml"), "--tree", bad)
         self.assertEqual(r.returncode, CME_INVALID_BLOCK, r.stderr)
 
