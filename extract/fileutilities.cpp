@@ -1,0 +1,246 @@
+// CFileUtilities: unique work-file names, path joining, extensions, existence tests and
+// the cleaning of characters that a file name must not hold.
+#include "extract/fileutilities.h"
+
+#include "extract/pathparts.h"
+#include "platform/win32.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+CFileUtilities g_FileUtilities;
+
+namespace
+{
+
+// Work-file names are 8 characters from the clock and a counter; 256 counter values per
+// directory, extension and minute.
+constexpr int kCounterValues = 256;
+
+// Where the counter search of one directory + extension last ended in the current minute, so that many
+// names made within one minute do not rescan the taken ones from the start.
+struct WorkNameMemo
+{
+    std::string minute; // the six characters of date, hour and minute this entry is for
+    int next = 0;       // counter value to try first
+    int tried = 0;      // counter values already found taken or handed out (0..256)
+    unsigned extra = 0; // suffix number of the long form, used once all 256 are gone
+};
+
+std::mutex g_MemoMutex;
+std::unordered_map<std::string, WorkNameMemo> g_WorkNameMemo;
+
+// Only the current minute's entries are useful; past minutes are dropped when the memo grows.
+constexpr size_t kMemoLimit = 64;
+
+char YearLetter(int year)
+{
+    int n = year - 1990;
+    if (n < 0)
+        return '0';
+    if (n < 10)
+        return static_cast<char>('0' + n);
+    // 2000-2025 give "A"-"Z", 2026-2051 "a"-"z", and the cycle of 52 letters repeats.
+    int letter = (n - 10) % 52;
+    return letter < 26 ? static_cast<char>('A' + letter) : static_cast<char>('a' + (letter - 26));
+}
+
+char DayLetter(int day)
+{
+    return day < 10 ? static_cast<char>('0' + day) : static_cast<char>('A' + (day - 10));
+}
+
+bool EndsWithSeparator(const CString& directory)
+{
+    int n = directory.GetLength();
+    return n > 0 && (directory[n - 1] == '/' || directory[n - 1] == '\\');
+}
+
+// TRUE when anything at all is at path: a file, a directory or a symbolic link, even one
+// that points nowhere.
+bool NameTaken(const char* path)
+{
+    CFileStatus status;
+    return CFile::GetStatus(path, status) != FALSE;
+}
+
+// The characters that may not appear in a file name or extension, by byte value.
+struct IllegalNameChars
+{
+    bool is[256] = {};
+    constexpr IllegalNameChars()
+    {
+        for (unsigned char c : {'\\', ':', '/', '*', '?', '"', '<', '>', '|'})
+            is[c] = true;
+    }
+};
+constexpr IllegalNameChars kIllegalNameChars;
+
+void ReplaceIllegalChars(char* text)
+{
+    for (char* p = text; *p != '\0'; p = CharNextA(p))
+        if (kIllegalNameChars.is[static_cast<unsigned char>(*p)])
+            *p = '_';
+}
+
+} // namespace
+
+void CFileUtilities::MakeWorkFileName(const CString& directory, const char* extension, CString& result, char* baseName,
+                                      BOOL fullPath)
+{
+    result.Empty();
+    if (extension == nullptr)
+        extension = "";
+
+    // One reading of the clock serves every attempt of this call.
+    CTime now = CTime::GetCurrentTime();
+    const char year = YearLetter(now.GetYear());
+    const char month = static_cast<char>('A' + (now.GetMonth() - 1));
+    const char day = DayLetter(now.GetDay());
+    const char hour = static_cast<char>('A' + now.GetHour());
+    const int minute = now.GetMinute();
+
+    char prefix[16];
+    std::snprintf(prefix, sizeof prefix, "%c%c%c%c%2.2d", year, month, day, hour, minute);
+    std::string key = std::string(directory.GetString()) + '\0' + extension;
+
+    std::lock_guard<std::mutex> lock(g_MemoMutex);
+    auto it = g_WorkNameMemo.find(key);
+    if (it == g_WorkNameMemo.end())
+    {
+        if (g_WorkNameMemo.size() >= kMemoLimit)
+        {
+            // Entries of past minutes are of no more use; if all belong to this minute,
+            // start over (at worst a rescan of names that are taken).
+            for (auto old = g_WorkNameMemo.begin(); old != g_WorkNameMemo.end();)
+                old = old->second.minute != prefix ? g_WorkNameMemo.erase(old) : std::next(old);
+            if (g_WorkNameMemo.size() >= kMemoLimit)
+                g_WorkNameMemo.clear();
+        }
+        it = g_WorkNameMemo.emplace(key, WorkNameMemo{}).first;
+    }
+    if (it->second.minute != prefix)
+    {
+        it->second = WorkNameMemo{};
+        it->second.minute = prefix;
+        it->second.next = now.GetSecond() % kCounterValues;
+    }
+    WorkNameMemo& memo = it->second;
+
+    // The eight-character form while the minute has counter values left; after that the
+    // same eight characters with "_" and a further number, so a name is always found.
+    for (;;)
+    {
+        char base[32];
+        if (memo.tried < kCounterValues)
+        {
+            std::snprintf(base, sizeof base, "%s%2.2x", prefix, memo.next);
+            memo.next = (memo.next + 1) % kCounterValues;
+            ++memo.tried;
+        }
+        else
+        {
+            // The counter part of the base is the one the minute started with.
+            std::snprintf(base, sizeof base, "%s%2.2x_%X", prefix, memo.next, ++memo.extra);
+        }
+
+        CString name = CString(base) + "." + extension;
+        CString path;
+        JoinPath(directory, name, path);
+        // A path that cannot be kept in a 260-byte field is no usable name: callers take
+        // the empty result as failure.
+        if (path.GetLength() >= MAX_PATH)
+            return;
+        if (NameTaken(path))
+            continue;
+
+        if (baseName != nullptr)
+        {
+            std::memcpy(baseName, base, 8);
+            baseName[8] = '\0';
+        }
+        result = fullPath ? path : name;
+        return;
+    }
+}
+
+void CFileUtilities::JoinPath(const CString& directory, const char* name, CString& result)
+{
+    CString joined = directory;
+    if (!EndsWithSeparator(directory))
+        joined += '/';
+    joined += name != nullptr ? name : "";
+    result = joined;
+}
+
+void CFileUtilities::GetExtension(const char* path, CString& result)
+{
+    char ext[_MAX_EXT];
+    ext[0] = '\0';
+    if (path != nullptr)
+        _splitpath(path, nullptr, nullptr, nullptr, ext);
+    result = ext;
+}
+
+BOOL CFileUtilities::FileExists(const char* path)
+{
+    if (path == nullptr || *path == '\0')
+        return FALSE;
+    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return FALSE;
+    CloseHandle(h);
+    return TRUE;
+}
+
+void CFileUtilities::CleanFileName(char* path)
+{
+    if (path == nullptr)
+        return;
+    // Cleaned in place: the drive and directory parts stay exactly as they are, and the
+    // text keeps its length, so it still fits its buffer.
+    PathParts parts = SplitPathParts(path);
+    if (parts.extStart == parts.nameStart)
+    {
+        path[0] = '\0';
+        return;
+    }
+    ReplaceIllegalChars(path + parts.nameStart);
+}
+
+PathParts SplitPathParts(const char* path)
+{
+    PathParts parts{0, 0, 0};
+    const char* p = path;
+    if (((p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z')) && p[1] == ':')
+        p += 2;
+    const char* nameStart = p;
+    const char* lastDot = nullptr;
+    while (*p != '\0')
+    {
+        const char* next = CharNextA(p);
+        // The file system takes every "/" byte for a separator, also one that the code
+        // page pairs with a lead byte; "\\" counts only as a character of its own.
+        const char* slash = static_cast<const char*>(std::memchr(p, '/', static_cast<size_t>(next - p)));
+        if (slash != nullptr || *p == '\\')
+        {
+            nameStart = (slash != nullptr ? slash : p) + 1;
+            lastDot = nullptr;
+            next = nameStart;
+        }
+        else if (*p == '.')
+        {
+            lastDot = p;
+        }
+        p = next;
+    }
+    parts.nameStart = static_cast<size_t>(nameStart - path);
+    parts.length = static_cast<size_t>(p - path);
+    parts.extStart = lastDot != nullptr ? static_cast<size_t>(lastDot - path) : parts.length;
+    return parts;
+}
