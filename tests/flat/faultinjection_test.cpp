@@ -40,6 +40,30 @@ void* operator new[](std::size_t size)
 {
     return Allocate(size);
 }
+// The non-throwing forms count too: they answer null where the others throw.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try
+    {
+        return Allocate(size);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept
+{
+    return operator new(size, tag);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
 void operator delete(void* p) noexcept
 {
     std::free(p);
