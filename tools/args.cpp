@@ -1,0 +1,94 @@
+// Command-line parsing shared by the subcommands.
+#include "cli.h"
+
+#include <cstdio>
+
+namespace cli
+{
+
+std::string ParsedArgs::Value(const std::string& name, const std::string& fallback) const
+{
+    auto found = options.find(name);
+    return found == options.end() || found->second.empty() ? fallback : found->second.back();
+}
+
+const std::vector<std::string>& ParsedArgs::Values(const std::string& name) const
+{
+    static const std::vector<std::string> none;
+    auto found = options.find(name);
+    return found == options.end() ? none : found->second;
+}
+
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedArgs& parsed,
+               std::string& error)
+{
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i)
+    {
+        const std::string& arg = args[i];
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-')
+        {
+            parsed.positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--")
+        {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h")
+        {
+            parsed.options["--help"].push_back("");
+            continue;
+        }
+
+        std::string name = arg;
+        std::string inlineValue;
+        bool hasInlineValue = false;
+        size_t equals = arg.find('=');
+        if (arg.compare(0, 2, "--") == 0 && equals != std::string::npos)
+        {
+            name = arg.substr(0, equals);
+            inlineValue = arg.substr(equals + 1);
+            hasInlineValue = true;
+        }
+
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& candidate : specs)
+            if (name == candidate.longName || (!candidate.shortName.empty() && name == candidate.shortName))
+                spec = &candidate;
+        if (spec == nullptr)
+        {
+            error = "unknown option '" + name + "'";
+            return false;
+        }
+        if (!spec->takesValue)
+        {
+            if (hasInlineValue)
+            {
+                error = "option '" + spec->longName + "' takes no value";
+                return false;
+            }
+            parsed.options[spec->longName].push_back("");
+            continue;
+        }
+        if (!hasInlineValue)
+        {
+            if (i + 1 >= args.size())
+            {
+                error = "option '" + name + "' needs a value";
+                return false;
+            }
+            inlineValue = args[++i];
+        }
+        parsed.options[spec->longName].push_back(inlineValue);
+    }
+    return true;
+}
+
+void PrintError(const std::string& command, const std::string& message)
+{
+    std::fprintf(stderr, "mimeengine %s: %s\n", command.c_str(), message.c_str());
+}
+
+} // namespace cli

@@ -1,0 +1,53 @@
+// Shared pieces of the mimeengine program: exit codes, argument parsing, error output and
+// the subcommands.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace cli
+{
+
+// Exit status: 0 on success, the engine's result code when the engine failed, and this
+// for a wrong command line or tree file.
+constexpr int kUsageError = 1;
+
+// One option a subcommand accepts.
+struct OptionSpec
+{
+    std::string longName;  // "--json"
+    std::string shortName; // "-d", or empty
+    bool takesValue;
+};
+
+// A parsed command line: the positional arguments and, per option (by long name), every
+// value given (an empty string for options without value).
+struct ParsedArgs
+{
+    std::vector<std::string> positional;
+    std::map<std::string, std::vector<std::string>> options;
+
+    bool Has(const std::string& name) const { return options.count(name) != 0; }
+    // The last value given for name, or fallback.
+    std::string Value(const std::string& name, const std::string& fallback = "") const;
+    const std::vector<std::string>& Values(const std::string& name) const;
+};
+
+// Parses args against specs; "--help" is always accepted. "--name=value" and "-x value"
+// both work, and "--" ends the options. False, with a message in error, on an unknown
+// option or a missing value.
+bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedArgs& parsed,
+               std::string& error);
+
+// Prints "mimeengine COMMAND: message" on stderr.
+void PrintError(const std::string& command, const std::string& message);
+
+// Subcommands: each receives the arguments after its name and returns the exit status.
+int RunUnpack(const std::vector<std::string>& args);
+int RunDecode(const std::vector<std::string>& args);
+int RunPack(const std::vector<std::string>& args);
+int RunEncodeWord(const std::vector<std::string>& args);
+int RunDecodeWord(const std::vector<std::string>& args);
+
+} // namespace cli
