@@ -45,6 +45,21 @@ bool IsComposite(CMIMEPart::_CONTENT_TYPE type)
     return type == CMIMEPart::CONTENT_MESSAGE || type == CMIMEPart::CONTENT_MULTIPART;
 }
 
+// A name travels inside header lines: a CR or LF in it (a file may well be called so)
+// would end the line and let the rest of the name stand as a header field of its own, and
+// other control characters have no place in a header either. Each becomes "_".
+CString HeaderSafeName(const CString& name)
+{
+    CString safe(name);
+    for (int i = 0; i < safe.GetLength(); ++i)
+    {
+        const unsigned char c = static_cast<unsigned char>(safe[i]);
+        if ((c < 0x20 && c != '\t') || c == 0x7F)
+            safe.SetAt(i, '_');
+    }
+    return safe;
+}
+
 void WriteText(CFile& output, const CString& text)
 {
     output.Write(text.GetString(), static_cast<UINT>(text.GetLength()));
@@ -72,6 +87,7 @@ void CPacker::WriteHeader(CInputBlock* block, CFile& output, CString boundary)
             _splitpath(block->GetDataFile(), nullptr, nullptr, name, extension);
             suggestName = CString(name) + extension;
         }
+        suggestName = HeaderSafeName(suggestName);
         // In message mode the first generated leaf is the message text, not an attachment.
         unnamed = m_FirstPart && m_EncodeMode == ENCODE_MODE_MESSAGE;
         m_FirstPart = FALSE;

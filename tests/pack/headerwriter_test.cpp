@@ -183,3 +183,43 @@ TEST_F(HeaderWriter, OnlyTheFirstGeneratedLeafIsUnnamed)
               "Content-Disposition: attachment; filename=b.txt\r\n",
               Header(&second));
 }
+
+// A name with line ends (from the caller, or from the data file's own name) must not end a
+// header line: otherwise the rest of the name would stand as a header field of its own.
+// Every control character but TAB becomes "_"; everything else of the name is kept.
+TEST_F(HeaderWriter, ControlCharactersInNamesCannotStartHeaderLines)
+{
+    struct Row
+    {
+        const char* label;
+        const char* dataFile;
+        const char* suggestName;
+        const char* written;
+    };
+    const Row rows[] = {
+        {"CR LF in the suggested name", "/d/x.bin", "a\r\nBcc: v@example.invalid\r\n.bin",
+         "a__Bcc: v@example.invalid__.bin"},
+        {"LF only", "/d/x.bin", "a\nX-Injected: 1.bin", "a_X-Injected: 1.bin"},
+        {"lone CR, ESC and DEL", "/d/x.bin",
+         "a\rb\x1b"
+         "c\x7f.bin",
+         "a_b_c_.bin"},
+        {"TAB is kept", "/d/x.bin", "a\tb.bin", "a\tb.bin"},
+        {"line end in the data file's name", "/d/evil\r\nX-Injected: 1.bin", "", "evil__X-Injected: 1.bin"},
+    };
+    for (const Row& row : rows)
+    {
+        CInputBlock block(CMIMEPart::CONTENT_APPLICATION, CMIMEPart::ENCODE_BASE64, "octet-stream", row.dataFile,
+                          row.suggestName, nullptr, TRUE, nullptr);
+        packer.m_EncodeMode = ENCODE_MODE_MESSAGE;
+        packer.m_FirstPart = FALSE;
+        const std::string written = row.written;
+        EXPECT_EQ("Content-Type: APPLICATION/octet-stream;\r\n\tname=\"" + written +
+                      "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment; filename=" +
+                      written + "\r\n",
+                  Header(&block))
+            << row.label;
+        // The caller's block keeps the name it was given.
+        EXPECT_STREQ(row.suggestName, block.GetSuggestName()) << row.label;
+    }
+}
