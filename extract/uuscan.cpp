@@ -133,6 +133,10 @@ BOOL CUnpacker::ScanForUUEncodedFiles(CStdioFile* source, const char* workDirect
         if (line[0] == '.' || strncmp(line.get(), "begin ", 6) != 0)
             continue;
 
+        // At the part limit the scan ends as at a lone ".".
+        if (root != nullptr && root->GetChildBlockList() != nullptr &&
+            root->GetChildBlockList()->GetCount() >= MAX_PARTS)
+            break;
         if (root == nullptr)
             root = new COutputBlock();
         root->SetEncodeType(CMIMEPart::UU_MARKER_ENCODING);

@@ -42,6 +42,7 @@ COutputBlock* CUnpacker::UnpackBody(CString& source, const char* workDirectory, 
 {
     m_WorkDirectory = workDirectory != nullptr ? workDirectory : "";
     m_nDepth = 0;
+    m_nParts = 0;
     m_NextCollisionNumber.clear();
 
     CWfxFile file(source, SOURCE_OPEN_FLAGS, FALSE, TRUE);

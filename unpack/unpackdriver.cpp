@@ -55,6 +55,7 @@ COutputBlock* CUnpacker::Unpack(CString& source, const char* workDirectory, BOOL
 {
     m_WorkDirectory = workDirectory != nullptr ? workDirectory : "";
     m_nDepth = 0;
+    m_nParts = 0;
     m_NextCollisionNumber.clear();
 
     CWfxFile file(source, SOURCE_OPEN_FLAGS, FALSE, TRUE);
@@ -127,7 +128,9 @@ _CME_RC WalkMultipart(CUnpacker& unpacker, char** line, char** readAhead, CWfxFi
         const int boundary = IsBoundaryLine(*line, block);
         if (boundary != BOUNDARY_NONE && boundary != BOUNDARY_PART)
             return CME_SUCCESS;
-        if (boundary == BOUNDARY_NONE)
+        // Past the part limit a delimiter starts nothing: its part is passed over like the
+        // text between parts, up to the close delimiter or one of an enclosing multipart.
+        if (boundary == BOUNDARY_NONE || unpacker.m_nParts >= MAX_PARTS)
         {
             // Preamble, epilogue or text between parts: not kept.
             if (!ReadLine(file, *line))
@@ -149,6 +152,7 @@ _CME_RC WalkMultipart(CUnpacker& unpacker, char** line, char** readAhead, CWfxFi
             unpackrun::FreeTree(child);
             return rc;
         }
+        ++unpacker.m_nParts;
 
         if (bExtract)
         {
@@ -199,6 +203,10 @@ _CME_RC WalkMessage(CUnpacker& unpacker, char** line, char** readAhead, CWfxFile
         return bExtract ? unpacker.ExtractLeafBody(block, &file, line) : CME_SUCCESS;
     if (block->GetSubTypeIndex() != 1)
         return CME_SUCCESS;
+    // Past the part limit the embedded message is not read; the enclosing walk passes over
+    // its lines.
+    if (unpacker.m_nParts >= MAX_PARTS)
+        return CME_SUCCESS;
 
     COutputBlock* child = nullptr;
     rc = unpacker.ReadHeader(line, readAhead, file, source, errorText, &child, FALSE);
@@ -212,6 +220,7 @@ _CME_RC WalkMessage(CUnpacker& unpacker, char** line, char** readAhead, CWfxFile
         unpackrun::FreeTree(child);
         return CME_SUCCESS;
     }
+    ++unpacker.m_nParts;
     if (bExtract)
         unpacker.ParsePart(line, readAhead, file, source, errorText, child, bExtract);
     return CME_SUCCESS;

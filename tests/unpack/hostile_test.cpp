@@ -111,20 +111,53 @@ TEST(Hostile, NestingUpToTheLimitIsFollowed)
     EXPECT_EQ("deepest\r\n", ReadFile(block->GetDataFile()));
 }
 
-// 100,000 parts: linear in time; every part becomes a child. Same-named attachments get
-// numbered names without rescanning the directory for each.
-TEST(Hostile, HundredThousandParts)
+// A message of very many tiny parts keeps MAX_PARTS of them; the rest are passed over
+// without blocks or files, and the walk still ends at the close delimiter. Counted over the
+// whole tree: the parts of an inner multipart use up the limit for the outer one too.
+TEST(Hostile, PartsBeyondTheLimitArePassedOver)
 {
-    const int parts = 100000;
-    std::string m = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=p\r\n\r\n";
-    for (int i = 0; i < parts; ++i)
-        m += "--p\r\nContent-Type: text/plain\r\n\r\nx\r\n";
-    m += "--p--\r\n";
-    auto start = Clock::now();
-    Parse headers(m, FALSE);
-    EXPECT_LT(SecondsSince(start), 60.0);
+    // Without extraction: every child header is read (one header work file each).
+    std::string flat = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=p\r\n\r\n";
+    for (int i = 0; i < MAX_PARTS + 50; ++i)
+        flat += "--p\r\nContent-Type: text/plain\r\n\r\nx\r\n";
+    flat += "--p--\r\n";
+    Parse headers(flat, FALSE);
     ASSERT_NE(nullptr, headers.root);
-    EXPECT_EQ(static_cast<size_t>(parts), Children(headers.root.get()).size());
+    EXPECT_EQ(CME_SUCCESS, headers.rc);
+    EXPECT_EQ(static_cast<size_t>(MAX_PARTS), Children(headers.root.get()).size());
+
+    // With extraction: an inner multipart of more parts than the limit, then a part of the
+    // outer one. The inner multipart counts as one part itself.
+    std::string nested = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=o\r\n\r\n"
+                         "--o\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n";
+    for (int i = 0; i < MAX_PARTS + 10; ++i)
+        nested += "--i\r\nContent-Type: text/plain\r\n\r\nx\r\n";
+    nested += "--i--\r\n--o\r\nContent-Type: text/plain\r\n\r\nlate\r\n--o--\r\n";
+    auto start = Clock::now();
+    Parse run(nested, TRUE);
+    EXPECT_LT(SecondsSince(start), 60.0);
+    ASSERT_NE(nullptr, run.root);
+    EXPECT_EQ(CME_SUCCESS, run.rc);
+    auto top = Children(run.root.get());
+    ASSERT_EQ(1u, top.size());
+    auto inner = Children(top[0]);
+    EXPECT_EQ(static_cast<size_t>(MAX_PARTS - 1), inner.size());
+    EXPECT_EQ("x\r\n", ReadFile(inner.back()->GetDataFile()));
+}
+
+// An embedded message past the limit is kept as a part, but its message is not read.
+TEST(Hostile, EmbeddedMessagePastThePartLimitIsNotEntered)
+{
+    std::string m = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=p\r\n\r\n";
+    for (int i = 0; i < MAX_PARTS - 1; ++i)
+        m += "--p\r\n\r\n";
+    m += "--p\r\nContent-Type: message/rfc822\r\n\r\nContent-Type: text/plain\r\n\r\ninner\r\n--p--\r\n";
+    Parse run(m, FALSE);
+    ASSERT_NE(nullptr, run.root);
+    auto top = Children(run.root.get());
+    ASSERT_EQ(static_cast<size_t>(MAX_PARTS), top.size());
+    EXPECT_EQ(CMIMEPart::CONTENT_MESSAGE, top.back()->GetContentType());
+    EXPECT_TRUE(Children(top.back()).empty());
 }
 
 TEST(Hostile, ThousandsOfSameNamedAttachments)

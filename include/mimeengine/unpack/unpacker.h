@@ -2,14 +2,14 @@
 // body into a file of the work directory.
 #pragma once
 
-#include <string>
-#include <unordered_map>
-
 #include "mimeengine/codec/contenttypemap.h"
 #include "mimeengine/engine/rc.h"
 #include "mimeengine/extract/wfxfile.h"
 #include "mimeengine/model/block.h"
 #include "mimeengine/unpack/parseutilities.h"
+
+#include <string>
+#include <unordered_map>
 
 // Results of IsBoundaryLine.
 enum _BOUNDARY_RC : unsigned int
@@ -21,10 +21,15 @@ enum _BOUNDARY_RC : unsigned int
     BOUNDARY_OUTER_END = 4
 };
 
-// Composite parts nested deeper than this are kept in the tree but not entered.
+// Composite parts nested deeper than MAX_NESTING_DEPTH are kept in the tree but not
+// entered. A run makes at most MAX_PARTS blocks below the root (parts of multiparts,
+// embedded messages, uuencoded files); every output block takes over 2 KiB and every part a
+// header work file, so a message of many tiny parts would otherwise cost far more memory
+// and files than its own size. Parts beyond the limit are passed over without output.
 enum
 {
-    MAX_NESTING_DEPTH = 100
+    MAX_NESTING_DEPTH = 100,
+    MAX_PARTS = 10000
 };
 
 class MIMEENGINE_API CUnpacker
@@ -47,8 +52,8 @@ public:
     _CME_RC ReadHeader(char** line, char** readAhead, CWfxFile& file, const char* source, CString& errorText,
                        COutputBlock** block, BOOL mimeVersion);
     BOOL CheckMimeVersion(char** line, char** readAhead, CWfxFile& file, CStdioFile* copy, _UNFOLD_RC* unfold);
-    BOOL GetMimeVersion(char** line, char** readAhead, CWfxFile& file, CStdioFile* copy, _UNFOLD_RC* unfold,
-                        int* major, int* minor);
+    BOOL GetMimeVersion(char** line, char** readAhead, CWfxFile& file, CStdioFile* copy, _UNFOLD_RC* unfold, int* major,
+                        int* minor);
 
     // Header fields: 0, or the string-table number of the error (25000, 25001, 25002).
     UINT ParseHeaderField(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value,
@@ -56,8 +61,8 @@ public:
     UINT GetFieldValue(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value);
     UINT ParseContentType(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value,
                           COutputBlock* block);
-    UINT ParseContentTransferEncoding(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold,
-                                      char* value, COutputBlock* block);
+    UINT ParseContentTransferEncoding(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value,
+                                      COutputBlock* block);
     UINT ParseContentDisposition(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value,
                                  COutputBlock* block);
     UINT ParseContentName(char** line, char** readAhead, CWfxFile& file, _UNFOLD_RC* unfold, char* value,
@@ -116,6 +121,8 @@ public:
 
     // Nesting depth of the composite part being parsed.
     int m_nDepth = 0;
+    // Blocks made below the root in this run, against MAX_PARTS.
+    int m_nParts = 0;
     // Next collision number to try per output name, so that many parts with one name
     // do not rescan " (2)", " (3)", ... for every file. Cleared at the start of each run.
     std::unordered_map<std::string, int> m_NextCollisionNumber;
