@@ -97,10 +97,10 @@ _CME_RC CUnpacker::ReadBodyHeader(char** line, char** readAhead, CWfxFile& file,
     (void)line;
     CString headerName;
     g_FileUtilities.MakeWorkFileName(m_WorkDirectory, "HDR", headerName, nullptr, TRUE);
-    CWfxFile* header = new CWfxFile(headerName, HEADER_WORK_FILE_FLAGS, FALSE, TRUE);
-    if (!header->IsOpen())
+    // On the stack, so that a read error raised below still closes it.
+    CWfxFile header(headerName, HEADER_WORK_FILE_FLAGS, FALSE, TRUE);
+    if (!header.IsOpen())
     {
-        delete header;
         CString format;
         format.LoadString(IDS_HEADER_FILE_CREATE);
         errorText.Format(format, headerName.GetString());
@@ -132,7 +132,7 @@ _CME_RC CUnpacker::ReadBodyHeader(char** line, char** readAhead, CWfxFile& file,
     {
         file.Seek(0, CFile::begin);
         COutputBlock* block = *root;
-        block->SetHeaderFile(header->GetPath());
+        block->SetHeaderFile(header.GetPath());
         block->SetBodyPosition(static_cast<unsigned long>(file.GetPosition()));
         block->SetOrigFileName(source);
         block->SetContentType(CMIMEPart::CONTENT_MULTIPART);
@@ -142,8 +142,7 @@ _CME_RC CUnpacker::ReadBodyHeader(char** line, char** readAhead, CWfxFile& file,
         block->SetParameters(parameters);
     }
 
-    header->Close();
-    delete header;
+    header.Close();
     if (result != CME_SUCCESS)
         DeleteFileA(headerName);
     return result;
