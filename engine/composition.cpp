@@ -48,14 +48,26 @@ CInputBlock* CMIMEEngine::StartCreate(CMIMEPart::_CONTENT_TYPE contentType, cons
 namespace
 {
 
-// Appends child under parent; on failure deletes child and returns the code.
-_CME_RC AttachChild(CInputBlock* parent, CInputBlock* child)
+// The second half of both AddInputBlock forms: child, just made by StartCreate (null when
+// that failed), is appended under parent. Null on failure: CME_NO_MEMORY when there is no
+// child (the error string keeps the rule's text), else AddChildBlock's code, with the child
+// deleted.
+CInputBlock* AttachNewChild(CMIMEEngine& engine, CInputBlock* parent, CInputBlock* child)
 {
+    if (child == nullptr)
+    {
+        engine.SetLastError(CME_NO_MEMORY, nullptr);
+        return nullptr;
+    }
     CString unused;
     const _CME_RC rc = parent->AddChildBlock(child, unused);
     if (rc != CME_SUCCESS)
+    {
         delete child;
-    return rc;
+        engine.SetLastError(rc, nullptr);
+        return nullptr;
+    }
+    return child;
 }
 
 } // namespace
@@ -70,21 +82,9 @@ CInputBlock* CMIMEEngine::AddInputBlock(CInputBlock* parent, const char* dataFil
         SetLastError(CME_INVALID_PARAMETER, nullptr);
         return nullptr;
     }
-    CInputBlock* child =
-        StartCreate(dataFile, suggestName, contentType, encodeType, subType, headerFile, generateHeader, parameters);
-    if (child == nullptr)
-    {
-        // Whatever the cause, the code is CME_NO_MEMORY; the error string keeps the rule's text.
-        SetLastError(CME_NO_MEMORY, nullptr);
-        return nullptr;
-    }
-    const _CME_RC rc = AttachChild(parent, child);
-    if (rc != CME_SUCCESS)
-    {
-        SetLastError(rc, nullptr);
-        return nullptr;
-    }
-    return child;
+    return AttachNewChild(
+        *this, parent,
+        StartCreate(dataFile, suggestName, contentType, encodeType, subType, headerFile, generateHeader, parameters));
 }
 
 CInputBlock* CMIMEEngine::AddInputBlock(CInputBlock* parent, CMIMEPart::_CONTENT_TYPE contentType,
@@ -95,19 +95,7 @@ CInputBlock* CMIMEEngine::AddInputBlock(CInputBlock* parent, CMIMEPart::_CONTENT
         SetLastError(CME_INVALID_PARAMETER, nullptr);
         return nullptr;
     }
-    CInputBlock* child = StartCreate(contentType, headerFile, suggestName, dataFile);
-    if (child == nullptr)
-    {
-        SetLastError(CME_NO_MEMORY, nullptr);
-        return nullptr;
-    }
-    const _CME_RC rc = AttachChild(parent, child);
-    if (rc != CME_SUCCESS)
-    {
-        SetLastError(rc, nullptr);
-        return nullptr;
-    }
-    return child;
+    return AttachNewChild(*this, parent, StartCreate(contentType, headerFile, suggestName, dataFile));
 }
 
 // Checks every block with IsDataValid, parent before children, children in list order; the

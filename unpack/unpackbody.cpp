@@ -13,7 +13,6 @@ namespace
 
 enum : UINT
 {
-    SOURCE_OPEN_FLAGS = 0x0020,     // read, deny others write, text mode
     HEADER_WORK_FILE_FLAGS = 0x1002 // create, read-write, text mode
 };
 
@@ -45,15 +44,9 @@ COutputBlock* CUnpacker::UnpackBody(CString& source, const char* workDirectory, 
     m_nParts = 0;
     m_NextCollisionNumber.clear();
 
-    CWfxFile file(source, SOURCE_OPEN_FLAGS, FALSE, TRUE);
-    if (!file.IsOpen())
-    {
-        *rc = CME_FILE_ERROR;
-        CString format;
-        format.LoadString(IDS_SOURCE_OPEN);
-        errorText.Format(format, source.GetString());
+    CWfxFile file(source, unpackrun::kSourceOpenFlags, FALSE, FALSE);
+    if (!unpackrun::OpenSource(file, source, rc, errorText))
         return nullptr;
-    }
 
     unpackrun::LinePair lines;
     if (!lines.Valid())
@@ -63,28 +56,13 @@ COutputBlock* CUnpacker::UnpackBody(CString& source, const char* workDirectory, 
     }
 
     COutputBlock* root = nullptr;
-    COutputBlock* result = nullptr;
-    try
-    {
-        *rc = ReadBodyHeader(&lines.line, &lines.readAhead, file, source, errorText, &root);
-        if (*rc == CME_SUCCESS)
-        {
-            m_ContentTypeMap.DeriveFileExtension(root);
-            *rc = ParsePart(&lines.line, &lines.readAhead, file, source, errorText, root, bExtract);
-            if (*rc == CME_SUCCESS)
-                result = root;
-        }
-    }
-    catch (...)
-    {
-        m_nDepth = 0;
-        unpackrun::FreeTree(root);
-        throw;
-    }
-
-    if (result == nullptr)
-        unpackrun::FreeTree(root);
-    return result;
+    unpackrun::TreeGuard tree(root);
+    *rc = ReadBodyHeader(&lines.line, &lines.readAhead, file, source, errorText, &root);
+    if (*rc != CME_SUCCESS)
+        return nullptr;
+    m_ContentTypeMap.DeriveFileExtension(root);
+    *rc = ParsePart(&lines.line, &lines.readAhead, file, source, errorText, root, bExtract);
+    return *rc == CME_SUCCESS ? tree.Release() : nullptr;
 }
 
 // Makes the root block of a body without header: MULTIPART "MIXED" with the parameter
@@ -98,10 +76,10 @@ _CME_RC CUnpacker::ReadBodyHeader(char** line, char** readAhead, CWfxFile& file,
     (void)line;
     CString headerName;
     g_FileUtilities.MakeWorkFileName(m_WorkDirectory, "HDR", headerName, nullptr, TRUE);
-    CWfxFile* header = new CWfxFile(headerName, HEADER_WORK_FILE_FLAGS, FALSE, TRUE);
-    if (!header->IsOpen())
+    // On the stack, so that a read error raised below still closes it.
+    CWfxFile header(headerName, HEADER_WORK_FILE_FLAGS, FALSE, TRUE);
+    if (!header.IsOpen())
     {
-        delete header;
         CString format;
         format.LoadString(IDS_HEADER_FILE_CREATE);
         errorText.Format(format, headerName.GetString());
@@ -133,7 +111,7 @@ _CME_RC CUnpacker::ReadBodyHeader(char** line, char** readAhead, CWfxFile& file,
     {
         file.Seek(0, CFile::begin);
         COutputBlock* block = *root;
-        block->SetHeaderFile(header->GetPath());
+        block->SetHeaderFile(header.GetPath());
         block->SetBodyPosition(static_cast<unsigned long>(file.GetPosition()));
         block->SetOrigFileName(source);
         block->SetContentType(CMIMEPart::CONTENT_MULTIPART);
@@ -143,8 +121,7 @@ _CME_RC CUnpacker::ReadBodyHeader(char** line, char** readAhead, CWfxFile& file,
         block->SetParameters(parameters);
     }
 
-    header->Close();
-    delete header;
+    header.Close();
     if (result != CME_SUCCESS)
         DeleteFileA(headerName);
     return result;

@@ -1,17 +1,10 @@
 // The Unpack worker and the recursive part walk: a message file becomes a tree of output
 // blocks in file order, with every leaf body decoded into the work directory.
 #include "mimeengine/unpack/unpacker.h"
-#include "resources/stringtable.h"
 #include "unpack/unpackrun.h"
 
 namespace
 {
-
-enum : UINT
-{
-    // Open flags of the message file: read, deny others write, text mode.
-    SOURCE_OPEN_FLAGS = 0x0020
-};
 
 // Reads the next line (or the next piece of an over-long line) into line; false at the end.
 bool ReadLine(CWfxFile& file, char* line)
@@ -58,15 +51,9 @@ COutputBlock* CUnpacker::Unpack(CString& source, const char* workDirectory, BOOL
     m_nParts = 0;
     m_NextCollisionNumber.clear();
 
-    CWfxFile file(source, SOURCE_OPEN_FLAGS, FALSE, TRUE);
-    if (!file.IsOpen())
-    {
-        *rc = CME_FILE_ERROR;
-        CString format;
-        format.LoadString(IDS_SOURCE_OPEN);
-        errorText.Format(format, source.GetString());
+    CWfxFile file(source, unpackrun::kSourceOpenFlags, FALSE, FALSE);
+    if (!unpackrun::OpenSource(file, source, rc, errorText))
         return nullptr;
-    }
 
     unpackrun::LinePair lines;
     if (!lines.Valid())
@@ -76,34 +63,19 @@ COutputBlock* CUnpacker::Unpack(CString& source, const char* workDirectory, BOOL
     }
 
     COutputBlock* root = nullptr;
-    COutputBlock* result = nullptr;
-    try
+    unpackrun::TreeGuard tree(root);
+    *rc = ReadHeader(&lines.line, &lines.readAhead, file, source, errorText, &root, TRUE);
+    if (*rc != CME_SUCCESS)
     {
-        *rc = ReadHeader(&lines.line, &lines.readAhead, file, source, errorText, &root, TRUE);
-        if (*rc != CME_SUCCESS)
-        {
-            if (ScanForUUEncodedFiles(&file, m_WorkDirectory, root, bExtract))
-                result = root;
-        }
-        else
-        {
-            m_ContentTypeMap.DeriveFileExtension(root);
-            *rc = ParsePart(&lines.line, &lines.readAhead, file, source, errorText, root, bExtract);
-            if (*rc == CME_SUCCESS)
-                result = root;
-        }
+        // Not a MIME message: the tree of the uuencoded files it holds, if any, comes back
+        // together with the header's failure code.
+        if (ScanForUUEncodedFiles(&file, m_WorkDirectory, root, bExtract))
+            return tree.Release();
+        return nullptr;
     }
-    catch (...)
-    {
-        // A file error of the decoders ends the run; the tree must not leak on the way out.
-        m_nDepth = 0;
-        unpackrun::FreeTree(root);
-        throw;
-    }
-
-    if (result == nullptr)
-        unpackrun::FreeTree(root);
-    return result;
+    m_ContentTypeMap.DeriveFileExtension(root);
+    *rc = ParsePart(&lines.line, &lines.readAhead, file, source, errorText, root, bExtract);
+    return *rc == CME_SUCCESS ? tree.Release() : nullptr;
 }
 
 namespace

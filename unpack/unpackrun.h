@@ -1,8 +1,9 @@
-// Pieces shared by the two parse runs (a whole message, a body without header): the line
-// pair and the release of a partly built tree.
+// Pieces shared by the two parse runs (a whole message, a body without header): opening
+// the message file, the line pair and the release of a partly built tree.
 #pragma once
 
 #include "mimeengine/unpack/unpacker.h"
+#include "resources/stringtable.h"
 
 #include <memory>
 #include <new>
@@ -45,5 +46,42 @@ inline void FreeTree(COutputBlock*& root)
         root = nullptr;
     }
 }
+
+// Open flags of the message file: read, deny others write, text mode.
+constexpr UINT kSourceOpenFlags = 0x0020;
+
+// Opens source as the run's message file. On failure *rc is CME_FILE_ERROR and errorText
+// says which file could not be opened.
+inline bool OpenSource(CWfxFile& file, const CString& source, _CME_RC* rc, CString& errorText)
+{
+    if (file.Open(source, kSourceOpenFlags))
+        return true;
+    *rc = CME_FILE_ERROR;
+    CString format;
+    format.LoadString(IDS_SOURCE_OPEN);
+    errorText.Format(format.GetString(), source.GetString());
+    return false;
+}
+
+// Holds the tree of a run: it is freed when the run fails, also when a file error passes
+// through, unless Release hands it to the caller.
+class TreeGuard
+{
+public:
+    explicit TreeGuard(COutputBlock*& root) : m_root(root) {}
+    ~TreeGuard() { FreeTree(m_root); }
+    TreeGuard(const TreeGuard&) = delete;
+    TreeGuard& operator=(const TreeGuard&) = delete;
+
+    COutputBlock* Release()
+    {
+        COutputBlock* root = m_root;
+        m_root = nullptr;
+        return root;
+    }
+
+private:
+    COutputBlock*& m_root;
+};
 
 } // namespace unpackrun
