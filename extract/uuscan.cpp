@@ -135,7 +135,7 @@ BOOL CUnpacker::ScanForUUEncodedFiles(CStdioFile* source, const char* workDirect
 
         // At the part limit the scan ends as at a lone ".".
         if (root != nullptr && root->GetChildBlockList() != nullptr &&
-            root->GetChildBlockList()->GetCount() >= MAX_PARTS)
+            root->GetChildBlockList()->GetCount() >= m_nMaxParts)
             break;
         if (root == nullptr)
             root = new COutputBlock();

@@ -203,10 +203,18 @@ void CFile::FlushWrite()
     m_bufPos = m_bufLen = 0;
     if (pending > 0)
     {
-        if (!WriteAll(m_hFile, m_buf.data(), pending))
+        if (!WriteAll(m_hFile, m_buf.get(), pending))
             ThrowOsError(errno);
         m_bufStart += pending;
     }
+}
+
+// The buffer is left uninitialised: clearing 64 KiB for every file opened would cost more
+// than the work on most small files.
+void CFile::EnsureBuffer()
+{
+    if (!m_buf)
+        m_buf.reset(new char[kBufferSize]);
 }
 
 void CFile::ResetBuffer(ULONGLONG position)
@@ -220,11 +228,10 @@ UINT CFile::FillReadBuffer()
 {
     if (m_writing)
         FlushWrite();
-    if (m_buf.size() < kBufferSize)
-        m_buf.resize(kBufferSize);
+    EnsureBuffer();
     m_bufStart += m_bufLen;
     m_bufPos = m_bufLen = 0;
-    ssize_t got = ReadRetry(m_hFile, m_buf.data(), m_buf.size());
+    ssize_t got = ReadRetry(m_hFile, m_buf.get(), kBufferSize);
     if (got < 0)
         ThrowOsError(errno);
     m_bufLen = static_cast<size_t>(got);
@@ -266,7 +273,7 @@ UINT CFile::RawRead(void* lpBuf, UINT nCount)
             size_t take = m_bufLen - m_bufPos;
             if (take > nCount - done)
                 take = nCount - done;
-            std::memcpy(out + done, m_buf.data() + m_bufPos, take);
+            std::memcpy(out + done, m_buf.get() + m_bufPos, take);
             m_bufPos += take;
             done += static_cast<UINT>(take);
             continue;
@@ -304,8 +311,7 @@ void CFile::RawWrite(const void* lpBuf, UINT nCount)
         ResetBuffer(pos);
         m_writing = true;
     }
-    if (m_buf.size() < kBufferSize)
-        m_buf.resize(kBufferSize);
+    EnsureBuffer();
     const char* in = static_cast<const char*>(lpBuf);
     if (nCount >= kBufferSize)
     {
@@ -316,12 +322,12 @@ void CFile::RawWrite(const void* lpBuf, UINT nCount)
         m_writing = true;
         return;
     }
-    if (m_bufPos + nCount > m_buf.size())
+    if (m_bufPos + nCount > kBufferSize)
     {
         FlushWrite();
         m_writing = true;
     }
-    std::memcpy(m_buf.data() + m_bufPos, in, nCount);
+    std::memcpy(m_buf.get() + m_bufPos, in, nCount);
     m_bufPos += nCount;
 }
 
@@ -559,7 +565,7 @@ char* CStdioFile::ReadString(char* lpsz, UINT nMax)
             if (FillReadBuffer() == 0)
                 break;
         }
-        const char* p = m_buf.data() + m_bufPos;
+        const char* p = m_buf.get() + m_bufPos;
         size_t avail = m_bufLen - m_bufPos;
         size_t room = nMax - 1 - n;
         size_t take = avail < room ? avail : room;

@@ -102,7 +102,7 @@ _CME_RC WalkMultipart(CUnpacker& unpacker, char** line, char** readAhead, CWfxFi
             return CME_SUCCESS;
         // Past the part limit a delimiter starts nothing: its part is passed over like the
         // text between parts, up to the close delimiter or one of an enclosing multipart.
-        if (boundary == BOUNDARY_NONE || unpacker.m_nParts >= MAX_PARTS)
+        if (boundary == BOUNDARY_NONE || unpacker.m_nParts >= unpacker.m_nMaxParts)
         {
             // Preamble, epilogue or text between parts: not kept.
             if (!ReadLine(file, *line))
@@ -177,7 +177,7 @@ _CME_RC WalkMessage(CUnpacker& unpacker, char** line, char** readAhead, CWfxFile
         return CME_SUCCESS;
     // Past the part limit the embedded message is not read; the enclosing walk passes over
     // its lines.
-    if (unpacker.m_nParts >= MAX_PARTS)
+    if (unpacker.m_nParts >= unpacker.m_nMaxParts)
         return CME_SUCCESS;
 
     COutputBlock* child = nullptr;

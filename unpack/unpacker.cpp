@@ -9,7 +9,7 @@ CUnpacker::CUnpacker() : m_ParseUtilities(), m_pParseUtilities(&m_ParseUtilities
 CUnpacker::CUnpacker(const CUnpacker& other)
     : m_ParseUtilities(other.m_ParseUtilities), m_pParseUtilities(&m_ParseUtilities),
       m_ContentTypeMap(other.m_ContentTypeMap), m_WorkDirectory(other.m_WorkDirectory), m_nDepth(other.m_nDepth),
-      m_nParts(other.m_nParts), m_NextCollisionNumber(other.m_NextCollisionNumber)
+      m_nParts(other.m_nParts), m_nMaxParts(other.m_nMaxParts), m_NextCollisionNumber(other.m_NextCollisionNumber)
 {
 }
 
@@ -23,6 +23,7 @@ CUnpacker& CUnpacker::operator=(const CUnpacker& other)
         m_WorkDirectory = other.m_WorkDirectory;
         m_nDepth = other.m_nDepth;
         m_nParts = other.m_nParts;
+        m_nMaxParts = other.m_nMaxParts;
         m_NextCollisionNumber = other.m_NextCollisionNumber;
     }
     return *this;

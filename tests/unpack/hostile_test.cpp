@@ -111,51 +111,68 @@ TEST(Hostile, NestingUpToTheLimitIsFollowed)
     EXPECT_EQ("deepest\r\n", ReadFile(block->GetDataFile()));
 }
 
-// A message of very many tiny parts keeps MAX_PARTS of them; the rest are passed over
-// without blocks or files, and the walk still ends at the close delimiter. Counted over the
-// whole tree: the parts of an inner multipart use up the limit for the outer one too.
+// 100,000 parts: every one becomes a child, in time linear in the message.
+TEST(Hostile, HundredThousandParts)
+{
+    const int parts = 100000;
+    static_assert(parts <= MAX_PARTS, "the default limit keeps this many parts");
+    std::string m = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=p\r\n\r\n";
+    for (int i = 0; i < parts; ++i)
+        m += "--p\r\nContent-Type: text/plain\r\n\r\nx\r\n";
+    m += "--p--\r\n";
+    auto start = Clock::now();
+    Parse run(m, FALSE);
+    EXPECT_LT(SecondsSince(start), 120.0);
+    ASSERT_NE(nullptr, run.root);
+    EXPECT_EQ(CME_SUCCESS, run.rc);
+    EXPECT_EQ(static_cast<size_t>(parts), Children(run.root.get()).size());
+}
+
+// A message of more parts than the limit keeps that many; the rest are passed over without
+// blocks or files, and the walk still ends at the close delimiter. Counted over the whole
+// tree: the parts of an inner multipart use up the limit for the outer one too.
 TEST(Hostile, PartsBeyondTheLimitArePassedOver)
 {
+    const int limit = 200;
     // Without extraction: every child header is read (one header work file each).
     std::string flat = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=p\r\n\r\n";
-    for (int i = 0; i < MAX_PARTS + 50; ++i)
+    for (int i = 0; i < limit + 50; ++i)
         flat += "--p\r\nContent-Type: text/plain\r\n\r\nx\r\n";
     flat += "--p--\r\n";
-    Parse headers(flat, FALSE);
+    Parse headers(flat, FALSE, limit);
     ASSERT_NE(nullptr, headers.root);
     EXPECT_EQ(CME_SUCCESS, headers.rc);
-    EXPECT_EQ(static_cast<size_t>(MAX_PARTS), Children(headers.root.get()).size());
+    EXPECT_EQ(static_cast<size_t>(limit), Children(headers.root.get()).size());
 
     // With extraction: an inner multipart of more parts than the limit, then a part of the
     // outer one. The inner multipart counts as one part itself.
     std::string nested = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=o\r\n\r\n"
                          "--o\r\nContent-Type: multipart/mixed; boundary=i\r\n\r\n";
-    for (int i = 0; i < MAX_PARTS + 10; ++i)
+    for (int i = 0; i < limit + 10; ++i)
         nested += "--i\r\nContent-Type: text/plain\r\n\r\nx\r\n";
     nested += "--i--\r\n--o\r\nContent-Type: text/plain\r\n\r\nlate\r\n--o--\r\n";
-    auto start = Clock::now();
-    Parse run(nested, TRUE);
-    EXPECT_LT(SecondsSince(start), 60.0);
+    Parse run(nested, TRUE, limit);
     ASSERT_NE(nullptr, run.root);
     EXPECT_EQ(CME_SUCCESS, run.rc);
     auto top = Children(run.root.get());
     ASSERT_EQ(1u, top.size());
     auto inner = Children(top[0]);
-    EXPECT_EQ(static_cast<size_t>(MAX_PARTS - 1), inner.size());
+    EXPECT_EQ(static_cast<size_t>(limit - 1), inner.size());
     EXPECT_EQ("x\r\n", ReadFile(inner.back()->GetDataFile()));
 }
 
 // An embedded message past the limit is kept as a part, but its message is not read.
 TEST(Hostile, EmbeddedMessagePastThePartLimitIsNotEntered)
 {
+    const int limit = 40;
     std::string m = "MIME-Version: 1.0\r\nContent-Type: multipart/mixed; boundary=p\r\n\r\n";
-    for (int i = 0; i < MAX_PARTS - 1; ++i)
+    for (int i = 0; i < limit - 1; ++i)
         m += "--p\r\n\r\n";
     m += "--p\r\nContent-Type: message/rfc822\r\n\r\nContent-Type: text/plain\r\n\r\ninner\r\n--p--\r\n";
-    Parse run(m, FALSE);
+    Parse run(m, FALSE, limit);
     ASSERT_NE(nullptr, run.root);
     auto top = Children(run.root.get());
-    ASSERT_EQ(static_cast<size_t>(MAX_PARTS), top.size());
+    ASSERT_EQ(static_cast<size_t>(limit), top.size());
     EXPECT_EQ(CMIMEPart::CONTENT_MESSAGE, top.back()->GetContentType());
     EXPECT_TRUE(Children(top.back()).empty());
 }

@@ -89,6 +89,18 @@ struct Parse
         root.reset(bodyOnly ? engine.UnpackBody(path, work.c_str(), bExtract, rc)
                             : engine.Unpack(path, work.c_str(), bExtract, rc));
     }
+    // The same through an unpacker whose part limit is maxParts.
+    Parse(const std::string& message, BOOL bExtract, int maxParts)
+    {
+        work = scratch.mkdir("work");
+        source = scratch.file("message.eml");
+        testsupport::WriteFile(source, message);
+        CUnpacker unpacker;
+        unpacker.m_nMaxParts = maxParts;
+        CString path(source.c_str());
+        CString error;
+        root.reset(unpacker.Unpack(path, work.c_str(), bExtract, &rc, error));
+    }
     // Names of the files in the work directory (sorted, one per line).
     std::string Files() const { return testsupport::ListTree(work); }
     // The same without the header work files (".HDR"), which every header read leaves.

@@ -246,18 +246,20 @@ TEST(UUScan, NameTooLongForThePathFieldIsRefused)
 
 } // namespace
 
-// The scan makes at most MAX_PARTS files; the blocks after that are not looked at.
+// The scan makes at most as many files as the part limit; the blocks after that are not
+// looked at.
 TEST(UUScan, ScanStopsAtThePartLimit)
 {
+    const int limit = 30;
     std::vector<std::string> body;
-    for (int i = 0; i < MAX_PARTS + 3; ++i)
+    for (int i = 0; i < limit + 3; ++i)
     {
         auto block = Block("begin 644 f" + std::to_string(i) + ".txt");
         body.insert(body.end(), block.begin(), block.end());
     }
-    Parse run(NonMime(body), FALSE);
+    Parse run(NonMime(body), FALSE, limit);
     ASSERT_NE(nullptr, run.root);
     auto children = Children(run.root.get());
-    ASSERT_EQ(static_cast<size_t>(MAX_PARTS), children.size());
-    EXPECT_EQ(run.work + "/f" + std::to_string(MAX_PARTS - 1) + ".txt", children.back()->GetDataFile());
+    ASSERT_EQ(static_cast<size_t>(limit), children.size());
+    EXPECT_EQ(run.work + "/f" + std::to_string(limit - 1) + ".txt", children.back()->GetDataFile());
 }

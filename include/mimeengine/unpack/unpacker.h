@@ -24,12 +24,13 @@ enum _BOUNDARY_RC : unsigned int
 // Composite parts nested deeper than MAX_NESTING_DEPTH are kept in the tree but not
 // entered. A run makes at most MAX_PARTS blocks below the root (parts of multiparts,
 // embedded messages, uuencoded files); every output block takes over 2 KiB and every part a
-// header work file, so a message of many tiny parts would otherwise cost far more memory
-// and files than its own size. Parts beyond the limit are passed over without output.
+// header work file, so a message of many tiny parts costs far more memory and files than
+// its own size, and without a limit a few megabytes of hostile input could ask for
+// gigabytes. Parts beyond the limit are passed over without output.
 enum
 {
     MAX_NESTING_DEPTH = 100,
-    MAX_PARTS = 10000
+    MAX_PARTS = 100000
 };
 
 class MIMEENGINE_API CUnpacker
@@ -121,8 +122,10 @@ public:
 
     // Nesting depth of the composite part being parsed.
     int m_nDepth = 0;
-    // Blocks made below the root in this run, against MAX_PARTS.
+    // Blocks made below the root in this run, against m_nMaxParts (MAX_PARTS unless a
+    // caller chooses a lower limit).
     int m_nParts = 0;
+    int m_nMaxParts = MAX_PARTS;
     // Next collision number to try per output name, so that many parts with one name
     // do not rescan " (2)", " (3)", ... for every file. Cleared at the start of each run.
     std::unordered_map<std::string, int> m_NextCollisionNumber;
