@@ -53,23 +53,23 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
             hasInlineValue = true;
         }
 
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* known = nullptr;
         for (const OptionSpec& candidate : specs)
             if (name == candidate.longName || (!candidate.shortName.empty() && name == candidate.shortName))
-                spec = &candidate;
-        if (spec == nullptr)
+                known = &candidate;
+        if (known == nullptr)
         {
             error = "unknown option '" + name + "'";
             return false;
         }
-        if (!spec->takesValue)
+        if (!known->takesValue)
         {
             if (hasInlineValue)
             {
-                error = "option '" + spec->longName + "' takes no value";
+                error = "option '" + known->longName + "' takes no value";
                 return false;
             }
-            parsed.options[spec->longName].push_back("");
+            parsed.options[known->longName].push_back("");
             continue;
         }
         if (!hasInlineValue)
@@ -81,7 +81,7 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
             }
             inlineValue = args[++i];
         }
-        parsed.options[spec->longName].push_back(inlineValue);
+        parsed.options[known->longName].push_back(inlineValue);
     }
     return true;
 }
