@@ -23,7 +23,7 @@ const char kHelp[] = "Usage: mimeengine decode MESSAGE [--body-only] [-d DIR]\n"
                      "gets a numbered name (name-2.ext, name-3.ext, ...). Each file written is listed on\n"
                      "stderr.\n"
                      "\n"
-                     "  -d, --dir DIR   where attachments go (must exist)\n"
+                     "  -d, --dir DIR   where attachments go (made when missing)\n"
                      "  --body-only     MESSAGE is a multipart body without a message header; parts\n"
                      "                  marked inline are saved as attachments too\n";
 
@@ -140,7 +140,11 @@ int RunDecode(const std::vector<std::string>& args)
     const std::string message = parsed.positional[0];
     const std::string dir = parsed.Value("--dir", ".");
 
+    // A missing directory is made (one level, as mkdir does); anything else in the way is
+    // an error.
     struct stat info;
+    if (::stat(dir.c_str(), &info) != 0 && errno == ENOENT && ::mkdir(dir.c_str(), 0777) == 0)
+        std::fprintf(stderr, "mimeengine decode: made directory %s\n", dir.c_str());
     if (::stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     {
         PrintError("decode", "'" + dir + "' is not a directory");
