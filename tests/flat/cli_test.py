@@ -224,9 +224,18 @@ class CliTest(unittest.TestCase):
         r = run("decode", os.path.join(self.dir, "missing.eml"), "-d", self.dir)
         self.assertEqual(r.returncode, CME_FILE_ERROR)
         self.assertIn("missing.eml", r.stderr.decode())
-        r = run("decode", self.report, "-d", os.path.join(self.dir, "nodir"))
+        # A missing directory is made; one whose parent is missing, or a file in the
+        # way, is an error that names it.
+        made = os.path.join(self.dir, "made")
+        r = run("decode", self.report, "-d", made)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(os.path.isdir(made))
+        r = run("decode", self.report, "-d", os.path.join(self.dir, "nodir", "deeper"))
         self.assertNotEqual(r.returncode, 0)
         self.assertIn("nodir", r.stderr.decode())
+        r = run("decode", self.report, "-d", self.report)
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn("report.eml", r.stderr.decode())
 
     # ---- pack ----------------------------------------------------------------------
     def test_pack_files_and_parse_back(self):
