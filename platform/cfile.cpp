@@ -47,7 +47,7 @@ void SetError(CFileException* pError, int err, const char* name)
     pError->m_strFileName = name;
 }
 
-}  // namespace
+} // namespace
 
 // --- CFileException -----------------------------------------------------------------
 
@@ -110,9 +110,7 @@ int CFileException::OsErrorToException(long lOsError)
 
 // --- CFile --------------------------------------------------------------------------
 
-CFile::CFile() : m_hFile(hFileNull)
-{
-}
+CFile::CFile() : m_hFile(hFileNull) {}
 
 CFile::CFile(const char* pszFileName, UINT nOpenFlags) : m_hFile(hFileNull)
 {

@@ -20,4 +20,4 @@ inline char AsciiLower(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -10,7 +10,7 @@ std::atomic<bool> g_timeFixed{false};
 std::atomic<time_t> g_fixedTime{0};
 std::atomic<int (*)()> g_randHook{nullptr};
 
-}  // namespace
+} // namespace
 
 time_t PlatformTime()
 {

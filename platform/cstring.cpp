@@ -1,10 +1,10 @@
 #include "mimeengine/platform/cstring.h"
 
+#include "platform/chartable.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
-
-#include "platform/chartable.h"
 
 CString::CString(const char* psz)
 {

@@ -7,6 +7,9 @@
 //       extension listed for that type, with a dot.
 // Every other key is not found. The database is the file named by MIMEENGINE_MIME_TYPES
 // when that variable is set (empty: no database), else /etc/mime.types when present.
+#include "platform/chartable.h"
+#include "platform/win32.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -15,16 +18,13 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/chartable.h"
-#include "platform/win32.h"
-
 namespace
 {
 
 struct MimeDatabase
 {
-    std::unordered_map<std::string, std::string> typeByExtension;  // "gif" -> "image/gif"
-    std::unordered_map<std::string, std::string> extensionByType;  // "image/gif" -> "gif"
+    std::unordered_map<std::string, std::string> typeByExtension; // "gif" -> "image/gif"
+    std::unordered_map<std::string, std::string> extensionByType; // "image/gif" -> "gif"
 };
 
 struct OpenKey
@@ -92,7 +92,7 @@ bool StartsWithNoCase(const std::string& s, const char* prefix, size_t n)
     return s.size() >= n && _strnicmp(s.c_str(), prefix, n) == 0;
 }
 
-}  // namespace
+} // namespace
 
 LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD, REGSAM, PHKEY phkResult)
 {

@@ -1,6 +1,9 @@
 // File-system, code-page and runtime stand-ins under their Win32 names (POSIX underneath).
 #include "platform/win32.h"
 
+#include "platform/chartable.h"
+#include "platform/crt.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -13,9 +16,6 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "platform/chartable.h"
-#include "platform/crt.h"
 
 namespace
 {
@@ -159,7 +159,7 @@ bool IsLeadByte(UINT cp, unsigned char c)
     }
 }
 
-}  // namespace
+} // namespace
 
 DWORD GetTempPathA(DWORD nBufferLength, char* lpBuffer)
 {
@@ -230,7 +230,7 @@ HANDLE CreateFileA(const char* lpFileName, DWORD dwDesiredAccess, DWORD, void*, 
         return INVALID_HANDLE_VALUE;
     int flags = O_CLOEXEC | O_NONBLOCK;
     if (dwDesiredAccess == 0)
-        flags |= O_PATH;  // no access rights asked: existence only
+        flags |= O_PATH; // no access rights asked: existence only
     else if ((dwDesiredAccess & GENERIC_READ) && (dwDesiredAccess & GENERIC_WRITE))
         flags |= O_RDWR;
     else if (dwDesiredAccess & GENERIC_WRITE)

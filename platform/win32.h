@@ -4,10 +4,10 @@
 // recognises both "/" and "\\".
 #pragma once
 
+#include "mimeengine/platform/types.h"
+
 #include <cstddef>
 #include <cstdint>
-
-#include "mimeengine/platform/types.h"
 
 typedef uint32_t DWORD;
 typedef void* HANDLE;

@@ -3,8 +3,8 @@
 
 enum : unsigned int
 {
-    IDS_MIME_VERSION = 1,  // "MIME-Version: 1.0\r\n"
-    IDS_PREAMBLE = 3,      // three lines for readers that do not understand MIME
+    IDS_MIME_VERSION = 1, // "MIME-Version: 1.0\r\n"
+    IDS_PREAMBLE = 3,     // three lines for readers that do not understand MIME
 
     IDS_REG_CONTENT_TYPE = 500,
     IDS_REG_MIME_DATABASE = 501,

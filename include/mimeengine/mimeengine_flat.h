@@ -9,9 +9,9 @@
 #ifndef MIMEENGINE_FLAT_H
 #define MIMEENGINE_FLAT_H
 
-#include <stddef.h>
-
 #include "mimeengine/export.h"
+
+#include <stddef.h>
 
 #ifdef __cplusplus
 extern "C"
@@ -112,11 +112,11 @@ extern "C"
      * or list does nothing. Resetting the count is the caller's. */
     MIMEENGINE_API void FreeMimeAttachmentList(unsigned long attachmentCount, char*** attachmentList);
 
-/* The same with the size of destination in bytes: the result is cut so that it and its
- * NUL fit; a size of 0 writes nothing. The two-argument forms assume a large enough buffer. */
-MIMEENGINE_API void EncodeBase64StringN(const char* source, char* destination, size_t destinationSize);
-MIMEENGINE_API void DecodeBase64LineN(const char* source, char* destination, size_t destinationSize);
-MIMEENGINE_API void DecodeBase64StringN(const char* source, char* destination, size_t destinationSize);
+    /* The same with the size of destination in bytes: the result is cut so that it and its
+     * NUL fit; a size of 0 writes nothing. The two-argument forms assume a large enough buffer. */
+    MIMEENGINE_API void EncodeBase64StringN(const char* source, char* destination, size_t destinationSize);
+    MIMEENGINE_API void DecodeBase64LineN(const char* source, char* destination, size_t destinationSize);
+    MIMEENGINE_API void DecodeBase64StringN(const char* source, char* destination, size_t destinationSize);
 
 #ifdef __cplusplus
 }

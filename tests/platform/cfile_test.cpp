@@ -1,12 +1,11 @@
-#include <gtest/gtest.h>
+#include "mimeengine/platform/afx.h"
+#include "support/testsupport.h"
 
+#include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-
-#include "mimeengine/platform/afx.h"
-#include "support/testsupport.h"
 
 using testsupport::ReadFile;
 using testsupport::ScratchDir;
@@ -26,9 +25,9 @@ std::vector<std::string> ReadAllLines(const std::string& path, UINT flags, UINT 
     return lines;
 }
 
-const UINT kBufferSize = 64 * 1024;  // the files' internal buffer
+const UINT kBufferSize = 64 * 1024; // the files' internal buffer
 
-}  // namespace
+} // namespace
 
 TEST(CStdioFileTest, TextModeTurnsCrLfIntoLfAndKeepsLoneCr)
 {
@@ -75,13 +74,13 @@ TEST(CStdioFileTest, LongLinesArriveInPiecesOfLimitMinusOne)
     std::string path = dir.file("long.txt");
     struct Row
     {
-        size_t length;  // characters before the CR LF
+        size_t length; // characters before the CR LF
         std::vector<size_t> pieces;
     } rows[] = {
-        {2045, {2046}},           // 2045 + "\n" fits one read of 2046
-        {2046, {2046, 1}},        // the line end comes alone
+        {2045, {2046}},    // 2045 + "\n" fits one read of 2046
+        {2046, {2046, 1}}, // the line end comes alone
         {2047, {2046, 2}},
-        {4093, {2046, 2046, 2}},  // two full pieces, then the last character and "\n"
+        {4093, {2046, 2046, 2}}, // two full pieces, then the last character and "\n"
     };
     for (const auto& row : rows)
     {

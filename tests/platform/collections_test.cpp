@@ -1,8 +1,7 @@
-#include <gtest/gtest.h>
-
-#include <vector>
-
 #include "mimeengine/platform/afx.h"
+
+#include <gtest/gtest.h>
+#include <vector>
 
 namespace
 {
@@ -21,7 +20,7 @@ std::vector<int> Values(const CObList& list)
     return out;
 }
 
-}  // namespace
+} // namespace
 
 TEST(CObListTest, KeepsInsertionOrderAndSupportsInsertAfterAndRemoveAt)
 {

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "mimeengine/platform/afx.h"
+
+#include <gtest/gtest.h>
 
 TEST(CStringTest, ConstructionAndConversion)
 {
@@ -22,9 +22,9 @@ TEST(CStringTest, SlicesClampToTheText)
         CString got;
         const char* want;
     } rows[] = {
-        {s.Left(2), "ab"},     {s.Left(0), ""},     {s.Left(99), "abcdef"}, {s.Mid(2), "cdef"},
-        {s.Mid(2, 3), "cde"},  {s.Mid(6), ""},      {s.Mid(10, 2), ""},     {s.Mid(-1, 2), "ab"},
-        {s.Right(2), "ef"},    {s.Right(0), ""},    {s.Right(99), "abcdef"},
+        {s.Left(2), "ab"},    {s.Left(0), ""},  {s.Left(99), "abcdef"},  {s.Mid(2), "cdef"},
+        {s.Mid(2, 3), "cde"}, {s.Mid(6), ""},   {s.Mid(10, 2), ""},      {s.Mid(-1, 2), "ab"},
+        {s.Right(2), "ef"},   {s.Right(0), ""}, {s.Right(99), "abcdef"},
     };
     for (const auto& r : rows)
         EXPECT_STREQ(r.want, static_cast<const char*>(r.got));

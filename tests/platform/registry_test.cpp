@@ -1,10 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <string>
-
 #include "platform/win32.h"
 #include "support/testsupport.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <string>
 
 namespace
 {
@@ -39,7 +38,7 @@ const char kDatabase[] = "# comment line\n"
                          "x-world/x-vrml wrl\n"
                          "application/empty\n";
 
-}  // namespace
+} // namespace
 
 TEST(RegistryTest, ExtensionKeysAnswerContentType)
 {
@@ -63,8 +62,8 @@ TEST(RegistryTest, TypeKeysAnswerTheFirstExtension)
     EXPECT_EQ(".gif", Query(HKEY_CLASSES_ROOT, "MIME\\Database\\Content Type\\IMAGE/gif", "Extension"));
     EXPECT_EQ(".txt", Query(HKEY_CLASSES_ROOT, "mime\\database\\content type\\Text/Plain", "Extension"));
     EXPECT_EQ("", Query(HKEY_CLASSES_ROOT, "MIME\\Database\\Content Type\\application/empty", "Extension"));
-    EXPECT_EQ("", Query(HKEY_LOCAL_MACHINE, "SOFTWARE\\MICROSOFT\\Internet Explorer\\plugins\\MIME\\image/gif",
-                        "Extension"));
+    EXPECT_EQ(
+        "", Query(HKEY_LOCAL_MACHINE, "SOFTWARE\\MICROSOFT\\Internet Explorer\\plugins\\MIME\\image/gif", "Extension"));
     EXPECT_EQ("", Query(HKEY_CLASSES_ROOT, "Something\\Else", "Extension"));
 }
 

@@ -1,15 +1,14 @@
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <set>
-#include <string>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "mimeengine/platform/afx.h"
 #include "platform/crt.h"
 #include "platform/win32.h"
 #include "support/testsupport.h"
+
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using testsupport::ScratchDir;
 
@@ -31,7 +30,7 @@ struct CodePageGuard
     ~CodePageGuard() { SetACPForTesting(0); }
 };
 
-}  // namespace
+} // namespace
 
 TEST(SplitPathTest, RecognisesBothSeparatorsAndTheLastDot)
 {
@@ -72,7 +71,7 @@ TEST(StringCompareTest, CaseInsensitiveVariants)
 {
     EXPECT_EQ(0, _strnicmp("Content-Type: x", "content-type:", 13));
     EXPECT_NE(0, _strnicmp("Content-Typo", "content-type", 12));
-    EXPECT_EQ(0, _strnicmp("ab", "AB", 5));  // stops at the NUL
+    EXPECT_EQ(0, _strnicmp("ab", "AB", 5)); // stops at the NUL
     EXPECT_EQ(0, _stricmp("UTF-8", "utf-8"));
     EXPECT_NE(0, _stricmp("UTF-8", "utf-8x"));
     EXPECT_EQ(0, _mbsicmp("Name", "nAME"));
@@ -81,19 +80,23 @@ TEST(StringCompareTest, CaseInsensitiveVariants)
 TEST(CodePageTest, DoubleByteSteppingFollowsTheCodePage)
 {
     CodePageGuard guard;
-    const char text[] = "\x82\xA0" "a\x81";
+    const char text[] = "\x82\xA0"
+                        "a\x81";
     SetACPForTesting(932);
-    EXPECT_EQ(text + 2, CharNextA(text));      // lead byte + trail byte
-    EXPECT_EQ(text + 3, CharNextA(text + 2));  // ASCII
-    EXPECT_EQ(text + 4, CharNextA(text + 3));  // lead byte before the NUL: one step only
-    EXPECT_EQ(text + 4, CharNextA(text + 4));  // never past the NUL
+    EXPECT_EQ(text + 2, CharNextA(text));     // lead byte + trail byte
+    EXPECT_EQ(text + 3, CharNextA(text + 2)); // ASCII
+    EXPECT_EQ(text + 4, CharNextA(text + 3)); // lead byte before the NUL: one step only
+    EXPECT_EQ(text + 4, CharNextA(text + 4)); // never past the NUL
     SetACPForTesting(1252);
     EXPECT_EQ(text + 1, CharNextA(text));
     SetACPForTesting(936);
     EXPECT_EQ(text + 2, CharNextA(text));
     // In code page 932 a trail byte equal to "\\" is part of the character.
     SetACPForTesting(932);
-    EXPECT_EQ(0, _mbsicmp("\x95\x5C" "A", "\x95\x5C" "a"));
+    EXPECT_EQ(0, _mbsicmp("\x95\x5C"
+                          "A",
+                          "\x95\x5C"
+                          "a"));
     EXPECT_NE(0, _mbsicmp("\x95\x5C", "\x95\x7C"));
 }
 

@@ -90,4 +90,4 @@ std::string AllBytes()
     return s;
 }
 
-}  // namespace testsupport
+} // namespace testsupport

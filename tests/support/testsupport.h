@@ -34,4 +34,4 @@ std::string ListTree(const std::string& root);
 // Every byte value 0..255 once, in order.
 std::string AllBytes();
 
-}  // namespace testsupport
+} // namespace testsupport

@@ -29,7 +29,7 @@ public:
         ENCODE_BINARY = 5,
         ENCODE_X_UUENCODE = 6,
         ENCODE_UUENCODE = 7,
-        UU_MARKER_ENCODING = 9  // root of a tree found by the uuencode scan; never parsed or written
+        UU_MARKER_ENCODING = 9 // root of a tree found by the uuencode scan; never parsed or written
     };
 
     enum _ACCESS_TYPE : unsigned int

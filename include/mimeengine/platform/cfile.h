@@ -8,12 +8,12 @@
 // last path component, and a directory can never be opened as a file.
 #pragma once
 
-#include <memory>
-
 #include "mimeengine/export.h"
 #include "mimeengine/platform/cobject.h"
 #include "mimeengine/platform/cstring.h"
 #include "mimeengine/platform/types.h"
+
+#include <memory>
 
 class MIMEENGINE_API CFileException : public CObject
 {
@@ -55,7 +55,7 @@ struct CFileStatus
 {
     ULONGLONG m_size = 0;
     long long m_mtime = 0;
-    BYTE m_attribute = 0;  // 0x10 for a directory
+    BYTE m_attribute = 0; // 0x10 for a directory
     char m_szFullName[260] = {0};
 };
 
@@ -120,8 +120,8 @@ public:
 
 protected:
     // Raw buffered access used by the text layer of CStdioFile.
-    int RawGetByte();   // next byte, or -1 at the end of the file
-    int RawPeekByte();  // next byte without consuming it, or -1
+    int RawGetByte();  // next byte, or -1 at the end of the file
+    int RawPeekByte(); // next byte without consuming it, or -1
     void ResetBuffer(ULONGLONG position);
     UINT RawRead(void* lpBuf, UINT nCount);
     void RawWrite(const void* lpBuf, UINT nCount);
@@ -137,11 +137,11 @@ protected:
     // One buffer, holding either bytes read ahead (m_bufPos..m_bufLen) or pending writes
     // (0..m_bufPos). In read mode the OS file offset is m_bufStart + m_bufLen; in write
     // mode it is m_bufStart. The logical position is always m_bufStart + m_bufPos.
-    std::unique_ptr<char[]> m_buf;  // allocated, not cleared, on first use
-    ULONGLONG m_bufStart = 0;  // file offset of m_buf[0]
-    size_t m_bufPos = 0;       // next byte to read or write in m_buf
-    size_t m_bufLen = 0;       // bytes valid in m_buf (read mode)
-    bool m_writing = false;    // m_buf holds pending writes
+    std::unique_ptr<char[]> m_buf; // allocated, not cleared, on first use
+    ULONGLONG m_bufStart = 0;      // file offset of m_buf[0]
+    size_t m_bufPos = 0;           // next byte to read or write in m_buf
+    size_t m_bufLen = 0;           // bytes valid in m_buf (read mode)
+    bool m_writing = false;        // m_buf holds pending writes
 };
 
 class MIMEENGINE_API CStdioFile : public CFile

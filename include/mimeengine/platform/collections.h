@@ -1,10 +1,10 @@
 // CObList and CStringList: doubly linked lists addressed by POSITION.
 #pragma once
 
-#include <utility>
-
 #include "mimeengine/platform/cobject.h"
 #include "mimeengine/platform/cstring.h"
+
+#include <utility>
 
 struct __POSITION
 {
@@ -13,8 +13,7 @@ typedef __POSITION* POSITION;
 
 // List core shared by CObList and CStringList. Nodes are allocated one at a time;
 // the block size is kept for callers that pass it and has no other effect.
-template <class TYPE>
-class CFwList : public CObject
+template <class TYPE> class CFwList : public CObject
 {
 public:
     explicit CFwList(int nBlockSize = 10) : m_nBlockSize(nBlockSize) {}

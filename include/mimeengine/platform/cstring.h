@@ -1,16 +1,16 @@
 // CString: an 8-bit, NUL-terminated string on top of std::string.
 #pragma once
 
-#include <string>
-
 #include "mimeengine/export.h"
 #include "mimeengine/platform/types.h"
+
+#include <string>
 
 class MIMEENGINE_API CString
 {
 public:
     CString() = default;
-    CString(const char* psz);  // null gives the empty string
+    CString(const char* psz); // null gives the empty string
     CString(const char* pch, int nLength);
     CString(char ch, int nRepeat = 1);
     CString(const std::string& s) : m_str(s) {}

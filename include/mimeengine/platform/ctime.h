@@ -1,9 +1,9 @@
 // CTime: a point in time read as local date and time.
 #pragma once
 
-#include <ctime>
-
 #include "mimeengine/export.h"
+
+#include <ctime>
 
 class MIMEENGINE_API CTime
 {

@@ -19,8 +19,8 @@ enum _UNFOLD_RC : unsigned int
 
 enum
 {
-    LINE_BUFFER_SIZE = 2048,  // each buffer of the line pair
-    LINE_READ_LIMIT = 2047    // nMax of ReadString: 2046 characters and the NUL
+    LINE_BUFFER_SIZE = 2048, // each buffer of the line pair
+    LINE_READ_LIMIT = 2047   // nMax of ReadString: 2046 characters and the NUL
 };
 
 class MIMEENGINE_API CParseUtilities
