@@ -40,7 +40,13 @@ void PlatformSrand(unsigned int seed)
 int PlatformRand()
 {
     int (*hook)() = g_randHook.load();
-    return hook != nullptr ? hook() : std::rand();
+    if (hook != nullptr)
+        return hook();
+    // The draw runs from 0 to 32767 as it does in the runtime that boundaries and their
+    // five-digit random part were made for; a C library with a wider RAND_MAX (glibc's is
+    // 2^31 - 1) gives its low 15 bits, which are as evenly spread as the whole.
+    static_assert(RAND_MAX >= 0x7FFF, "rand() must give at least 15 bits");
+    return std::rand() & 0x7FFF;
 }
 
 void PlatformSetRandForTesting(int (*pfnRand)())

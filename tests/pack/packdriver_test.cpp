@@ -2,6 +2,7 @@
 // messages, the output file choice, and the first-part flag over a run.
 #include "packtest.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -54,6 +55,30 @@ TEST_F(PackDriver, BoundaryFormat)
     EXPECT_EQ("944000000_ML=_MARIGOLD:00007", std::string(b));
     packer.MakeBoundary(b);
     EXPECT_EQ("944000000_ML=_MARIGOLD:31000", std::string(b));
+}
+
+// Without a fixed generator: the runtime's draw runs from 0 to 32767, so the random part
+// of every boundary is exactly five digits and never above 32767, whatever the C library's
+// own range is.
+TEST(Boundary, RandomPartIsADrawFrom0To32767)
+{
+    CPacker packer;
+    std::vector<int> draws;
+    for (int i = 0; i < 500; ++i)
+    {
+        CString b;
+        packer.MakeBoundary(b);
+        const std::string text(b);
+        const size_t colon = text.find("_ML=_MARIGOLD:");
+        ASSERT_NE(std::string::npos, colon) << text;
+        const std::string digits = text.substr(colon + 14);
+        ASSERT_EQ(5u, digits.size()) << text;
+        ASSERT_EQ(std::string::npos, digits.find_first_not_of("0123456789")) << text;
+        draws.push_back(std::atoi(digits.c_str()));
+        EXPECT_LE(draws.back(), 32767) << text;
+    }
+    // Still random: 500 draws are not all one value.
+    EXPECT_NE(std::count(draws.begin(), draws.end(), draws.front()), static_cast<long>(draws.size()));
 }
 
 TEST_F(PackDriver, FirstWorkedExampleByteForByte)
