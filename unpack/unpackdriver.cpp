@@ -143,14 +143,13 @@ _CME_RC WalkMultipart(CUnpacker& unpacker, char** line, char** readAhead, CWfxFi
         if (child->GetEncodeType() == CMIMEPart::ENCODE_BINARY)
         {
             // A binary body is not read as lines: skip it by position to the delimiter that
-            // ends it as seen from the child, writing nothing.
-            const unsigned long bodyStart = static_cast<unsigned long>(file.GetPosition());
-            unsigned long position = bodyStart;
+            // ends it as seen from the child, writing nothing. An unchanged position is
+            // either an empty body (its delimiter is the next line) or a body without a
+            // delimiter; either way the walk reads on from there, as after extraction.
+            unsigned long position = static_cast<unsigned long>(file.GetPosition());
             rc = unpacker.SkipBinaryBody(file.GetPath(), &position, child);
             if (rc != CME_SUCCESS)
                 return rc;
-            if (position == bodyStart)
-                return CME_SUCCESS;
             file.Seek(static_cast<LONGLONG>(position), CFile::begin);
         }
         if (!ReadLine(file, *line))

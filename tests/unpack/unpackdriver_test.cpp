@@ -424,6 +424,23 @@ TEST(UnpackDriver, BinaryChildIsSkippedWithoutExtract)
     EXPECT_EQ("after\r\n", ReadFile(children[1]->GetDataFile()));
 }
 
+// An empty BINARY body has its delimiter right at the body's first byte: the skip ends
+// there and the walk still goes on with the parts after it, as it does with extraction.
+TEST(UnpackDriver, EmptyBinaryChildIsSkippedWithoutExtract)
+{
+    const std::string message =
+        Crlf({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=bb", "", "--bb",
+              "Content-Type: application/octet-stream", "Content-Transfer-Encoding: binary", "", "--bb",
+              "Content-Type: text/plain", "", "after", "--bb--"});
+    for (BOOL bExtract : {FALSE, TRUE})
+    {
+        Parse run(message, bExtract);
+        ASSERT_NE(nullptr, run.root) << bExtract;
+        EXPECT_EQ(CME_SUCCESS, run.rc) << bExtract;
+        EXPECT_EQ("MULTIPART/mixed[APPLICATION/octet-stream,TEXT/plain]", Shape(run.root.get())) << bExtract;
+    }
+}
+
 // The same engine parses twice; nothing of the first run leaks into the second.
 TEST(UnpackDriver, RunsAreIndependent)
 {
