@@ -145,11 +145,8 @@ TEST(IsBoundaryLine, CloseDelimiterOfABoundaryCutToTheField)
         std::string line;
         int want;
     } rows[] = {
-        {field + "zzzz\n", BOUNDARY_PART},
-        {field + "zzzz--\n", BOUNDARY_END},
-        {field + "zz--  \n", BOUNDARY_END},
-        {field + "zz-\n", BOUNDARY_PART},
-        {field + "-\n", BOUNDARY_PART},
+        {field + "zzzz\n", BOUNDARY_PART}, {field + "zzzz--\n", BOUNDARY_END}, {field + "zz--  \n", BOUNDARY_END},
+        {field + "zz-\n", BOUNDARY_PART},  {field + "-\n", BOUNDARY_PART},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.want, IsBoundaryLine(row.line.c_str(), tree.leaf())) << row.line;

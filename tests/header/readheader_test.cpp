@@ -164,13 +164,11 @@ std::vector<HeaderRow> HeaderRows()
         // A line of exactly 2046 characters arrives as one full read and then its line end
         // alone; that piece is not the empty line that ends the header.
         {"LineOfOneFullReadIsNotCutShort",
-         "MIME-Version: 1.0\nX-Long: " + std::string(2038, 'w') + "\nContent-Type: image/gif\n\nb\n", TRUE,
-         CME_SUCCESS, 0, "MIME-Version: 1.0\nX-Long: " + std::string(2038, 'w') + "\nContent-Type: image/gif\n",
-         "b\n"},
+         "MIME-Version: 1.0\nX-Long: " + std::string(2038, 'w') + "\nContent-Type: image/gif\n\nb\n", TRUE, CME_SUCCESS,
+         0, "MIME-Version: 1.0\nX-Long: " + std::string(2038, 'w') + "\nContent-Type: image/gif\n", "b\n"},
         // The piece of a long line that happens to start with the version field is not one.
-        {"VersionTextInsideALongLineDoesNotCount",
-         "Subject: " + std::string(2037, 'x') + "MIME-Version: 1.0\n\nbody\n", TRUE, CME_INVALID_HEADER, 20012,
-         "Subject: " + std::string(2037, 'x') + "MIME-Version: 1.0\n", "body\n"},
+        {"VersionTextInsideALongLineDoesNotCount", "Subject: " + std::string(2037, 'x') + "MIME-Version: 1.0\n\nbody\n",
+         TRUE, CME_INVALID_HEADER, 20012, "Subject: " + std::string(2037, 'x') + "MIME-Version: 1.0\n", "body\n"},
         {"BodyStartsWithContinuationLikeLine", "Content-Id: <a>\n\n body\n", FALSE, CME_SUCCESS, 0, "Content-Id: <a>\n",
          " body\n"},
     };

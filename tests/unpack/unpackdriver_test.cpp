@@ -428,10 +428,9 @@ TEST(UnpackDriver, BinaryChildIsSkippedWithoutExtract)
 // there and the walk still goes on with the parts after it, as it does with extraction.
 TEST(UnpackDriver, EmptyBinaryChildIsSkippedWithoutExtract)
 {
-    const std::string message =
-        Crlf({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=bb", "", "--bb",
-              "Content-Type: application/octet-stream", "Content-Transfer-Encoding: binary", "", "--bb",
-              "Content-Type: text/plain", "", "after", "--bb--"});
+    const std::string message = Crlf({"MIME-Version: 1.0", "Content-Type: multipart/mixed; boundary=bb", "", "--bb",
+                                      "Content-Type: application/octet-stream", "Content-Transfer-Encoding: binary", "",
+                                      "--bb", "Content-Type: text/plain", "", "after", "--bb--"});
     for (BOOL bExtract : {FALSE, TRUE})
     {
         Parse run(message, bExtract);
