@@ -12,6 +12,9 @@ run_suite() {
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
 }
 
+echo "== formatting =="
+./scripts/check-format.sh
+
 echo "== normal build =="
 run_suite build
 echo "== sanitizer build =="
