@@ -279,10 +279,11 @@ extern "C" void FreeMimeAttachmentList(unsigned long attachmentCount, char*** at
                 first = list[i];
         if (first != nullptr)
         {
-            char drive[_MAX_DRIVE];
-            char directory[_MAX_DIR];
-            _splitpath(first, drive, directory, nullptr, nullptr);
-            std::string path = std::string(drive) + directory;
+            // Everything up to the last separator, taken whole: fixed-size path parts
+            // could cut a long directory name into the name of another directory.
+            std::string path(first);
+            size_t lastSeparator = path.find_last_of("/\\");
+            path.resize(lastSeparator == std::string::npos ? 0 : lastSeparator + 1);
             while (!path.empty() && (path.back() == '/' || path.back() == '\\'))
                 path.pop_back();
             // Only a directory made by the decoding functions is emptied: its name begins
