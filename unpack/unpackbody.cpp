@@ -39,21 +39,10 @@ CString BoundaryFromDelimiterLine(const char* line)
 COutputBlock* CUnpacker::UnpackBody(CString& source, const char* workDirectory, BOOL bExtract, _CME_RC* rc,
                                     CString& errorText)
 {
-    m_WorkDirectory = workDirectory != nullptr ? workDirectory : "";
-    m_nDepth = 0;
-    m_nParts = 0;
-    m_NextCollisionNumber.clear();
-
     CWfxFile file(source, unpackrun::kSourceOpenFlags, FALSE, FALSE);
-    if (!unpackrun::OpenSource(file, source, rc, errorText))
-        return nullptr;
-
     unpackrun::LinePair lines;
-    if (!lines.Valid())
-    {
-        *rc = CME_NO_MEMORY;
+    if (!unpackrun::BeginRun(*this, workDirectory, file, source, lines, rc, errorText))
         return nullptr;
-    }
 
     COutputBlock* root = nullptr;
     unpackrun::TreeGuard tree(root);

@@ -46,21 +46,10 @@ _CME_RC SkipBody(CWfxFile& file, char* line, COutputBlock* block)
 COutputBlock* CUnpacker::Unpack(CString& source, const char* workDirectory, BOOL bExtract, _CME_RC* rc,
                                 CString& errorText)
 {
-    m_WorkDirectory = workDirectory != nullptr ? workDirectory : "";
-    m_nDepth = 0;
-    m_nParts = 0;
-    m_NextCollisionNumber.clear();
-
     CWfxFile file(source, unpackrun::kSourceOpenFlags, FALSE, FALSE);
-    if (!unpackrun::OpenSource(file, source, rc, errorText))
-        return nullptr;
-
     unpackrun::LinePair lines;
-    if (!lines.Valid())
-    {
-        *rc = CME_NO_MEMORY;
+    if (!unpackrun::BeginRun(*this, workDirectory, file, source, lines, rc, errorText))
         return nullptr;
-    }
 
     COutputBlock* root = nullptr;
     unpackrun::TreeGuard tree(root);

@@ -50,17 +50,30 @@ inline void FreeTree(COutputBlock*& root)
 // Open flags of the message file: read, deny others write, text mode.
 constexpr UINT kSourceOpenFlags = 0x0020;
 
-// Opens source as the run's message file. On failure *rc is CME_FILE_ERROR and errorText
-// says which file could not be opened.
-inline bool OpenSource(CWfxFile& file, const CString& source, _CME_RC* rc, CString& errorText)
+// Starts a run of unpacker in workDirectory: resets the per-run state, opens source as the
+// message file and checks the line pair. On failure *rc is CME_FILE_ERROR (errorText says
+// which file could not be opened) or CME_NO_MEMORY.
+inline bool BeginRun(CUnpacker& unpacker, const char* workDirectory, CWfxFile& file, const CString& source,
+                     const LinePair& lines, _CME_RC* rc, CString& errorText)
 {
-    if (file.Open(source, kSourceOpenFlags))
-        return true;
-    *rc = CME_FILE_ERROR;
-    CString format;
-    format.LoadString(IDS_SOURCE_OPEN);
-    errorText.Format(format.GetString(), source.GetString());
-    return false;
+    unpacker.m_WorkDirectory = workDirectory != nullptr ? workDirectory : "";
+    unpacker.m_nDepth = 0;
+    unpacker.m_nParts = 0;
+    unpacker.m_NextCollisionNumber.clear();
+    if (!file.Open(source, kSourceOpenFlags))
+    {
+        *rc = CME_FILE_ERROR;
+        CString format;
+        format.LoadString(IDS_SOURCE_OPEN);
+        errorText.Format(format.GetString(), source.GetString());
+        return false;
+    }
+    if (!lines.Valid())
+    {
+        *rc = CME_NO_MEMORY;
+        return false;
+    }
+    return true;
 }
 
 // Holds the tree of a run: it is freed when the run fails, also when a file error passes
