@@ -206,17 +206,4 @@ TEST(DecodeBase64, LargeBodyAcrossManyBufferRefills)
     }
 }
 
-TEST(DecodeBase64, ABlockWithADataFileIsReadButNotWritten)
-{
-    testsupport::ScratchDir scratch;
-    std::string work = scratch.mkdir("work");
-    Tree tree;
-    tree.leaf()->SetDataFile((work + "/chosen").c_str());
-    DecodeRun run = RunDecoder(&CUnpacker::DecodeBase64, tree.leaf(), "SGVs\n--b\nafter\n", work);
-    EXPECT_EQ(CME_SUCCESS, run.rc);
-    EXPECT_EQ("--b", run.line);
-    EXPECT_EQ("after\n", run.next);
-    EXPECT_EQ("", testsupport::ListTree(work));
-}
-
 } // namespace

@@ -78,19 +78,6 @@ TEST(DecodeText, LinesLongerThanOneReadArriveWhole)
     }
 }
 
-TEST(DecodeText, ABlockWithADataFileIsReadButNotWritten)
-{
-    testsupport::ScratchDir scratch;
-    std::string work = scratch.mkdir("work");
-    Tree tree;
-    tree.leaf()->SetDataFile((work + "/chosen").c_str());
-    DecodeRun run = RunDecoder(&CUnpacker::DecodeText, tree.leaf(), "a\n--b\nnext\n", work);
-    EXPECT_EQ(CME_SUCCESS, run.rc);
-    EXPECT_EQ("--b\n", run.line);
-    EXPECT_EQ("next\n", run.next);
-    EXPECT_EQ("", testsupport::ListTree(work));
-}
-
 TEST(QPEscape, EveryKindOfEscape)
 {
     struct Row
@@ -158,19 +145,6 @@ TEST(DecodeQuotedPrintable, EmbeddedNulBytesThroughEscapes)
     DecodeRun run =
         RunDecoder(&CUnpacker::DecodeQuotedPrintable, tree.leaf(), "=00=01=7F=80=FF\n--b\n", scratch.mkdir("work"));
     EXPECT_EQ(std::string("\0\1\x7f\x80\xff", 5), run.output);
-}
-
-TEST(DecodeQuotedPrintable, ABlockWithADataFileIsLeftUnread)
-{
-    testsupport::ScratchDir scratch;
-    std::string work = scratch.mkdir("work");
-    Tree tree;
-    tree.leaf()->SetDataFile((work + "/chosen").c_str());
-    DecodeRun run = RunDecoder(&CUnpacker::DecodeQuotedPrintable, tree.leaf(), "a\n--b\n", work);
-    EXPECT_EQ(CME_SUCCESS, run.rc);
-    EXPECT_EQ("--b\n", run.line); // as the harness left it
-    EXPECT_EQ("a\n--b\n", run.next);
-    EXPECT_EQ("", testsupport::ListTree(work));
 }
 
 } // namespace

@@ -249,20 +249,6 @@ TEST(DecodeUUEncode, ASuggestedNameIsKept)
     EXPECT_EQ("abc", run.output);
 }
 
-TEST(DecodeUUEncode, ABlockWithADataFileIsReadButNotWritten)
-{
-    testsupport::ScratchDir scratch;
-    std::string work = scratch.mkdir("work");
-    Tree tree;
-    tree.leaf()->SetEncodeType(CMIMEPart::ENCODE_X_UUENCODE);
-    tree.leaf()->SetDataFile((work + "/chosen").c_str());
-    DecodeRun run = RunDecoder(&CUnpacker::DecodeUUEncode, tree.leaf(), "begin 644 a.txt\n#86)C\n`\nend\n--b\n", work);
-    EXPECT_EQ(CME_SUCCESS, run.rc);
-    EXPECT_EQ("--b\n", run.next);
-    EXPECT_EQ(work + "/chosen", run.dataFile);
-    EXPECT_EQ("", testsupport::ListTree(work));
-}
-
 std::set<std::string> Lines(const std::string& text)
 {
     std::set<std::string> lines;

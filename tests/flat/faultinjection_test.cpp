@@ -119,27 +119,12 @@ template <class Call> int RunWithEachAllocationFailing(Call call)
     return runs;
 }
 
-const char kMessage[] = "MIME-Version: 1.0\n"
-                        "Content-Type: multipart/mixed; boundary=\"b1\"\n"
-                        "\n"
-                        "--b1\n"
-                        "Content-Type: text/plain\n"
-                        "\n"
-                        "First part\n"
-                        "--b1\n"
-                        "Content-Type: application/octet-stream; name=\"data.bin\"\n"
-                        "Content-Transfer-Encoding: base64\n"
-                        "Content-Disposition: attachment; filename=\"data.bin\"\n"
-                        "\n"
-                        "AAECAw==\n"
-                        "--b1--\n";
-
 TEST(FlatFaults, DecodingUnderAllocationFailures)
 {
     TempDirScope temp;
     testsupport::ScratchDir files;
     std::string path = files.file("mixed.eml");
-    testsupport::WriteFile(path, kMessage);
+    testsupport::WriteFile(path, flattest::kMixedWithAttachment);
 
     int successes = 0;
     int runs = RunWithEachAllocationFailing([&] {

@@ -25,21 +25,6 @@ const char kSingleText[] = "From: ada@example.org\n"
                            "Hello Ben,\n"
                            "second line\n";
 
-const char kMixedWithAttachment[] = "MIME-Version: 1.0\n"
-                                    "Content-Type: multipart/mixed; boundary=\"b1\"\n"
-                                    "\n"
-                                    "--b1\n"
-                                    "Content-Type: text/plain\n"
-                                    "\n"
-                                    "First part\n"
-                                    "--b1\n"
-                                    "Content-Type: application/octet-stream; name=\"data.bin\"\n"
-                                    "Content-Transfer-Encoding: base64\n"
-                                    "Content-Disposition: attachment; filename=\"data.bin\"\n"
-                                    "\n"
-                                    "AAECAw==\n"
-                                    "--b1--\n";
-
 // A multipart/mixed that begins with a multipart/alternative; SUBTYPE is replaced.
 const char kAlternativeTemplate[] = "MIME-Version: 1.0\n"
                                     "Content-Type: multipart/mixed; boundary=\"outer\"\n"
@@ -136,7 +121,7 @@ TEST_F(FlatDecode, SingleTextMessageGivesItsBodyAndLeavesNothing)
 
 TEST_F(FlatDecode, AttachmentStaysInAPrivateWorkDirectoryUntilFreed)
 {
-    std::string path = Message("mixed.eml", kMixedWithAttachment);
+    std::string path = Message("mixed.eml", flattest::kMixedWithAttachment);
     ASSERT_TRUE(DecodeMimeMessage(path.c_str(), &m_text, &m_count, &m_list));
     EXPECT_EQ(std::string(m_text), Crlf("First part\n"));
     ASSERT_EQ(m_count, 1u);
@@ -199,7 +184,7 @@ TEST_F(FlatDecode, TextMarkedAsAttachmentIsNotTheText)
 
 TEST_F(FlatDecode, MissingReceiversGiveTheTextAndRemoveTheWorkDirectory)
 {
-    std::string path = Message("mixed.eml", kMixedWithAttachment);
+    std::string path = Message("mixed.eml", flattest::kMixedWithAttachment);
     struct Case
     {
         bool count;
@@ -256,7 +241,7 @@ TEST_F(FlatDecode, ReadErrorInsideTheParserFailsAndLeavesNothing)
 
 TEST_F(FlatDecode, NullTextReceiverFails)
 {
-    std::string path = Message("mixed.eml", kMixedWithAttachment);
+    std::string path = Message("mixed.eml", flattest::kMixedWithAttachment);
     m_list = reinterpret_cast<char**>(&m_count);
     EXPECT_FALSE(DecodeMimeMessage(path.c_str(), nullptr, &m_count, &m_list));
     EXPECT_EQ(m_count, 0u);
@@ -317,7 +302,7 @@ TEST_F(FlatDecode, FreeingAListNeverEmptiesAForeignDirectory)
 
 TEST_F(FlatDecode, RemovalDeletesALinkNotItsTarget)
 {
-    std::string path = Message("mixed.eml", kMixedWithAttachment);
+    std::string path = Message("mixed.eml", flattest::kMixedWithAttachment);
     ASSERT_TRUE(DecodeMimeMessage(path.c_str(), &m_text, &m_count, &m_list));
     ASSERT_EQ(m_count, 1u);
     std::string workDir = DirectoryOf(m_list[0]);

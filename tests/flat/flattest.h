@@ -33,4 +33,20 @@ private:
 // Every "\n" of text as "\r\n": how text-mode output files store line ends.
 std::string Crlf(const std::string& text);
 
+// A multipart/mixed of a text part and a base64 attachment "data.bin" (bytes 0 to 3).
+inline constexpr char kMixedWithAttachment[] = "MIME-Version: 1.0\n"
+                                               "Content-Type: multipart/mixed; boundary=\"b1\"\n"
+                                               "\n"
+                                               "--b1\n"
+                                               "Content-Type: text/plain\n"
+                                               "\n"
+                                               "First part\n"
+                                               "--b1\n"
+                                               "Content-Type: application/octet-stream; name=\"data.bin\"\n"
+                                               "Content-Transfer-Encoding: base64\n"
+                                               "Content-Disposition: attachment; filename=\"data.bin\"\n"
+                                               "\n"
+                                               "AAECAw==\n"
+                                               "--b1--\n";
+
 } // namespace flattest
