@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -88,6 +88,238 @@ std::string AllBytes()
     for (int i = 0; i < 256; ++i)
         s.push_back(static_cast<char>(i));
     return s;
+}
+
+std::string Crlf(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r'))
+            out += '\r';
+        out += text[i];
+    }
+    return out;
+}
+
+std::string Unescape(const std::string& cell)
+{
+    std::string out;
+    for (size_t i = 0; i < cell.size(); ++i)
+    {
+        if (cell[i] != '\\' || i + 1 == cell.size())
+        {
+            out += cell[i];
+            continue;
+        }
+        char c = cell[++i];
+        switch (c)
+        {
+            case 'r':
+                out += '\r';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case '0':
+                out += '\0';
+                break;
+            case 'x':
+                out += static_cast<char>(std::stoi(cell.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+                break;
+            default:
+                out += c;
+                break;
+        }
+    }
+    return out;
+}
+
+std::string Escape(const std::string& bytes)
+{
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes)
+    {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c >= 0x20 && c < 0x7f)
+            out += static_cast<char>(c);
+        else
+            out += std::string("\\x") + hex[c >> 4] + hex[c & 15];
+    }
+    return out;
+}
+
+std::string DataPath(const std::string& relative)
+{
+    return std::string(MIMEENGINE_TEST_DATA_DIR) + "/" + relative;
+}
+
+const std::string& Row::operator[](size_t i) const
+{
+    static const std::string empty;
+    return i < cells.size() ? cells[i] : empty;
+}
+
+std::vector<Row> ReadTable(const std::string& relative)
+{
+    std::istringstream in(ReadFile(DataPath(relative)));
+    std::vector<Row> rows;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number)
+    {
+        if (line.empty() || line[0] == '#')
+            continue;
+        Row row;
+        row.line = number;
+        for (size_t start = 0;;)
+        {
+            size_t tab = line.find('\t', start);
+            row.cells.push_back(Unescape(line.substr(start, tab - start)));
+            if (tab == std::string::npos)
+                break;
+            start = tab + 1;
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+void ExpectGolden(const std::string& relative, const std::string& actual)
+{
+    const std::string path = DataPath(relative);
+    if (std::getenv("MIMEENGINE_REGEN") != nullptr)
+    {
+        WriteFile(path, actual);
+        return;
+    }
+    if (!Exists(path))
+    {
+        WriteFile(path + ".actual", actual);
+        ADD_FAILURE() << "no golden file " << relative << "; wrote " << relative << ".actual";
+        return;
+    }
+    EXPECT_EQ(ReadFile(path), actual) << "golden file " << relative;
+}
+
+std::vector<COutputBlock*> Children(const CBlock* block)
+{
+    std::vector<COutputBlock*> out;
+    if (CObList* list = block->GetChildBlockList())
+        for (POSITION pos = list->GetHeadPosition(); pos != nullptr;)
+            out.push_back(static_cast<COutputBlock*>(list->GetNext(pos)));
+    return out;
+}
+
+namespace
+{
+
+void DumpBlock(std::ostringstream& out, const COutputBlock* b, const std::string& work, int depth)
+{
+    const std::string indent(static_cast<size_t>(depth) * 2, ' ');
+    unsigned int type = b->GetContentType(), enc = b->GetEncodeType();
+    out << indent << (type <= 7 ? szContType[type] : "?") << "/" << b->GetSubTypeString();
+    if (b->GetSubTypeIndex() != 0)
+        out << " #" << b->GetSubTypeIndex();
+    out << " " << (enc <= 7 ? szEncodeType[enc] : std::to_string(enc).c_str());
+    static const char* const disposition[] = {"", " inline", " attachment"};
+    if (b->GetDisposition() <= 2)
+        out << disposition[b->GetDisposition()];
+    auto field = [&out](const char* name, const char* value) {
+        if (value[0] != '\0')
+            out << " " << name << "=\"" << Escape(value) << "\"";
+    };
+    field("charset", b->GetCharSetName());
+    if (b->GetCharType() != 0)
+        out << " chartype=" << b->GetCharType();
+    field("name", b->GetSuggestName());
+    field("orig", fs::path(b->GetOrigFileName()).filename().string().c_str());
+    field("boundary", b->GetBoundary());
+    field("id", b->GetContentId());
+    field("desc", b->GetContentDesc());
+    field("params", b->GetParameters());
+    field("ext-name", b->GetExternalName());
+    field("ext-site", b->GetExternalSite());
+    if (b->GetAccessType() != 0)
+        out << " access=" << b->GetAccessType();
+    if (b->GetPartialPart() != 0 || b->GetPartialTotal() != 0)
+        out << " partial=" << b->GetPartialPart() << "/" << b->GetPartialTotal();
+    if (b->GetHeaderFile()[0] != '\0')
+        out << " hdr";
+    out << "\n";
+    if (b->GetDataFile()[0] != '\0')
+    {
+        std::string data = b->GetDataFile();
+        if (data.compare(0, work.size(), work) == 0)
+            data = data.substr(work.size() + (data.size() > work.size() && data[work.size()] == '/' ? 1 : 0));
+        out << indent << "  data " << data << ": ";
+        if (Exists(b->GetDataFile()))
+            out << "\"" << Escape(ReadFile(b->GetDataFile())) << "\"\n";
+        else
+            out << "(no file)\n";
+    }
+    for (const COutputBlock* child : Children(b))
+        DumpBlock(out, child, work, depth + 1);
+}
+
+} // namespace
+
+std::string DumpTree(const COutputBlock* root, const std::string& workDir)
+{
+    std::ostringstream out;
+    if (root != nullptr)
+        DumpBlock(out, root, workDir, 0);
+    return out.str();
+}
+
+void TreeDeleter::operator()(COutputBlock* root) const
+{
+    CMIMEEngine engine;
+    engine.FreeBlocks(root);
+}
+
+Parse::Parse(const std::string& message, BOOL extract, bool bodyOnly, int maxParts)
+{
+    work = scratch.mkdir("work");
+    source = scratch.file("message.eml");
+    WriteFile(source, message);
+    // A fixed clock gives the same work-file names on every run.
+    const CTime fixed(2001, 2, 3, 4, 5, 6);
+    CTime::SetCurrentTimeForTesting(&fixed);
+    CUnpacker unpacker;
+    if (maxParts > 0)
+        unpacker.m_nMaxParts = maxParts;
+    CString path(source.c_str());
+    CString error;
+    root.reset(bodyOnly ? unpacker.UnpackBody(path, work.c_str(), extract, &rc, error)
+                        : unpacker.Unpack(path, work.c_str(), extract, &rc, error));
+    CTime::SetCurrentTimeForTesting(nullptr);
+}
+
+std::string Parse::Dump() const
+{
+    return "rc " + std::to_string(rc) + "\n" + DumpTree(root.get(), work);
+}
+
+std::string Parse::DataFiles() const
+{
+    std::istringstream all(ListTree(work));
+    std::string name, out;
+    while (std::getline(all, name))
+        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".HDR") != 0)
+            out += name + "\n";
+    return out;
 }
 
 } // namespace testsupport

@@ -1,7 +1,12 @@
-// Helpers shared by the test programs: scratch directories and whole-file I/O.
+// Helpers shared by the test programs: scratch directories, whole-file I/O, tables of
+// cases and golden files under tests/data/, and a readable dump of a parsed block tree.
 #pragma once
 
+#include "mimeengine/engine/engine.h"
+
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace testsupport
 {
@@ -33,5 +38,60 @@ bool Exists(const std::string& path);
 std::string ListTree(const std::string& root);
 // Every byte value 0..255 once, in order.
 std::string AllBytes();
+// Every LF that does not follow a CR becomes CR LF.
+std::string Crlf(const std::string& text);
+
+// C-style escapes, so that table cells and golden files show every byte:
+// \r \n \t \\ \0 and \xHH; Escape writes printable ASCII as is and the rest as \xHH.
+std::string Unescape(const std::string& cell);
+std::string Escape(const std::string& bytes);
+
+// tests/data/<relative>
+std::string DataPath(const std::string& relative);
+// Rows of a tab-separated table under tests/data/: blank lines and lines starting with '#'
+// are skipped, each cell is unescaped. A row remembers its line for failure messages.
+struct Row
+{
+    int line = 0;
+    std::vector<std::string> cells;
+    const std::string& operator[](size_t i) const;
+    size_t size() const { return cells.size(); }
+};
+std::vector<Row> ReadTable(const std::string& relative);
+
+// Compares actual with the golden file tests/data/<relative>. A missing golden file is
+// written as <relative>.actual and the check fails; with MIMEENGINE_REGEN set every golden
+// file is rewritten instead (review the diff before committing it).
+void ExpectGolden(const std::string& relative, const std::string& actual);
+
+// Children of a block as a vector (empty without a child list).
+std::vector<COutputBlock*> Children(const CBlock* block);
+// An indented dump of a parsed tree, one line per block with every field that is set, and
+// below each leaf the name of its decoded file (relative to workDir) and its bytes escaped.
+std::string DumpTree(const COutputBlock* root, const std::string& workDir);
+
+// Owns a parsed tree and frees it with the engine.
+struct TreeDeleter
+{
+    void operator()(COutputBlock* root) const;
+};
+using Tree = std::unique_ptr<COutputBlock, TreeDeleter>;
+
+// One parse of a message written into a scratch directory; the work directory is its
+// subdirectory "work". maxParts > 0 sets the unpacker's part limit.
+struct Parse
+{
+    ScratchDir scratch;
+    std::string work;
+    std::string source;
+    Tree root;
+    _CME_RC rc = CME_FAILURE;
+
+    explicit Parse(const std::string& message, BOOL extract = TRUE, bool bodyOnly = false, int maxParts = 0);
+    // DumpTree of the result, after a first line "rc N".
+    std::string Dump() const;
+    // Names of the files in the work directory other than header work files (".HDR").
+    std::string DataFiles() const;
+};
 
 } // namespace testsupport
