@@ -19,6 +19,7 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -106,7 +107,13 @@ def mutation_sites(root):
 
 def run(cmd, cwd, timeout=None, quiet=True):
     return subprocess.run(cmd, cwd=cwd, timeout=timeout, stdout=subprocess.PIPE if quiet else None,
-                          stderr=subprocess.STDOUT if quiet else None, text=True)
+                          stderr=subprocess.STDOUT if quiet else None, text=True, errors="replace")
+
+
+def first_failure(output):
+    """The first test CTest reports as failed or timed out, with how it ended."""
+    m = re.search(r"Test\s+#\d+: (\S+) \.*\s*\*+(Failed|Timeout|Exception)", output)
+    return f"{m.group(1)} ({m.group(2).lower()})" if m else "ctest failed"
 
 
 def baseline_timeout(build, jobs):
@@ -129,12 +136,17 @@ def main():
     parser.add_argument("--list", action="store_true", help="only print the sample, build nothing")
     parser.add_argument("--keep", action="store_true", help="keep the scratch copy")
     args = parser.parse_args()
+    # An interrupted run still removes its scratch copy.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("mutants: interrupted"))
+    # Objects of the scratch copy are shared with earlier runs through ccache.
+    os.environ.setdefault("CCACHE_NOHASHDIR", "1")
 
     repo = run(["git", "rev-parse", "--show-toplevel"], os.getcwd()).stdout.strip()
     shared = os.path.realpath(os.path.join(repo, "..", "shared"))
     scratch = tempfile.mkdtemp(prefix="mimeengine-mutants.")
     source = os.path.join(scratch, "src")
     build = os.path.join(scratch, "build")
+    os.environ.setdefault("CCACHE_BASEDIR", source)
     subprocess.run(["git", "-C", repo, "worktree", "add", "--detach", "--quiet", source, args.rev], check=True)
     if os.path.isdir(shared):
         os.symlink(shared, os.path.join(scratch, "shared"))
@@ -180,14 +192,16 @@ def main():
                     tested = run(["ctest", "--test-dir", build, "-j", str(args.jobs), "--stop-on-failure",
                                   "--timeout", str(timeout)], build, timeout=timeout * 20)
                     dead = tested.returncode != 0
+                    how = first_failure(tested.stdout) if dead else ""
                 except subprocess.TimeoutExpired:
-                    dead = True
+                    dead, how = True, "whole run timed out"
                 change = f"{rel}:{number}: {op} -> {new}: {old_line.strip()}"
                 if dead:
                     killed += 1
                 else:
                     survivors.append(change)
-                print(f"[{judged:3}/{args.count}] {'killed  ' if dead else 'SURVIVED'} {change}", flush=True)
+                verdict = f"killed by {how}" if dead else "SURVIVED"
+                print(f"[{judged:3}/{args.count}] {change}\n          {verdict}", flush=True)
             finally:
                 with open(path, "w", encoding="latin-1", newline="") as f:
                     f.write(original)
