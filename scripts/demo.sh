@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
-# Builds the library and the mimeengine program (build/), then shows the main job on the
-# bundled examples: a message is unpacked (its part tree and its text are printed) and a
-# message is composed from files (the path it went to is printed).
+# Installs what the build needs, builds the library and the mimeengine program optimised
+# (build-demo/), then shows the main job on the bundled examples: a message is unpacked (its
+# part tree and its text are printed) and a message is composed from files and parsed back.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-cmake -S . -B build -G Ninja -DMIMEENGINE_BUILD_TOOLS=ON >/dev/null
-cmake --build build --target mimeengine_cli block_tree_example
-mimeengine=$root/build/mimeengine
+./scripts/install-deps.sh build tools
+cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIMEENGINE_BUILD_TOOLS=ON \
+  -DMIMEENGINE_BUILD_TESTS=OFF >/dev/null
+cmake --build build-demo --target mimeengine_cli block_tree_example
+mimeengine=$root/build-demo/mimeengine
 
 out=$(mktemp -d "${TMPDIR:-/tmp}/mimeengine-demo.XXXXXX")
 echo
@@ -30,4 +32,9 @@ echo "== ... and parsed back =="
 "$mimeengine" unpack "$out/notes.eml" -d "$out/notes.parts"
 
 echo
-echo "Everything the demo wrote is in $out"
+echo "== Where the outputs are =="
+echo "  program:               $mimeengine"
+echo "  unpacked report.eml:   $out/report.parts"
+echo "  saved attachments:     $out/saved"
+echo "  composed message:      $out/notes.eml"
+echo "  ... parsed back:       $out/notes.parts"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite twice: a normal build (build/) and an
-# AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/).
+# Installs what the tests need, then builds and runs the whole test suite twice: a normal
+# build (build/) and an AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+./scripts/install-deps.sh build tools tests format
 jobs=$(nproc 2>/dev/null || echo 2)
 
 run_suite() {
