@@ -4,10 +4,6 @@
 #include "fuzz/fuzzfile.h"
 #include "mimeengine/unpack/unpacker.h"
 
-#include <cstdint>
-#include <string>
-#include <vector>
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const char* const kNames[] = {
@@ -15,30 +11,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         "Content-Id:",   "Content-Description:",       "content-type: ",       ""};
     if (size == 0)
         return 0;
-    std::string header = kNames[data[0] % (sizeof(kNames) / sizeof(kNames[0]))];
-    header.append(reinterpret_cast<const char*>(data + 1), size - 1);
-    const std::string path =
-        fuzzfile::Write("field.HDR", reinterpret_cast<const uint8_t*>(header.data()), header.size());
-
+    const std::string path = fuzzfile::Write("field.HDR", kNames[data[0] % 8] + std::string(data + 1, data + size));
     CWfxFile file(CString(path.c_str()), CFile::modeRead, FALSE, TRUE);
     if (!file.IsOpen())
         abort();
-    std::vector<char> first(LINE_BUFFER_SIZE), second(LINE_BUFFER_SIZE), value(LINE_BUFFER_SIZE);
-    char* line = first.data();
-    char* readAhead = second.data();
+    fuzzfile::LinePair pair;
+    std::vector<char> value(LINE_BUFFER_SIZE);
     CUnpacker unpacker;
     COutputBlock block;
     // The loop of the header reader: a parser that unfolded its field has already moved
     // the read-ahead line into the current line.
-    char* got = file.ReadString(line, LINE_READ_LIMIT);
+    char* got = file.ReadString(pair.line, LINE_READ_LIMIT);
     while (got != nullptr)
     {
         _UNFOLD_RC unfold = UNFOLD_NOT_RUN;
-        if (unpacker.ParseHeaderField(&line, &readAhead, file, &unfold, value.data(), &block) != 0 ||
+        if (unpacker.ParseHeaderField(&pair.line, &pair.readAhead, file, &unfold, value.data(), &block) != 0 ||
             unfold == UNFOLD_END_OF_FILE)
             break;
         if (unfold == UNFOLD_NOT_RUN)
-            got = file.ReadString(line, LINE_READ_LIMIT);
+            got = file.ReadString(pair.line, LINE_READ_LIMIT);
     }
     return 0;
 }

@@ -1,19 +1,13 @@
 // Comment filtering, option splitting in both modes, value extraction and parameter lookup.
-#include "mimeengine/unpack/parseutilities.h"
-
-#include <cstdint>
-#include <vector>
+#include "fuzz/fuzzfile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    std::vector<char> text(data, data + size);
-    text.push_back('\0');
+    const std::vector<char> text = fuzzfile::Text(data, size);
     CParseUtilities utilities;
-
     CString filtered;
     std::vector<char> copy = text;
     utilities.FilterData(copy.data(), filtered);
-
     for (int mode : {0, 1})
     {
         CStringList* options = utilities.ExtractOptions(CString(text.data()), mode);

@@ -4,7 +4,7 @@
 #include "extract/decoders.h"
 #include "fuzz/fuzzfile.h"
 
-#include <cstdint>
+#include <algorithm>
 #include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -13,20 +13,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CFile output;
     if (!output.Open(path.c_str(), CFile::modeCreate | CFile::modeWrite))
         abort();
-
     // The buffer the uuencode scan decodes into holds 45 bytes per line; a few lines' worth.
     unsigned char decoded[4 * 64];
     unsigned long count = 0;
-    const uint8_t* end = data + size;
-    for (const uint8_t* p = data; p < end;)
+    for (const uint8_t *p = data, *end = data + size, *stop; p < end; p = stop)
     {
-        const uint8_t* stop = static_cast<const uint8_t*>(memchr(p, '\n', static_cast<size_t>(end - p)));
-        stop = stop == nullptr ? end : stop + 1;
+        stop = std::find(p, end, '\n');
+        stop += stop != end;
         // Exactly 80 bytes, as the callers guarantee: the line, cut to fit, and its NUL.
-        char line[80] = {};
-        memcpy(line, p,
-               static_cast<size_t>(stop - p) < sizeof(line) - 1 ? static_cast<size_t>(stop - p) : sizeof(line) - 1);
-        char copy[80];
+        char line[80] = {}, copy[80];
+        memcpy(line, p, std::min<size_t>(stop - p, sizeof(line) - 1));
         memcpy(copy, line, sizeof(line));
         DecodeUULine(line, &output);
         if (count > sizeof(decoded) - 64)
@@ -34,7 +30,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         DecodeUULineToBuffer(copy, decoded, &count);
         if (count > sizeof(decoded))
             abort();
-        p = stop;
     }
     output.Close();
     return 0;
