@@ -1,0 +1,181 @@
+// The flat C interface from C++: composing by UID from a table, start-up per code page, and
+// allocations failing in turn without an exception leaving a call (decoding: ctypes.tsv).
+#include "api/flatinternal.h"
+#include "codec/charset.h"
+#include "mimeengine/mimeengine.h"
+#include "platform/win32.h"
+#include "support/testsupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <map>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+using namespace testsupport;
+
+static long g_allocationsBeforeFailure = -1; // negative: no allocation fails
+
+// Every allocation of the program passes here; the next definition (the C++ runtime's, or
+// the sanitizer's) does the work, so its own operator delete matches.
+void* operator new(std::size_t size)
+{
+    static auto next = reinterpret_cast<void* (*)(std::size_t)>(dlsym(RTLD_NEXT, "_Znwm"));
+    if (g_allocationsBeforeFailure >= 0 && g_allocationsBeforeFailure-- == 0)
+        throw std::bad_alloc();
+    return next(size);
+}
+
+namespace
+{
+
+std::string Base(const std::string& path)
+{
+    return path.substr(path.find_last_of('/') + 1);
+}
+
+// TMPDIR points at a private scratch directory; the flat tree and the default charset are
+// reset.
+class Flat : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        WriteFile(m_body, "Hello\n");
+        setenv("TMPDIR", m_tmp.path().c_str(), 1);
+    }
+    void TearDown() override
+    {
+        ClearBlockList();
+        SelectDefaultCharset(GetACP(), g_szDefaultCharset);
+        m_saved.empty() ? unsetenv("TMPDIR") : setenv("TMPDIR", m_saved.c_str(), 1);
+    }
+    // The flat tree: UID (less the root's), type/encoding/subtype/data file name/suggested
+    // name/charset/header file/parameters, '!' without a generated header, children in {}.
+    std::string Dump(CBlock* b = nullptr, long base = 0)
+    {
+        if (b == nullptr && (b = FlatRootForTesting()) == nullptr)
+            return "none";
+        base = base == 0 ? b->GetUID() : base;
+        std::string s = std::to_string(b->GetUID() - base) + ":" + std::to_string(b->GetContentType()) + "/" +
+                        std::to_string(b->GetEncodeType()) + "/" + b->GetSubTypeString() + "/" +
+                        Base(b->GetDataFile()) + "/" + b->GetSuggestName() + "/" + b->GetCharSetName() + "/" +
+                        b->GetHeaderFile() + "/" + b->GetParameters() + (b->GetGenerateHeader() ? "" : "!");
+        CObList* list = b->GetChildBlockList();
+        for (POSITION pos = list ? list->GetHeadPosition() : nullptr; pos != nullptr;)
+            if (CBlock* child = static_cast<CBlock*>(list->GetNext(pos)))
+                s += (child->GetParentBlock() == b ? "{" : "{wrong parent ") + Dump(child, base) + "}";
+        return s;
+    }
+
+    ScratchDir m_tmp, m_files;
+    std::string m_body = m_files.file("body.txt"), m_saved = getenv("TMPDIR") ? getenv("TMPDIR") : "";
+};
+
+// Rows of flat/compose.tsv, in order. Columns: call (block, charset, derive, encode,
+// encode-keep: without freeing, clear, codepage); parent (a label of an earlier row, else a
+// number; the code page for codepage); data file (body: the body file; ~: null) or for
+// encode the output file in the scratch directory ("": a generated name, ~: null); type;
+// encoding; subtype (~: null); result (-1, 0, or a label for the new UID, which must exceed
+// every earlier one); the tree after the call.
+TEST_F(Flat, ComposeTable)
+{
+    std::map<std::string, long> uids{{"0", 0}};
+    long last = 0;
+    for (const Row& r : ReadTable("flat/compose.tsv"))
+    {
+        long parent = uids.count(r[1]) ? uids[r[1]] : std::atol(r[1].c_str()), got = 0;
+        std::string data = r[2] == "body"                               ? m_body
+                           : r[0].rfind("encode", 0) == 0 && r[2] != "" ? m_files.file(r[2])
+                                                                        : r[2];
+        const char *file = r[2] == "~" ? nullptr : data.c_str(),
+                   *name = file ? file + data.size() - Base(data).size() : nullptr;
+        if (r[0] == "block")
+            got = AddBlockList(parent, file, name, std::stoul(r[3]), std::stoul(r[4]),
+                               r[5] == "~" ? nullptr : r[5].c_str(), nullptr);
+        else if (r[0] == "charset" || r[0] == "derive")
+            got = (r[0] == "charset" ? AddCharSetBlockList : AddDeriveTypeBlockList)(parent, file, name);
+        else if (r[0] == "clear")
+            ClearBlockList();
+        else if (r[0] == "codepage")
+            SelectDefaultCharset(parent, g_szDefaultCharset);
+        else
+        {
+            data.resize(4096);
+            got = MIMEEncode(file ? &data[0] : nullptr, file && r[2] != "" ? 0 : 4096, r[0] == "encode");
+            data = data.c_str();
+            std::string message = file && Exists(data) ? ReadFile(data) : "";
+            EXPECT_EQ(message.rfind("MIME-Version: 1.0\r\n", 0) == 0 && message.find("Hello") != std::string::npos,
+                      got == 0 && file)
+                << r.line;
+            EXPECT_TRUE(r[2] != "" ||
+                        (data == m_tmp.path() + "/" + Base(data) && data.find(".MME") == data.size() - 4 &&
+                         std::remove(data.c_str()) == 0)); // so that the null path's file is the one found below
+        }
+        bool label = r[6] != "-1" && r[6] != "0";
+        EXPECT_TRUE(label ? got > last : got == std::stol(r[6])) << r.line << ": " << got;
+        last = label ? (uids[r[6]] = got) : last;
+        EXPECT_EQ(Dump(), r[7]) << r.line;
+    }
+    EXPECT_NE(ListTree(m_tmp.path()).find(".MME"), std::string::npos); // from the null path
+}
+
+// Start-up in a fresh process, before any call: FLAT_STARTUP (set by CTest with
+// MIMEENGINE_ACP) holds the charset, needs-encoding flag and encoding of "abc" expected;
+// without it, the charset and flag are those of the process's code page.
+TEST(FlatStartup, DefaultCharsetFromTheCodePage)
+{
+    char abc[] = "abc", encoded[256] = {0}, charset[64];
+    EncodeBase64String(abc, encoded);
+    std::string got = g_szDefaultCharset + std::string(g_bNeedsEncoding ? " 1 " : " 0 "), expected;
+    if (const char* given = std::getenv("FLAT_STARTUP"))
+        got += encoded, expected = given;
+    else
+        SelectDefaultCharset(GetACP(), charset), expected = charset + std::string(g_bNeedsEncoding ? " 1 " : " 0 ");
+    EXPECT_EQ(got, expected);
+    long root = AddBlockList(0, "", "", MIMEENGINE_CONTENT_MULTIPART, 0, "mixed", nullptr);
+    EXPECT_TRUE(root > 0 && AddCharSetBlockList(0, "/dev/null", "note.txt") == (g_bNeedsEncoding ? -1 : root + 1));
+    ClearBlockList();
+}
+
+// Runs a composing and a decoding sequence with allocation n failing, n = 0, 1, ... until a
+// run has no failure. No exception may leave the calls, nor may they fail without a failed
+// allocation; a failed decoding leaves nothing behind.
+TEST_F(Flat, AllocationFailures)
+{
+    std::string mixed = DataPath("flat/mixed.eml"), out = m_files.file("out.eml");
+    long n = 0, successes = 0;
+    for (bool failed = true; failed && n < 100000; ++n)
+    {
+#if defined(__SANITIZE_ADDRESS__)
+        __lsan::ScopedDisabler noLeakCheck; // memory stranded by unwinding elsewhere is not the subject
+#endif
+        char *text = nullptr, **list = nullptr;
+        unsigned long count = 0;
+        long rc = -1, ok = 0;
+        g_allocationsBeforeFailure = n;
+        EXPECT_NO_THROW({
+            long root = AddBlockList(0, "", "", MIMEENGINE_CONTENT_MULTIPART, 0, "mixed", nullptr);
+            if (root > 0 && AddDeriveTypeBlockList(root, m_body.c_str(), "body.txt") > 0 &&
+                AddCharSetBlockList(root, m_body.c_str(), "note.txt") > 0)
+                rc = MIMEEncode(&out[0], 0, TRUE);
+            ok = DecodeMimeMessage(mixed.c_str(), &text, &count, &list);
+        });
+        failed = g_allocationsBeforeFailure < 0;
+        g_allocationsBeforeFailure = -1;
+        EXPECT_TRUE(rc == 0 ? Dump() == "none" : rc == -1);
+        EXPECT_TRUE(ok ? text != nullptr : text == nullptr && count == 0 && list == nullptr);
+        FreeMimeMsgText(&text);
+        FreeMimeAttachmentList(count, &list);
+        ClearBlockList();
+        EXPECT_EQ(ListTree(m_tmp.path()), "") << "a work directory is left";
+        EXPECT_TRUE((rc == 0 && ok) || failed) << "allocation " << n;
+        successes += rc == 0 && ok;
+    }
+    EXPECT_TRUE(n > 1 && successes >= 1) << n << " runs";
+}
+
+} // namespace
