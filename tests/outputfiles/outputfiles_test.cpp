@@ -1,278 +1,179 @@
-// Files for decoded bodies: the suggested name in the work directory, collision numbers,
-// cleaning, confinement to the work directory, symbolic links and fallback names.
+// The files of decoded bodies (names, numbering, confinement to the work directory),
+// work-file names made from the clock, CFileUtilities and CWfxFile.
+#include "extract/fileutilities.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
 #include "support/testsupport.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <gtest/gtest.h>
-#include <memory>
 #include <regex>
-#include <string>
+#include <set>
 #include <unistd.h>
 
 namespace
 {
 
-using testsupport::ListTree;
-using testsupport::ScratchDir;
+using namespace testsupport;
 
-class FixedTime
+// Fixes the clock at "YYYY-MM-DD hh:mm:ss".
+void SetClock(const std::string& when)
 {
-public:
-    FixedTime(int year, int month, int day, int hour, int minute, int second)
-    {
-        CTime t(year, month, day, hour, minute, second);
-        CTime::SetCurrentTimeForTesting(&t);
-    }
-    ~FixedTime() { CTime::SetCurrentTimeForTesting(nullptr); }
-};
-
-// Opens the binary output file for a block with the given suggested name, writes
-// content, closes it, and returns the data file name the block got.
-std::string WriteBody(CUnpacker& unpacker, const char* suggested, const std::string& content = "body")
-{
-    COutputBlock block;
-    block.SetSuggestName(suggested);
-    std::unique_ptr<CFile> file(unpacker.OpenBinaryOutputFile(&block));
-    file->Write(content.data(), static_cast<UINT>(content.size()));
-    file->Close();
-    return block.GetDataFile();
+    int f[6] = {};
+    std::sscanf(when.c_str(), "%d-%d-%d %d:%d:%d", &f[0], &f[1], &f[2], &f[3], &f[4], &f[5]);
+    CTime t(f[0], f[1], f[2], f[3], f[4], f[5]);
+    CTime::SetCurrentTimeForTesting(&t);
 }
 
-class OutputFiles : public ::testing::Test
+// The parts of a cell between ';', where "{c*N}" stands for N times c.
+std::vector<std::string> Split(std::string cell)
 {
-protected:
-    void SetUp() override
-    {
-        work = parent.mkdir("work");
-        unpacker.m_WorkDirectory = work.c_str();
-    }
-    std::string InWork(const std::string& name) const { return work + "/" + name; }
+    std::smatch m;
+    while (std::regex_search(cell, m, std::regex("\\{(.)\\*(\\d+)\\}")))
+        cell = m.prefix().str() + std::string(std::stoul(m[2]), m[1].str()[0]) + m.suffix().str();
+    std::vector<std::string> parts(1);
+    for (char c : cell)
+        c == ';' ? parts.emplace_back().clear() : parts.back().push_back(c);
+    return parts;
+}
 
-    ScratchDir parent;
-    std::string work;
+// bodies.tsv: clock; work directory ("work", "work/", "." after changing into work, or
+// "missing"); b or t (binary or text file); code page; entries made first in work (name: a
+// file, name/: a directory, name=target: a link to a target beside work); suggested names.
+// bodies.golden shows per row the data file of each body relative to the work directory
+// and the bytes it holds (its suggested name; "!": the open raised), then everything in and
+// beside work (a link to a file is listed as that file) and what the file beside work holds.
+TEST(OutputFiles, Table)
+{
+    std::string dump;
+    for (const Row& row : ReadTable("outputfiles/bodies.tsv"))
+    {
+        ScratchDir parent;
+        const std::string work = parent.mkdir("work"), missing = parent.file("missing");
+        const std::string dir = row[1] == "." ? "." : row[1] == "missing" ? missing : work;
+        WriteFile(parent.file("outside.txt"), "original");
+        for (const std::string& e : Split(row[4]))
+        {
+            const size_t eq = e.find('=');
+            if (eq != std::string::npos)
+                ASSERT_EQ(0, ::symlink(parent.file(e.substr(eq + 1)).c_str(), (work + "/" + e.substr(0, eq)).c_str()));
+            else if (!e.empty())
+                e.back() == '/' ? (void)parent.mkdir("work/" + e) : WriteFile(work + "/" + e, "");
+        }
+        SetClock(row[0]);
+        SetACPForTesting(std::stoi(row[3]));
+        char saved[4096];
+        ASSERT_TRUE(::getcwd(saved, sizeof saved) && (dir != "." || ::chdir(work.c_str()) == 0));
+        CUnpacker unpacker;
+        unpacker.m_WorkDirectory = (dir + (row[1] == "work/" ? "/" : "")).c_str();
+        dump += "line " + std::to_string(row.line) + ":";
+        for (const std::string& suggested : Split(row[5]))
+        {
+            COutputBlock block;
+            block.SetSuggestName(suggested.c_str());
+            const std::string content = suggested.substr(0, 12) + "\n"; // long names cut to 12
+            try
+            {
+                std::unique_ptr<CFile> file(row[2] == "t" ? unpacker.OpenTextOutputFile(&block)
+                                                          : unpacker.OpenBinaryOutputFile(&block));
+                file->Write(content.data(), static_cast<UINT>(content.size()));
+                file->Close();
+            }
+            catch (const CFileException& e)
+            {
+                dump += " !";
+                EXPECT_TRUE(e.m_cause == CFileException::generic && e.m_lOsError == -1 && e.m_strFileName.IsEmpty());
+            }
+            const std::string data = block.GetDataFile(),
+                              name = data.substr(data.rfind(dir + "/", 0) ? 0 : dir.size() + 1);
+            dump += " " + Escape(name) +
+                    (Exists(work + "/" + name) ? " \"" + Escape(ReadFile(work + "/" + name)) + "\";" : ";");
+        }
+        ASSERT_EQ(0, ::chdir(saved));
+        SetACPForTesting(0);
+        CTime::SetCurrentTimeForTesting(nullptr);
+        dump += "\n" + Escape(ListTree(parent.path())) + " " + ReadFile(parent.file("outside.txt")) + "\n";
+    }
+    ExpectGolden("outputfiles/bodies.golden", dump);
+}
+
+// 2000 parts with one name, each numbered without rescanning the used numbers, and 300
+// nameless parts in one minute: the 256 eight-character work-file names, then longer ones.
+TEST(OutputFiles, ManyPartsInOneMinute)
+{
+    ScratchDir dir;
+    SetClock("2024-05-06 07:08:09");
     CUnpacker unpacker;
-};
-
-TEST_F(OutputFiles, SuggestedNameInTheWorkDirectory)
-{
-    EXPECT_EQ(InWork("report.pdf"), WriteBody(unpacker, "report.pdf", "%PDF"));
-    EXPECT_EQ("%PDF", testsupport::ReadFile(InWork("report.pdf")));
-}
-
-TEST_F(OutputFiles, CollisionsAreNumberedFromTwo)
-{
-    EXPECT_EQ(InWork("report.pdf"), WriteBody(unpacker, "report.pdf", "1"));
-    EXPECT_EQ(InWork("report (2).pdf"), WriteBody(unpacker, "report.pdf", "2"));
-    EXPECT_EQ(InWork("report (3).pdf"), WriteBody(unpacker, "report.pdf", "3"));
-    EXPECT_EQ("1", testsupport::ReadFile(InWork("report.pdf")));
-    EXPECT_EQ("2", testsupport::ReadFile(InWork("report (2).pdf")));
-    EXPECT_EQ("3", testsupport::ReadFile(InWork("report (3).pdf")));
-
-    EXPECT_EQ(InWork("README"), WriteBody(unpacker, "README"));
-    EXPECT_EQ(InWork("README (2)"), WriteBody(unpacker, "README"));
-}
-
-TEST_F(OutputFiles, FirstFreeNumberSkipsNamesAlreadyThere)
-{
-    testsupport::WriteFile(InWork("a.txt"), "");
-    testsupport::WriteFile(InWork("a (2).txt"), "");
-    testsupport::WriteFile(InWork("a (3).txt"), "");
-    EXPECT_EQ(InWork("a (4).txt"), WriteBody(unpacker, "a.txt"));
-    EXPECT_EQ(InWork("a (5).txt"), WriteBody(unpacker, "a.txt"));
-}
-
-TEST_F(OutputFiles, WorkDirectoryWithTrailingSeparatorGivesTheSamePath)
-{
-    CUnpacker other;
-    other.m_WorkDirectory = (work + "/").c_str();
-    EXPECT_EQ(InWork("same.txt"), WriteBody(other, "same.txt"));
-    EXPECT_EQ(InWork("same (2).txt"), WriteBody(unpacker, "same.txt"));
-}
-
-TEST_F(OutputFiles, TextVariantWritesLineEndsAsCRLF)
-{
-    COutputBlock block;
-    block.SetSuggestName("note.txt");
-    std::unique_ptr<CWfxFile> file(unpacker.OpenTextOutputFile(&block));
-    ASSERT_TRUE(file->IsOpen());
-    file->WriteString("one\ntwo\n");
-    file->Close();
-    EXPECT_EQ(InWork("note.txt"), std::string(block.GetDataFile()));
-    EXPECT_EQ("one\r\ntwo\r\n", testsupport::ReadFile(InWork("note.txt")));
-    // Text files are not deleted when the object goes away.
-    file.reset();
-    EXPECT_TRUE(testsupport::Exists(InWork("note.txt")));
-}
-
-TEST_F(OutputFiles, IllegalCharactersAreReplaced)
-{
-    EXPECT_EQ(InWork("a_b_.txt"), WriteBody(unpacker, "a?b*.txt"));
-    EXPECT_EQ(InWork("x_y_z_.t_t"), WriteBody(unpacker, "x<y>z\".t|t"));
-}
-
-TEST_F(OutputFiles, NamesWithoutAFileNamePartGetWorkFileNames)
-{
-    FixedTime at(1999, 12, 4, 10, 7, 33);
-    EXPECT_EQ(InWork("9L4K0721.TMP"), WriteBody(unpacker, ".profile"));
-    EXPECT_EQ(InWork("9L4K0722.TMP"), WriteBody(unpacker, ""));
-    EXPECT_EQ(InWork("9L4K0723.TMP"), WriteBody(unpacker, ".."));
-    EXPECT_EQ(InWork("9L4K0724.TMP"), WriteBody(unpacker, "."));
-    EXPECT_EQ(InWork("9L4K0725.TMP"), WriteBody(unpacker, "dir/"));
-    EXPECT_EQ(InWork("9L4K0726.TMP"), WriteBody(unpacker, "C:"));
-    EXPECT_EQ("9L4K0721.TMP\n9L4K0722.TMP\n9L4K0723.TMP\n9L4K0724.TMP\n9L4K0725.TMP\n9L4K0726.TMP\n", ListTree(work));
-}
-
-// Whatever directories a message puts into a name, the body lands in the work directory
-// under the name's last component.
-TEST_F(OutputFiles, NamesStayInsideTheWorkDirectory)
-{
-    const struct
+    unpacker.m_WorkDirectory = dir.path().c_str();
+    std::set<std::string> names;
+    for (int i = 1; i <= 2000; ++i)
     {
-        const char* suggested;
-        const char* expected;
-    } cases[] = {
-        {"../x", "x"},
-        {"/etc/x", "x (2)"},
-        {"C:\\x\\y.txt", "y.txt"},
-        {"..\\..\\z", "z"},
-        {"a/b/../../c.txt", "c.txt"},
-        {"../../../../../../../../tmp/evil.sh", "evil.sh"},
-        {"C:..\\..", nullptr}, // nothing usable left: a work-file name
-        {"sub/..", nullptr},
-        {"C:report.doc", "report.doc"},
-    };
-    for (const auto& c : cases)
+        COutputBlock block, nameless;
+        block.SetSuggestName("part.dat");
+        delete unpacker.OpenBinaryOutputFile(&block);
+        ASSERT_EQ(dir.file(i == 1 ? "part.dat" : "part (" + std::to_string(i) + ").dat"), block.GetDataFile());
+        if (i <= 300)
+            delete unpacker.OpenBinaryOutputFile(&nameless),
+                names.insert(nameless.GetDataFile() + dir.path().size() + 1);
+    }
+    // The counter starts at the second (09), wraps after ff, and the long form keeps 09.
+    EXPECT_EQ(256, std::count_if(names.begin(), names.end(), [](const std::string& n) { return n.size() == 12; }));
+    EXPECT_TRUE(names.size() == 300 && names.count("YE6H0800.TMP") && names.count("YE6H08ff.TMP") &&
+                names.count("YE6H0809_1.TMP") && names.count("YE6H0809_2C.TMP"));
+    char base[16] = "###############";
+    CString result("stale");
+    g_FileUtilities.MakeWorkFileName(CString(dir.path().c_str()), "HDR", result, base, FALSE);
+    EXPECT_EQ("YE6H0809.HDR YE6H0809", std::string(result) + " " + base);
+    g_FileUtilities.MakeWorkFileName(CString(dir.file(std::string(250, 'd')).c_str()), "TMP", result, base, TRUE);
+    EXPECT_TRUE(result.IsEmpty()) << "a path too long for the field";
+    CTime::SetCurrentTimeForTesting(nullptr);
+}
+
+// names.tsv: operation (join, ext, clean or exists), code page, argument(s), result. The
+// paths of "exists" are in a directory holding the file "present" and the directory "sub".
+TEST(FileUtilities, Table)
+{
+    ScratchDir dir;
+    WriteFile(dir.file("present"), "x");
+    dir.mkdir("sub");
+    for (const Row& row : ReadTable("outputfiles/names.tsv"))
     {
-        std::string got = WriteBody(unpacker, c.suggested);
-        ASSERT_EQ(0u, got.rfind(work + "/", 0)) << c.suggested << " gave " << got;
-        std::string name = got.substr(work.size() + 1);
-        EXPECT_EQ(std::string::npos, name.find('/')) << c.suggested;
-        if (c.expected != nullptr)
-        {
-            EXPECT_EQ(c.expected, name) << c.suggested;
-        }
+        SetACPForTesting(std::stoi(row[1]));
+        char path[MAX_PATH];
+        std::snprintf(path, sizeof path, "%s", Split(row[2])[0].c_str());
+        CString result("stale");
+        if (row[0] == "join")
+            g_FileUtilities.JoinPath(CString(row[2].c_str()), row[3].c_str(), result);
+        else if (row[0] == "ext")
+            g_FileUtilities.GetExtension(path, result);
+        else if (row[0] == "exists")
+            result = g_FileUtilities.FileExists(row[2].empty() ? "" : dir.file(row[2]).c_str()) ? "yes" : "no";
         else
-        {
-            EXPECT_TRUE(std::regex_match(name, std::regex("[0-9A-Za-z]{4}[0-9]{2}[0-9a-f]{2}\\.TMP"))) << name;
-        }
+            g_FileUtilities.CleanFileName(path), result = path;
+        EXPECT_EQ(Split(row[4])[0], std::string(result)) << "line " << row.line;
     }
-    // Nothing outside the work directory was created.
-    std::string tree = ListTree(parent.path());
-    size_t start = 0;
-    for (size_t end = tree.find('\n'); end != std::string::npos; start = end + 1, end = tree.find('\n', start))
-    {
-        std::string entry = tree.substr(start, end - start);
-        EXPECT_TRUE(entry == "work" || entry.rfind("work/", 0) == 0) << "created outside: " << entry;
-    }
-}
-
-// In a double-byte code page a "/" after a lead byte is still a separator for the file
-// system, so it ends the directory part like any other.
-TEST_F(OutputFiles, SlashAfterALeadByteIsASeparator)
-{
-    SetACPForTesting(932);
-    parent.mkdir("work/sub\x83");
-    std::string first = WriteBody(unpacker, "sub\x83/x.txt");
-    std::string second = WriteBody(unpacker, "\x83/..");
     SetACPForTesting(0);
-    EXPECT_EQ(InWork("x.txt"), first);
-    EXPECT_EQ(0u, second.rfind(work + "/", 0));
-    EXPECT_EQ(std::string::npos, second.find(".."));
-    EXPECT_EQ("", ListTree(parent.file("work/sub\x83")));
+    CString none("stale");
+    g_FileUtilities.GetExtension(nullptr, none);
+    EXPECT_TRUE(none.IsEmpty() && !g_FileUtilities.FileExists(nullptr));
 }
 
-// A symbolic link at the chosen name counts as taken: the body goes to the next number
-// and the link's target is neither created nor changed.
-TEST_F(OutputFiles, SymbolicLinksAreNotFollowed)
+// CWfxFile: Close may be repeated; with the flag the file is deleted when the object goes
+// away, even after a reopen; without openNow nothing is opened (nor created).
+TEST(WfxFile, DeletedWhenAskedEvenAfterCloseAndReopen)
 {
-    std::string target = parent.file("outside.txt");
-    testsupport::WriteFile(target, "original");
-    ASSERT_EQ(0, ::symlink(target.c_str(), InWork("report.pdf").c_str()));
-    ASSERT_EQ(0, ::symlink(parent.file("dangling").c_str(), InWork("notes.txt").c_str()));
-
-    EXPECT_EQ(InWork("report (2).pdf"), WriteBody(unpacker, "report.pdf", "payload"));
-    EXPECT_EQ(InWork("notes (2).txt"), WriteBody(unpacker, "notes.txt", "payload"));
-
-    EXPECT_EQ("original", testsupport::ReadFile(target));
-    EXPECT_FALSE(testsupport::Exists(parent.file("dangling")));
-    EXPECT_EQ("payload", testsupport::ReadFile(InWork("report (2).pdf")));
-}
-
-TEST_F(OutputFiles, DirectoryAtTheNameCountsAsTaken)
-{
-    parent.mkdir("work/data.bin");
-    EXPECT_EQ(InWork("data (2).bin"), WriteBody(unpacker, "data.bin"));
-}
-
-// A name that does not fit the 260-byte data file field gives a work-file name that
-// keeps the extension; the block never holds a cut name.
-TEST_F(OutputFiles, OverlongNamesFallBackToWorkFileNames)
-{
-    FixedTime at(2000, 1, 1, 0, 0, 0);
-    // Short enough for the suggested-name field, too long once joined to the directory.
-    std::string longName = std::string(240, 'n') + ".pdf";
-    EXPECT_EQ(InWork("AA1A0000.pdf"), WriteBody(unpacker, longName.c_str()));
-
-    std::string longExt = "x." + std::string(250, 'e');
-    std::string got = WriteBody(unpacker, longExt.c_str());
-    EXPECT_EQ(InWork("AA1A0000.TMP"), got);
-}
-
-// A name that fits the field but cannot be created (here a file name component longer
-// than the file system allows) falls back to a work-file name with the same extension.
-TEST_F(OutputFiles, UncreatableNameFallsBackToWorkFileName)
-{
-    FixedTime at(2000, 1, 1, 0, 0, 0);
-    char saved[4096];
-    ASSERT_NE(nullptr, ::getcwd(saved, sizeof saved));
-    ASSERT_EQ(0, ::chdir(work.c_str()));
-    CUnpacker relative;
-    relative.m_WorkDirectory = ".";
-    std::string name = std::string(252, 'r') + ".doc"; // 256 bytes: one more than a component may have
-    std::string got = WriteBody(relative, name.c_str(), "doc");
-    ASSERT_EQ(0, ::chdir(saved));
-    EXPECT_EQ("./AA1A0000.doc", got);
-    EXPECT_EQ("doc", testsupport::ReadFile(InWork("AA1A0000.doc")));
-}
-
-TEST_F(OutputFiles, NoFileAtAllRaisesTheFileException)
-{
-    CUnpacker lost;
-    lost.m_WorkDirectory = parent.file("does-not-exist").c_str();
-    COutputBlock block;
-    block.SetSuggestName("report.doc");
-    try
+    ScratchDir dir;
+    const std::string path = dir.file("work.HDR");
     {
-        std::unique_ptr<CFile> file(lost.OpenBinaryOutputFile(&block));
-        FAIL() << "no exception";
+        const UINT flags = CFile::modeCreate | CFile::modeWrite;
+        CWfxFile file(path.c_str(), flags, TRUE, TRUE), later(dir.file("later").c_str(), flags, FALSE, FALSE);
+        file.Close();
+        file.Close();
+        EXPECT_TRUE(!file.IsOpen() && file.m_hFile == CFile::hFileNull && !later.IsOpen() &&
+                    file.GetPath() == path.c_str());
+        ASSERT_TRUE(Exists(path) && file.Open(path.c_str(), CFile::modeRead));
     }
-    catch (const CFileException& e)
-    {
-        EXPECT_EQ(CFileException::generic, e.m_cause);
-        EXPECT_EQ(-1, e.m_lOsError);
-        EXPECT_TRUE(e.m_strFileName.IsEmpty());
-    }
-    // The block names the fallback whose creation failed.
-    EXPECT_TRUE(std::regex_match(std::string(block.GetDataFile()),
-                                 std::regex(".*/does-not-exist/[0-9A-Za-z]{4}[0-9]{2}[0-9a-f]{2}\\.doc")))
-        << block.GetDataFile();
-
-    COutputBlock textBlock;
-    EXPECT_THROW(delete lost.OpenTextOutputFile(&textBlock), CFileException);
-    EXPECT_EQ("work\n", ListTree(parent.path()));
-}
-
-// Many parts with one name: each gets the next number without rescanning the used ones.
-TEST_F(OutputFiles, ManyPartsWithOneName)
-{
-    const int parts = 2000;
-    for (int i = 1; i <= parts; ++i)
-    {
-        std::string expected = i == 1 ? InWork("part.dat") : InWork("part (" + std::to_string(i) + ").dat");
-        ASSERT_EQ(expected, WriteBody(unpacker, "part.dat"));
-    }
+    EXPECT_EQ("", ListTree(dir.path()));
 }
 
 } // namespace
