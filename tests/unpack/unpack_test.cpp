@@ -8,7 +8,6 @@
 #include "mimeengine/unpack/unpacker.h"
 #include "support/testsupport.h"
 
-#include <chrono>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -160,12 +159,11 @@ TEST(Unpack, FailuresAndReruns)
     EXPECT_STREQ("", engine.GetErrorString());
 }
 
-// Parses a message and checks the result code and that it took less than seconds.
-std::unique_ptr<Parse> Timed(const std::string& message, BOOL extract, double seconds)
+// Parses a message and checks the result code. (CTest's timeout is the guard against a cost
+// that grows faster than the input; the tests never time themselves.)
+std::unique_ptr<Parse> Parsed(const std::string& message, BOOL extract)
 {
-    const auto start = std::chrono::steady_clock::now();
     auto run = std::make_unique<Parse>(message, extract);
-    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), seconds);
     EXPECT_EQ(CME_SUCCESS, run->rc);
     return run;
 }
@@ -197,7 +195,7 @@ TEST(Hostile, DeepNesting)
         for (BOOL extract : {TRUE, FALSE})
         {
             SCOPED_TRACE(std::to_string(levels) + (extract ? " extract" : ""));
-            auto run = Timed(m, extract, 20);
+            auto run = Parsed(m, extract);
             ASSERT_NE(nullptr, run->root);
             auto top = Children(run->root.get());
             ASSERT_EQ(2u, top.size());
@@ -214,12 +212,12 @@ TEST(Hostile, DeepNesting)
     std::string m = "MIME-Version: 1.0\r\n";
     for (int i = 0; i < 10000; ++i)
         m += "Content-Type: message/rfc822\r\n\r\n";
-    auto run = Timed(m + "Content-Type: text/plain\r\n\r\nbody\r\n", TRUE, 20);
+    auto run = Parsed(m + "Content-Type: text/plain\r\n\r\nbody\r\n", TRUE);
     ASSERT_NE(nullptr, run->root);
     EXPECT_EQ(101, ChainDepth(run->root.get()));
 }
 
-// 100,000 parts (the default part limit) all become children, in linear time; 3,000
+// 100,000 parts (the default part limit) all become children; 3,000
 // attachments of the same name get numbered names.
 TEST(Hostile, ManyParts)
 {
@@ -229,13 +227,13 @@ TEST(Hostile, ManyParts)
             m += "--p\r\n" + part;
         return m + "--p--\r\n";
     };
-    auto many = Timed(mixed("Content-Type: text/plain\r\n\r\nx\r\n", 100000), FALSE, 120);
+    auto many = Parsed(mixed("Content-Type: text/plain\r\n\r\nx\r\n", 100000), FALSE);
     ASSERT_NE(nullptr, many->root);
     EXPECT_EQ(100000u, Children(many->root.get()).size());
-    auto run = Timed(mixed("Content-Type: application/octet-stream; name=\"dup.bin\"\r\n"
-                           "Content-Transfer-Encoding: base64\r\n\r\nAAEC\r\n",
-                           3000),
-                     TRUE, 60);
+    auto run = Parsed(mixed("Content-Type: application/octet-stream; name=\"dup.bin\"\r\n"
+                            "Content-Transfer-Encoding: base64\r\n\r\nAAEC\r\n",
+                            3000),
+                      TRUE);
     ASSERT_NE(nullptr, run->root);
     auto children = Children(run->root.get());
     ASSERT_EQ(3000u, children.size());
