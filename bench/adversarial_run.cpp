@@ -16,7 +16,7 @@
 // CPU time and peak resident memory stay within the budget (2 s / 64 MiB; 5 s / 128 MiB
 // for the cases marked big). --no-budget reports the figures without judging them (for
 // sanitizer builds). The exit status is the number of failed runs (at most 255).
-#include "tests/support/minijson.h"
+#include "bench/minijson.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -345,13 +345,13 @@ std::vector<std::string> Split(const std::string& s)
     return out;
 }
 
-Result RunOne(const char* self, const Options& options, const testsupport::Json& c, const std::string& mode,
+Result RunOne(const char* self, const Options& options, const minijson::Json& c, const std::string& mode,
               const std::string& systemCanary)
 {
     Result r;
     r.name = c["name"].Str();
     r.mode = mode;
-    const bool big = c["big"].kind == testsupport::Json::Bool && c["big"].boolean;
+    const bool big = c["big"].kind == minijson::Json::Bool && c["big"].boolean;
 
     std::string rootTemplate = options.scratch + "/advrun.XXXXXX";
     if (mkdtemp(rootTemplate.data()) == nullptr)
@@ -366,7 +366,7 @@ Result RunOne(const char* self, const Options& options, const testsupport::Json&
     fs::create_directories(work);
     fs::create_directories(tmp);
     fs::create_directories(canary);
-    for (const testsupport::Json& step : c["setup"].items)
+    for (const minijson::Json& step : c["setup"].items)
     {
         const std::string path = Replace(Replace(step["path"].Str(), "W/", work + "/"), "CANARY/", canary + "/");
         if (step["op"].Str() == "write_file")
@@ -554,10 +554,10 @@ int main(int argc, char** argv)
         return 255;
     }
     const std::string self = fs::canonical("/proc/self/exe").string();
-    testsupport::Json manifest;
+    minijson::Json manifest;
     try
     {
-        manifest = testsupport::ParseJson(ReadAll(options.cases + "/MANIFEST.json"));
+        manifest = minijson::ParseJson(ReadAll(options.cases + "/MANIFEST.json"));
     }
     catch (const std::exception& e)
     {
@@ -571,7 +571,7 @@ int main(int argc, char** argv)
     int failed = 0, runs = 0;
     double worstCpu = 0, worstMem = 0, worstUser = 0;
     std::string worstCpuName, worstMemName;
-    for (const testsupport::Json& c : manifest["cases"].items)
+    for (const minijson::Json& c : manifest["cases"].items)
     {
         const std::string name = c["name"].Str();
         if (!options.only.empty() && options.only.count(name) == 0)

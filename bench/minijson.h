@@ -1,4 +1,4 @@
-// A small JSON reader for test data (manifests, reference trees): objects, arrays,
+// A small JSON reader for the benchmark harnesses (the adversarial manifest): objects, arrays,
 // strings with escapes (\uXXXX as UTF-8), numbers, true, false, null. Throws
 // std::runtime_error on malformed input.
 #pragma once
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace testsupport
+namespace minijson
 {
 
 struct Json
@@ -250,4 +250,4 @@ inline Json ParseJson(const std::string& text)
     return JsonReader(text).Read();
 }
 
-} // namespace testsupport
+} // namespace minijson
