@@ -22,18 +22,6 @@ using namespace testsupport;
 namespace
 {
 
-// ReadTable, where a cell may also write a run of one character as {c*N}.
-std::vector<Row> Table(const std::string& name)
-{
-    static const std::regex run(R"(\{(.)\*(\d+)\})");
-    std::vector<Row> rows = ReadTable(name);
-    for (Row& row : rows)
-        for (std::string& s : row.cells)
-            for (std::smatch m; std::regex_search(s, m, run);)
-                s = m.prefix().str() + std::string(std::stoul(m[2]), m.str(1)[0]) + m.suffix().str();
-    return rows;
-}
-
 std::vector<std::string> Split(const std::string& s, char separator)
 {
     std::vector<std::string> parts;
@@ -91,7 +79,7 @@ std::tuple<_CME_RC, std::string, size_t> RunFile(const Decoder& decoder, COutput
 
 TEST(IsBoundaryLine, Table)
 {
-    for (const Row& row : Table("decode/boundary.tsv"))
+    for (const Row& row : ReadTable("decode/boundary.tsv"))
         EXPECT_EQ(std::stoi(row[2]), IsBoundaryLine(row[1].c_str(), Chain(row[0]).last)) << row.line;
     COutputBlock lone;
     EXPECT_EQ(BOUNDARY_NONE, IsBoundaryLine(nullptr, &lone));
@@ -100,7 +88,7 @@ TEST(IsBoundaryLine, Table)
 
 TEST(Decoders, Table)
 {
-    for (const Row& row : Table("decode/bodies.tsv"))
+    for (const Row& row : ReadTable("decode/bodies.tsv"))
     {
         std::map<std::string, std::string> setup = {
             {"chain", "M--outer M--b L"}, {"type", "0"}, {"enc", "4"}, {"idx", "0"}, {"fill", "0"}};
@@ -160,7 +148,7 @@ TEST(LineSteps, Table)
 {
     ScratchDir scratch;
     const std::string path = scratch.file("out");
-    for (const Row& row : Table("decode/codecs.tsv"))
+    for (const Row& row : ReadTable("decode/codecs.tsv"))
     {
         SCOPED_TRACE("line " + std::to_string(row.line));
         const std::string &input = row[1], &bytes = row[3];
@@ -207,7 +195,7 @@ TEST(LineSteps, Table)
 
 TEST(Charsets, Table)
 {
-    for (const Row& row : Table("decode/charsets.tsv"))
+    for (const Row& row : ReadTable("decode/charsets.tsv"))
     {
         BOOL recognised = 7, invalidIso = 7;
         std::string buffer(64, 'x');

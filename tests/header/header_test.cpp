@@ -34,20 +34,6 @@ namespace
 using namespace testsupport;
 using Cells = std::vector<std::string>;
 
-// "{N*text}" stands for text repeated N times.
-std::string Expand(std::string cell)
-{
-    static const std::regex repeat(R"(\{(\d+)\*([^}]*)\})");
-    for (std::smatch m; std::regex_search(cell, m, repeat);)
-    {
-        std::string text;
-        for (int i = std::stoi(m[1]); i > 0; --i)
-            text += m[2].str();
-        cell.replace(m.position(0), m.length(0), text);
-    }
-    return cell;
-}
-
 // A message written to a scratch directory and opened in text mode, as the parser reads
 // messages, with the parser's two line buffers (exchanged through their pointers).
 struct Input
@@ -234,7 +220,7 @@ TEST_P(Tables, Rows)
     {
         Cells cells;
         for (size_t i = 0; i < std::max(row.size(), family.inputs); ++i) // missing cells are empty
-            cells.push_back(Expand(row[i]));
+            cells.push_back(row[i]);
         const Cells in(cells.begin(), cells.begin() + family.inputs), want(cells.begin() + family.inputs, cells.end());
         for (bool crlf : family.bothEnds ? std::vector<bool>{false, true} : std::vector<bool>{false})
             EXPECT_EQ(family.run(in, crlf), want) << family.table << ":" << row.line << (crlf ? " CR LF" : "");

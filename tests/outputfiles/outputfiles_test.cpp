@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <gtest/gtest.h>
-#include <regex>
 #include <set>
 #include <unistd.h>
 
@@ -25,12 +24,9 @@ void SetClock(const std::string& when)
     CTime::SetCurrentTimeForTesting(&t);
 }
 
-// The parts of a cell between ';', where "{c*N}" stands for N times c.
-std::vector<std::string> Split(std::string cell)
+// The parts of a cell between ';'.
+std::vector<std::string> Split(const std::string& cell)
 {
-    std::smatch m;
-    while (std::regex_search(cell, m, std::regex("\\{(.)\\*(\\d+)\\}")))
-        cell = m.prefix().str() + std::string(std::stoul(m[2]), m[1].str()[0]) + m.suffix().str();
     std::vector<std::string> parts(1);
     for (char c : cell)
         c == ';' ? parts.emplace_back().clear() : parts.back().push_back(c);

@@ -3,7 +3,7 @@
 // type, subtype, encoding, name), rules.tsv (one block -> IsValid and IsDataValid messages) and
 // messages.tsv (trees built through the engine and packed; each compared with <case>.eml, the
 // refusals, validation and failures with notes.txt, and read back by Python's email package).
-// In cells "{{text*N}}" stands for text repeated N times and "{{all}}" for the bytes 0..255.
+// In cells "{N*text}" stands for text repeated N times and "{all}" for the bytes 0..255.
 #include "mimeengine/mimeengine.h"
 #include "mimeengine/platform/ctime.h"
 #include "pack/encoders.h"
@@ -23,20 +23,6 @@ using ET = CMIMEPart::_ENCODE_TYPE;
 
 namespace
 {
-
-std::string Expand(std::string s)
-{
-    for (size_t at = 0; (at = s.find("{{", at)) != std::string::npos;)
-    {
-        const size_t end = s.find("}}", at), star = s.rfind('*', end);
-        std::string text = s.compare(at, 7, "{{all}}") == 0 ? AllBytes() : "";
-        for (int n = text.empty() ? std::stoi(s.substr(star + 1, end - star - 1)) : 0; n > 0; --n)
-            text += s.substr(at + 2, star - at - 2);
-        s.replace(at, end + 2 - at, text);
-        at += text.size();
-    }
-    return s;
-}
 
 // The value whose name (ignoring case) is name in one of the engine's name tables.
 template <typename E> E Named(const char (*names)[32], const std::string& name)
@@ -82,7 +68,7 @@ TEST(Pack, Encoders)
     CString error;
     for (const Row& row : ReadTable("pack/encoders.tsv"))
     {
-        const std::string data = Expand(row[1]), expected = Expand(row[2]), path = dir.file("data");
+        const std::string data = row[1], expected = row[2], path = dir.file("data");
         for (size_t piece = 0; row[0][0] == 'q' && piece <= std::min<size_t>(data.size(), 300); ++piece)
             ASSERT_EQ(expected, QP(data, row[0] == "qp-text", piece)) << "line " << row.line << ", pieces " << piece;
         WriteFile(path, data);
@@ -108,10 +94,10 @@ TEST(Pack, ContentTypes)
         block.SetContentType(Named<CT>(szContType, row[2]));
         block.SetSubTypeString(row[3].c_str());
         block.SetEncodeType(Named<ET>(szEncodeType, row[4]));
-        block.SetSuggestName(Expand(row[5]).c_str());
+        block.SetSuggestName(row[5].c_str());
         EXPECT_TRUE(row[1] == "type" ? CContentTypeMap().DeriveContentType(row[5].c_str(), &block)
                                      : CContentTypeMap().DeriveFileExtension(&block));
-        EXPECT_EQ(row[6] + "/" + row[7] + " " + row[8] + " " + Expand(row[9]),
+        EXPECT_EQ(row[6] + "/" + row[7] + " " + row[8] + " " + row[9],
                   std::string(szContType[block.GetContentType()]) + "/" + block.GetSubTypeString() + " " +
                       szEncodeType[block.GetEncodeType()] + " " + block.GetSuggestName())
             << "line " << row.line;
@@ -165,10 +151,10 @@ TEST(Pack, Messages)
             const std::string k = std::to_string(blocks.size()), sub = r[2].substr(r[2].find('/') + 1);
             auto file = [&](const std::string& cell, const std::string& path, const std::string& bytes) {
                 if (!cell.empty() && bytes != "!")
-                    WriteFile(path, Expand(bytes));
+                    WriteFile(path, bytes);
                 return cell.empty() ? "" : path;
             };
-            const std::string data = file(r[4], caseDir + "/" + r[4], r[5]), suggest = Expand(r[7]);
+            const std::string data = file(r[4], caseDir + "/" + r[4], r[5]), suggest = r[7];
             const std::string header = file(r[6], caseDir + "/h" + k + ".hdr", r[6]);
             const size_t depth = std::stoul(r[1]);
             const bool shortForm = r[9] == "s";

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -172,6 +173,19 @@ const std::string& Row::operator[](size_t i) const
     return i < cells.size() ? cells[i] : empty;
 }
 
+std::string Expand(std::string cell)
+{
+    static const std::regex repeat(R"(\{(\d+)\*([^}]*)\}|\{all\})");
+    for (std::smatch m; std::regex_search(cell, m, repeat);)
+    {
+        std::string text = m[1].matched ? "" : AllBytes();
+        for (int i = m[1].matched ? std::stoi(m[1]) : 0; i > 0; --i)
+            text += m[2].str();
+        cell.replace(static_cast<size_t>(m.position(0)), static_cast<size_t>(m.length(0)), text);
+    }
+    return cell;
+}
+
 std::vector<Row> ReadTable(const std::string& relative)
 {
     std::istringstream in(ReadFile(DataPath(relative)));
@@ -186,7 +200,7 @@ std::vector<Row> ReadTable(const std::string& relative)
         for (size_t start = 0;;)
         {
             size_t tab = line.find('\t', start);
-            row.cells.push_back(Unescape(line.substr(start, tab - start)));
+            row.cells.push_back(Expand(Unescape(line.substr(start, tab - start))));
             if (tab == std::string::npos)
                 break;
             start = tab + 1;
@@ -310,16 +324,6 @@ Parse::Parse(const std::string& message, BOOL extract, bool bodyOnly, int maxPar
 std::string Parse::Dump() const
 {
     return "rc " + std::to_string(rc) + "\n" + DumpTree(root.get(), work);
-}
-
-std::string Parse::DataFiles() const
-{
-    std::istringstream all(ListTree(work));
-    std::string name, out;
-    while (std::getline(all, name))
-        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".HDR") != 0)
-            out += name + "\n";
-    return out;
 }
 
 } // namespace testsupport

@@ -48,8 +48,11 @@ std::string Escape(const std::string& bytes);
 
 // tests/data/<relative>
 std::string DataPath(const std::string& relative);
+// "{N*text}" stands for text repeated N times, "{all}" for the bytes 0..255.
+std::string Expand(std::string cell);
 // Rows of a tab-separated table under tests/data/: blank lines and lines starting with '#'
-// are skipped, each cell is unescaped. A row remembers its line for failure messages.
+// are skipped, each cell is unescaped and then expanded. A row remembers its line for
+// failure messages.
 struct Row
 {
     int line = 0;
@@ -90,8 +93,6 @@ struct Parse
     explicit Parse(const std::string& message, BOOL extract = TRUE, bool bodyOnly = false, int maxParts = 0);
     // DumpTree of the result, after a first line "rc N".
     std::string Dump() const;
-    // Names of the files in the work directory other than header work files (".HDR").
-    std::string DataFiles() const;
 };
 
 } // namespace testsupport
