@@ -103,61 +103,35 @@ std::string Crlf(const std::string& text)
     return out;
 }
 
+// The bytes that have a letter escape, and their letters; NUL is written as \x00.
+const std::string kEscaped("\\\r\n\t\0", 5), kLetters = "\\rnt0";
+
 std::string Unescape(const std::string& cell)
 {
     std::string out;
     for (size_t i = 0; i < cell.size(); ++i)
     {
-        if (cell[i] != '\\' || i + 1 == cell.size())
-        {
-            out += cell[i];
-            continue;
-        }
-        char c = cell[++i];
-        switch (c)
-        {
-            case 'r':
-                out += '\r';
-                break;
-            case 'n':
-                out += '\n';
-                break;
-            case 't':
-                out += '\t';
-                break;
-            case '0':
-                out += '\0';
-                break;
-            case 'x':
-                out += static_cast<char>(std::stoi(cell.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-                break;
-            default:
-                out += c;
-                break;
-        }
+        const bool escaped = cell[i] == '\\' && i + 1 < cell.size();
+        const size_t k = escaped ? kLetters.find(cell[++i]) : std::string::npos;
+        if (escaped && cell[i] == 'x')
+            out += static_cast<char>(std::stoi(cell.substr(i + 1, 2), nullptr, 16)), i += 2;
+        else
+            out += k == std::string::npos ? cell[i] : kEscaped[k];
     }
     return out;
 }
 
 std::string Escape(const std::string& bytes)
 {
-    static const char hex[] = "0123456789abcdef";
     std::string out;
     for (unsigned char c : bytes)
     {
-        if (c == '\\')
-            out += "\\\\";
-        else if (c == '\r')
-            out += "\\r";
-        else if (c == '\n')
-            out += "\\n";
-        else if (c == '\t')
-            out += "\\t";
-        else if (c >= 0x20 && c < 0x7f)
-            out += static_cast<char>(c);
-        else
-            out += std::string("\\x") + hex[c >> 4] + hex[c & 15];
+        const size_t k = kEscaped.find(static_cast<char>(c));
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", c);
+        out += k < 4                   ? std::string{'\\', kLetters[k]}
+               : c >= 0x20 && c < 0x7f ? std::string(1, static_cast<char>(c))
+                                       : hex;
     }
     return out;
 }
@@ -213,18 +187,13 @@ std::vector<Row> ReadTable(const std::string& relative)
 void ExpectGolden(const std::string& relative, const std::string& actual)
 {
     const std::string path = DataPath(relative);
-    if (std::getenv("MIMEENGINE_REGEN") != nullptr)
-    {
-        WriteFile(path, actual);
-        return;
-    }
-    if (!Exists(path))
-    {
-        WriteFile(path + ".actual", actual);
+    const bool regen = std::getenv("MIMEENGINE_REGEN") != nullptr, missing = !Exists(path);
+    if (regen || missing)
+        WriteFile(missing && !regen ? path + ".actual" : path, actual);
+    if (missing && !regen)
         ADD_FAILURE() << "no golden file " << relative << "; wrote " << relative << ".actual";
-        return;
-    }
-    EXPECT_EQ(ReadFile(path), actual) << "golden file " << relative;
+    else
+        EXPECT_EQ(ReadFile(path), actual) << "golden file " << relative;
 }
 
 std::vector<COutputBlock*> Children(const CBlock* block)
@@ -277,11 +246,8 @@ void DumpBlock(std::ostringstream& out, const COutputBlock* b, const std::string
         std::string data = b->GetDataFile();
         if (data.compare(0, work.size(), work) == 0)
             data = data.substr(work.size() + (data.size() > work.size() && data[work.size()] == '/' ? 1 : 0));
-        out << indent << "  data " << data << ": ";
-        if (Exists(b->GetDataFile()))
-            out << "\"" << Escape(ReadFile(b->GetDataFile())) << "\"\n";
-        else
-            out << "(no file)\n";
+        out << indent << "  data " << data << ": "
+            << (Exists(b->GetDataFile()) ? "\"" + Escape(ReadFile(b->GetDataFile())) + "\"\n" : "(no file)\n");
     }
     for (const COutputBlock* child : Children(b))
         DumpBlock(out, child, work, depth + 1);
