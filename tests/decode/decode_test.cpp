@@ -37,9 +37,9 @@ struct Chain
 {
     Tree root;
     COutputBlock* last = nullptr;
-    explicit Chain(const std::string& spec = "M--outer M--b L")
+    explicit Chain(const std::string& shape = "M--outer M--b L")
     {
-        for (const std::string& token : Split(spec, ' '))
+        for (const std::string& token : Split(shape, ' '))
         {
             COutputBlock* block = new COutputBlock;
             block->SetContentType(static_cast<CMIMEPart::_CONTENT_TYPE>(std::string("LTGM").find(token[0])));
