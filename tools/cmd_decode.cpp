@@ -2,8 +2,10 @@
 // without ever overwriting a file.
 #include "cli.h"
 #include "mimeengine/mimeengine.h"
+#include "textfiles.h"
 
 #include <cerrno>
+#include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -16,7 +18,7 @@ namespace cli
 namespace
 {
 
-const char kHelp[] = "Usage: mimeengine decode MESSAGE [--body-only] [-d DIR]\n"
+const char kHelp[] = "Usage: mimeengine decode MESSAGE [--body-only] [--raw] [-d DIR]\n"
                      "\n"
                      "Prints the main text of MESSAGE on stdout and copies each attachment into DIR\n"
                      "(default: the current directory). An existing file is never overwritten: the copy\n"
@@ -25,12 +27,68 @@ const char kHelp[] = "Usage: mimeengine decode MESSAGE [--body-only] [-d DIR]\n"
                      "\n"
                      "  -d, --dir DIR   where attachments go (made when missing)\n"
                      "  --body-only     MESSAGE is a multipart body without a message header; parts\n"
-                     "                  marked inline are saved as attachments too\n";
+                     "                  marked inline are saved as attachments too\n"
+                     "  --raw           print the text's bytes as decoded, CR LF line ends included\n"
+                     "\n"
+                     "Without --raw the text is printed with the system's line ends (CR LF becomes\n"
+                     "LF) and converted from the charset of its part (US-ASCII when the part names\n"
+                     "none) into the charset of the locale (LC_ALL, LC_CTYPE, LANG). What cannot be\n"
+                     "converted is printed as U+FFFD in a UTF-8 locale and as '?' in others, one\n"
+                     "per byte. The saved attachments keep their bytes as decoded.\n";
 
 std::string BaseName(const std::string& path)
 {
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The part whose text the flat decoding functions return, chosen as they choose it: the
+// first text child of a multipart/alternative that is the root's first child; else that
+// first child, or the root itself, when it is text and not an attachment. Null for none.
+COutputBlock* TextPart(COutputBlock* root)
+{
+    auto isBodyText = [](const COutputBlock* block) {
+        return block->GetContentType() == CMIMEPart::CONTENT_TEXT &&
+               block->GetDisposition() != CMIMEPart::DISPOSE_ATTACHMENT;
+    };
+    if (root->GetContentType() != CMIMEPart::CONTENT_MULTIPART)
+        return isBodyText(root) ? root : nullptr;
+    CObList* children = root->GetChildBlockList();
+    if (children == nullptr || children->IsEmpty())
+        return nullptr;
+    auto* first = static_cast<COutputBlock*>(children->GetHead());
+    if (first->GetContentType() != CMIMEPart::CONTENT_MULTIPART ||
+        std::strcmp(first->GetSubTypeString(), "alternative"))
+        return isBodyText(first) ? first : nullptr;
+    if (CObList* alternatives = first->GetChildBlockList())
+        for (POSITION pos = alternatives->GetHeadPosition(); pos != nullptr;)
+        {
+            auto* candidate = static_cast<COutputBlock*>(alternatives->GetNext(pos));
+            if (candidate->GetContentType() == CMIMEPart::CONTENT_TEXT)
+                return candidate;
+        }
+    return nullptr;
+}
+
+// The charset of the part that holds the main text, found by unpacking the message once
+// more into a scratch directory of its own: the flat functions return the text only.
+// US-ASCII for a part that names none; empty when the message yields no text part.
+std::string TextCharset(const std::string& message, bool bodyOnly)
+{
+    WorkDirectory scratch;
+    std::string error;
+    if (!scratch.Create(error))
+        return "";
+    CMIMEEngine engine;
+    CString source(message.c_str());
+    _CME_RC rc = CME_SUCCESS;
+    COutputBlock* root = bodyOnly ? engine.UnpackBody(source, scratch.Path().c_str(), TRUE, rc)
+                                  : engine.Unpack(source, scratch.Path().c_str(), TRUE, rc);
+    std::string charset;
+    if (COutputBlock* part = root != nullptr ? TextPart(root) : nullptr)
+        charset = part->GetCharSetName()[0] != '\0' ? part->GetCharSetName() : "US-ASCII";
+    engine.FreeBlocks(root);
+    return charset;
 }
 
 // Opens a new file in dir for name, numbering the name until one is free. O_EXCL makes
@@ -122,7 +180,7 @@ int RunDecode(const std::vector<std::string>& args)
 {
     ParsedArgs parsed;
     std::string error;
-    if (!ParseArgs(args, {{"--dir", "-d", true}, {"--body-only", "", false}}, parsed, error))
+    if (!ParseArgs(args, {{"--dir", "-d", true}, {"--body-only", "", false}, {"--raw", "", false}}, parsed, error))
     {
         PrintError("decode", error + " (see 'mimeengine decode --help')");
         return kUsageError;
@@ -170,9 +228,24 @@ int RunDecode(const std::vector<std::string>& args)
         PrintError("decode", "'" + message + "' could not be decoded");
         return CME_FAILURE;
     }
-    std::fputs(text, stdout);
-    std::fflush(stdout);
+    std::string printed = text;
     FreeMimeMsgText(&text);
+    if (!parsed.Has("--raw") && !printed.empty())
+    {
+        const std::string charset = TextCharset(message, parsed.Has("--body-only"));
+        // Set only now that the library has parsed: the locale decides the printed charset
+        // and nothing else.
+        std::setlocale(LC_ALL, "");
+        std::string converted;
+        if (!charset.empty() && ToLocaleCharset(printed, charset, converted))
+            printed = converted;
+        else if (!charset.empty() && MIMEENGINE_HAVE_ICONV)
+            PrintError("decode",
+                       "no conversion from " + charset + " to the locale's charset; the text is printed as it is");
+        printed = WithSystemLineEnds(printed);
+    }
+    std::fwrite(printed.data(), 1, printed.size(), stdout);
+    std::fflush(stdout);
 
     int status = 0;
     for (unsigned long i = 0; i < count; ++i)

@@ -1,11 +1,13 @@
 // mimeengine pack: compose a message from files, or from a tree described in JSON.
 #include "cli.h"
 #include "mimeengine/mimeengine.h"
+#include "textfiles.h"
 #include "treeoutput.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -17,8 +19,8 @@ namespace
 {
 
 const char kHelp[] = "Usage: mimeengine pack [-o OUT] [--header FILE] [--text FILE] [--html FILE]\n"
-                     "                       [--attach FILE]... [--charset NAME]\n"
-                     "       mimeengine pack [-o OUT] --tree TREE.json\n"
+                     "                       [--attach FILE]... [--charset NAME] [--keep-line-ends]\n"
+                     "       mimeengine pack [-o OUT] [--keep-line-ends] --tree TREE.json\n"
                      "\n"
                      "Composes a MIME message and prints the path it was written to. Without -o the\n"
                      "message goes to a new .MME file in the temporary directory.\n"
@@ -30,6 +32,7 @@ const char kHelp[] = "Usage: mimeengine pack [-o OUT] [--header FILE] [--text FI
                      "  --attach FILE     an attachment, its type derived from its name and sent as\n"
                      "                    base64 (quoted-printable for text); repeatable\n"
                      "  --charset NAME    charset parameter of the text and html parts\n"
+                     "  --keep-line-ends  pack the files' bytes as they are (see below)\n"
                      "  --tree TREE.json  any tree: each object has content_type (number or name such as\n"
                      "                    \"multipart\"), subtype, encode_type (number or name such as\n"
                      "                    \"base64\"), data_file, header_file, suggest_name, parameters,\n"
@@ -37,6 +40,16 @@ const char kHelp[] = "Usage: mimeengine pack [-o OUT] [--header FILE] [--text FI
                      "                    paths are taken from the directory of TREE.json.\n"
                      "\n"
                      "One text part alone is the whole message; anything more is a multipart/mixed.\n"
+                     "With --text and --html, the html part is the other form of the text: it has\n"
+                     "no file name and no Content-Disposition.\n"
+                     "\n"
+                     "Line ends: a message has CR LF line ends, Unix text files have LF. The header\n"
+                     "files and the text files (--text, --html, attachments whose type is text/*,\n"
+                     "text leaves and header files of a tree) are packed from copies in which every\n"
+                     "LF not preceded by CR has become CR LF; the copies live in a private directory\n"
+                     "of TMPDIR (or /tmp) that is removed afterwards. A file with a NUL byte is packed\n"
+                     "as it is. --keep-line-ends turns the conversion off.\n"
+                     "\n"
                      "Exit status: 0, 1 for a wrong command line or tree file, else the engine's code.\n";
 
 // A tree file that cannot be used; the message names what is wrong.
@@ -44,6 +57,56 @@ struct TreeError
 {
     std::string message;
 };
+
+// A temporary copy that could not be written.
+struct WorkFileError
+{
+    std::string message;
+};
+
+// Gives the engine the text files and header files to pack: CR LF copies in the work
+// directory unless the line ends are to be kept.
+class TextFiles
+{
+public:
+    TextFiles(WorkDirectory& work, bool keepLineEnds) : m_work(work), m_keep(keepLineEnds) {}
+
+    std::string Prepare(const std::string& path) const
+    {
+        if (m_keep || path.empty())
+            return path;
+        std::string error;
+        std::string use = WithCrLfLineEnds(m_work, path, error);
+        if (use.empty())
+            throw WorkFileError{error};
+        return use;
+    }
+
+    // A header file written by the program, with CR LF line ends whatever the option.
+    std::string Write(const std::string& name, const std::string& content) const
+    {
+        std::string error;
+        std::string path = WriteWorkFile(m_work, name, content, error);
+        if (path.empty())
+            throw WorkFileError{error};
+        return path;
+    }
+
+private:
+    WorkDirectory& m_work;
+    bool m_keep;
+};
+
+// A charset name fit for a parameter value without quotes: a MIME token.
+bool IsToken(const std::string& value)
+{
+    if (value.empty())
+        return false;
+    for (unsigned char c : value)
+        if (c <= 0x20 || c >= 0x7F || std::strchr("()<>@,;:\\\"/[]?=", c) != nullptr)
+            return false;
+    return true;
+}
 
 std::string BaseName(const std::string& path)
 {
@@ -107,7 +170,7 @@ std::string ResolvePath(const std::string& path, const std::string& baseDir)
 // engine failure (last error set). The root goes to root as soon as it exists, so that a
 // later failure can still free what was built.
 CInputBlock* BuildFromJson(CMIMEEngine& engine, CInputBlock* parent, const nlohmann::json& node,
-                           const std::string& baseDir, CInputBlock*& root)
+                           const std::string& baseDir, const TextFiles& texts, CInputBlock*& root)
 {
     if (!node.is_object())
         throw TreeError{"every part must be a JSON object"};
@@ -125,11 +188,24 @@ CInputBlock* BuildFromJson(CMIMEEngine& engine, CInputBlock* parent, const nlohm
         generate = node["generate_header"].get<bool>();
     }
 
-    CInputBlock* block =
-        AddPart(engine, parent, ResolvePath(TextField(node, "data_file"), baseDir), TextField(node, "suggest_name"),
-                static_cast<CMIMEPart::_CONTENT_TYPE>(type), static_cast<CMIMEPart::_ENCODE_TYPE>(encoding),
-                TextField(node, "subtype"), ResolvePath(TextField(node, "header_file"), baseDir), generate,
-                TextField(node, "parameters"));
+    // A text leaf: typed text, or untyped and text by the type the engine will derive from
+    // its suggested name or else its data file.
+    const std::string suggestName = TextField(node, "suggest_name");
+    std::string dataFile = ResolvePath(TextField(node, "data_file"), baseDir);
+    bool text = type == CMIMEPart::CONTENT_TEXT;
+    if (type == CMIMEPart::CONTENT_UNKNOWN && !dataFile.empty())
+    {
+        CInputBlock derived;
+        DeriveContentType(suggestName.empty() ? dataFile.c_str() : suggestName.c_str(), &derived);
+        text = derived.GetContentType() == CMIMEPart::CONTENT_TEXT;
+    }
+    if (text)
+        dataFile = texts.Prepare(dataFile);
+
+    CInputBlock* block = AddPart(engine, parent, dataFile, suggestName, static_cast<CMIMEPart::_CONTENT_TYPE>(type),
+                                 static_cast<CMIMEPart::_ENCODE_TYPE>(encoding), TextField(node, "subtype"),
+                                 texts.Prepare(ResolvePath(TextField(node, "header_file"), baseDir)), generate,
+                                 TextField(node, "parameters"));
     if (block == nullptr)
         return nullptr;
     if (parent == nullptr)
@@ -140,7 +216,7 @@ CInputBlock* BuildFromJson(CMIMEEngine& engine, CInputBlock* parent, const nlohm
         if (!node["children"].is_array())
             throw TreeError{"'children' must be a list"};
         for (const nlohmann::json& child : node["children"])
-            if (BuildFromJson(engine, block, child, baseDir, root) == nullptr)
+            if (BuildFromJson(engine, block, child, baseDir, texts, root) == nullptr)
                 return nullptr;
     }
     return block;
@@ -169,11 +245,11 @@ void MailSafeType(const std::string& file, CInputBlock& typed)
 
 // The tree of the file options: a text part alone, or a multipart/mixed holding the text
 // (or a multipart/alternative of text and html) followed by the attachments.
-CInputBlock* BuildFromFiles(CMIMEEngine& engine, const ParsedArgs& parsed, CInputBlock*& root)
+CInputBlock* BuildFromFiles(CMIMEEngine& engine, const ParsedArgs& parsed, const TextFiles& texts, CInputBlock*& root)
 {
-    const std::string header = parsed.Value("--header");
-    const std::string text = parsed.Value("--text");
-    const std::string html = parsed.Value("--html");
+    const std::string header = texts.Prepare(parsed.Value("--header"));
+    const std::string text = texts.Prepare(parsed.Value("--text"));
+    const std::string html = texts.Prepare(parsed.Value("--html"));
     const std::vector<std::string>& attachments = parsed.Values("--attach");
     const std::string charset = parsed.Has("--charset") ? "charset=" + parsed.Value("--charset") : "";
     const bool hasBody = !text.empty() || !html.empty();
@@ -209,7 +285,17 @@ CInputBlock* BuildFromFiles(CMIMEEngine& engine, const ParsedArgs& parsed, CInpu
                 if (alternative == nullptr)
                     return nullptr;
             }
-            if (addText(alternative, text, "plain", "") == nullptr || addText(alternative, html, "html", "") == nullptr)
+            // The html half is the other form of the text, not an attachment: its header
+            // comes from a file written here, without the name and the disposition that
+            // the engine gives every generated leaf after the first. The block stays text
+            // in quoted-printable, which decides how the engine encodes the body.
+            std::string htmlHeader = "Content-Type: text/html";
+            if (!charset.empty())
+                htmlHeader += "; " + charset;
+            htmlHeader += "\r\nContent-Transfer-Encoding: quoted-printable\r\n";
+            if (addText(alternative, text, "plain", "") == nullptr ||
+                AddPart(engine, alternative, html, "", CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_QUOTED_PRINTABLE,
+                        "html", texts.Write("html-header.txt", htmlHeader), false, "") == nullptr)
                 return nullptr;
         }
         else if (addText(root, !text.empty() ? text : html, !text.empty() ? "plain" : "html", "") == nullptr)
@@ -217,11 +303,12 @@ CInputBlock* BuildFromFiles(CMIMEEngine& engine, const ParsedArgs& parsed, CInpu
             return nullptr;
         }
     }
-    for (const std::string& file : attachments)
+    for (const std::string& given : attachments)
     {
         CInputBlock typed;
-        MailSafeType(file, typed);
-        if (AddPart(engine, root, file, BaseName(file), typed.GetContentType(), typed.GetEncodeType(),
+        MailSafeType(given, typed);
+        const std::string file = typed.GetContentType() == CMIMEPart::CONTENT_TEXT ? texts.Prepare(given) : given;
+        if (AddPart(engine, root, file, BaseName(given), typed.GetContentType(), typed.GetEncodeType(),
                     typed.GetSubTypeString(), "", true, "") == nullptr)
             return nullptr;
     }
@@ -241,6 +328,7 @@ int RunPack(const std::vector<std::string>& args)
                     {"--html", "", true},
                     {"--attach", "", true},
                     {"--charset", "", true},
+                    {"--keep-line-ends", "", false},
                     {"--tree", "", true}},
                    parsed, error))
     {
@@ -269,40 +357,64 @@ int RunPack(const std::vector<std::string>& args)
         return kUsageError;
     }
 
+    if (parsed.Has("--charset") && !IsToken(parsed.Value("--charset")))
+    {
+        PrintError("pack", "'" + parsed.Value("--charset") + "' is not a charset name");
+        return kUsageError;
+    }
+
+    // Removed, with the copies in it, however the command ends.
+    WorkDirectory work;
+    if (!work.Create(error))
+    {
+        PrintError("pack", error);
+        return CME_OUTPUT_FILE_ERROR;
+    }
+    const TextFiles texts(work, parsed.Has("--keep-line-ends"));
+
     CMIMEEngine engine;
     CInputBlock* root = nullptr;
     bool built = false;
-    if (parsed.Has("--tree"))
+    try
     {
-        const std::string treeFile = parsed.Value("--tree");
-        std::ifstream in(treeFile);
-        if (!in)
+        if (parsed.Has("--tree"))
         {
-            PrintError("pack", "'" + treeFile + "' cannot be opened");
-            return kUsageError;
+            const std::string treeFile = parsed.Value("--tree");
+            std::ifstream in(treeFile);
+            if (!in)
+            {
+                PrintError("pack", "'" + treeFile + "' cannot be opened");
+                return kUsageError;
+            }
+            nlohmann::json tree = nlohmann::json::parse(in, nullptr, false);
+            if (tree.is_discarded())
+            {
+                PrintError("pack", "'" + treeFile + "' is not valid JSON");
+                return kUsageError;
+            }
+            size_t slash = treeFile.find_last_of('/');
+            std::string baseDir = slash == std::string::npos ? "" : treeFile.substr(0, slash);
+            try
+            {
+                built = BuildFromJson(engine, nullptr, tree, baseDir, texts, root) != nullptr;
+            }
+            catch (const TreeError& e)
+            {
+                PrintError("pack", "'" + treeFile + "': " + e.message);
+                engine.FreeBlocks(root);
+                return kUsageError;
+            }
         }
-        nlohmann::json tree = nlohmann::json::parse(in, nullptr, false);
-        if (tree.is_discarded())
+        else
         {
-            PrintError("pack", "'" + treeFile + "' is not valid JSON");
-            return kUsageError;
-        }
-        size_t slash = treeFile.find_last_of('/');
-        std::string baseDir = slash == std::string::npos ? "" : treeFile.substr(0, slash);
-        try
-        {
-            built = BuildFromJson(engine, nullptr, tree, baseDir, root) != nullptr;
-        }
-        catch (const TreeError& e)
-        {
-            PrintError("pack", "'" + treeFile + "': " + e.message);
-            engine.FreeBlocks(root);
-            return kUsageError;
+            built = BuildFromFiles(engine, parsed, texts, root) != nullptr;
         }
     }
-    else
+    catch (const WorkFileError& e)
     {
-        built = BuildFromFiles(engine, parsed, root) != nullptr;
+        PrintError("pack", e.message);
+        engine.FreeBlocks(root);
+        return CME_OUTPUT_FILE_ERROR;
     }
 
     if (!built)

@@ -3,10 +3,11 @@ Columns: command, exit code, regex searched in stdout (or @NAME: equal to the go
 NAME, with {D} and work-file names replaced; MIMEENGINE_REGEN rewrites it), regex searched
 in stderr; '-' for any. A command is a shell-quoted mimeengine command line after optional
 NAME=value words for its environment, or a step of this script: !cat FILE, !ls DIR, !same A B
-(equal but for CR LF), !mkdir DIR, !write FILE TEXT, !decode MESSAGE [FUNCTION] (below).
+(equal but for CR LF), !mkdir DIR, !write FILE TEXT, !decode MESSAGE [FUNCTION] (below),
+!email MESSAGE (below).
 {R} is examples/messages/report.eml, {C} examples/compose, {F} tests/data/flat.
 Usage: cli_test.py TABLE MIMEENGINE_PROGRAM EXAMPLES_DIR"""
-import ctypes, os, re, shlex, shutil, subprocess, sys, tempfile
+import ctypes, email as email_package, os, re, shlex, shutil, subprocess, sys, tempfile
 
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "flat")
 
@@ -39,11 +40,23 @@ def decode(d, message, call="DecodeMimeMessage"):
     return out.encode()
 
 
+def email(path):
+    """Parses MESSAGE with Python's email package: "CRLF True" when every line ends in CR LF,
+    then per leaf its type, Content-Disposition, Content-Transfer-Encoding and decoded body."""
+    data, parts = read(path), ""
+    for p in email_package.message_from_bytes(data).walk():
+        if not p.is_multipart():
+            parts += "%s %s %s %r\n" % (p.get_content_type(), p["Content-Disposition"], p["Content-Transfer-Encoding"],
+                                       p.get_payload(decode=True))
+    return ("CRLF %s\n%s" % (re.search(rb"[^\r]\n|\r[^\n]|\A\n|\r\Z", data) is None, parts)).encode()
+
+
 def step(d, args, env):
     a, unlf = [os.path.join(d, x) for x in args[1:]], lambda i: read(a[i]).replace(b"\r\n", b"\n")
     steps = {"!cat": lambda: read(a[0]), "!ls": lambda: "".join(n + "\n" for n in sorted(os.listdir(a[0]))).encode(),
              "!same": lambda: b"" if unlf(0) == unlf(1) else None, "!mkdir": lambda: os.makedirs(a[0]) or b"",
-             "!write": lambda: open(a[0], "w").write(args[2]) and b"", "!decode": lambda: decode(d, a[0], *args[2:])}
+             "!write": lambda: open(a[0], "w").write(args[2]) and b"", "!decode": lambda: decode(d, a[0], *args[2:]),
+             "!email": lambda: email(a[0])}
     if args[0] in steps:
         out = steps[args[0]]()
         return int(out is None), out or b"", b""
