@@ -112,7 +112,7 @@ def run(cmd, cwd, timeout=None, quiet=True):
 
 def first_failure(output):
     """The first test CTest reports as failed or timed out, with how it ended."""
-    m = re.search(r"Test\s+#\d+: (\S+) \.*\s*\*+(Failed|Timeout|Exception)", output)
+    m = re.search(r"Test\s+#\d+: (.+?) \.*\s*\*+(Failed|Timeout|Exception)", output)
     return f"{m.group(1)} ({m.group(2).lower()})" if m else "ctest failed"
 
 
@@ -123,7 +123,7 @@ def baseline(build, jobs):
     if result.returncode != 0:
         sys.stderr.write(result.stdout[-4000:])
         sys.exit("mutants: the unmutated suite fails; nothing to measure")
-    times = {name: float(t) for name, t in re.findall(r"Test\s+#\d+: (\S+) \.*\s*Passed\s+([\d.]+) sec", result.stdout)}
+    times = {name: float(t) for name, t in re.findall(r"Test\s+#\d+: (.+?) \.*\s*Passed\s+([\d.]+) sec", result.stdout)}
     slowest = max(times.values()) if times else 60.0
     slow = sorted(name for name, t in times.items() if t >= 2.0)
     return max(10, int(3 * slowest + 1)), slowest, len(times), slow
@@ -133,7 +133,8 @@ def judge(build, jobs, timeout, slow):
     """Runs CTest on a mutant: the quick tests first, then the slow ones (CTest would start
     the slowest first), each phase stopping at its first failure. The verdict is the same as
     one run of the whole suite, found sooner. Returns (killed, how)."""
-    pattern = "^(" + "|".join(re.escape(name) for name in slow) + ")$"
+    # CTest's regular expressions: escape only their special characters.
+    pattern = "^(" + "|".join(re.sub(r"([][.*+?()^$|\\])", r"\\\1", name) for name in slow) + ")$"
     phases = [["-E", pattern], ["-R", pattern]] if slow else [[]]
     for phase in phases:
         try:
