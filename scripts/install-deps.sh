@@ -8,14 +8,16 @@
 #   build    compiler, CMake, Ninja, pkg-config: the library
 #   tools    nlohmann-json: the mimeengine program
 #   tests    GoogleTest and Python: the test suite
-#   format   clang-format: the formatting check
+#   format   clang-format and git: the formatting check (of the files git tracks)
 #   windows  mingw-w64 cross compilers, Wine and arch-test: the Windows DLL and its tests
 #   fuzz     clang with libFuzzer and the sanitizer runtimes: the fuzz targets
 #   bench    GMime and the bare tools that the benchmarks compare against
 #   root     mmdebstrap: the check that the README's commands work on a bare machine
 #
 # As root it runs apt-get itself; otherwise through sudo when sudo is there. When neither is
-# possible it stops and prints the apt-get line to run.
+# possible it stops and prints the apt-get line to run. Exit status 75 when apt-get itself
+# fails (a package mirror that cannot be reached), so that callers can tell it from a failed
+# build or test.
 set -euo pipefail
 
 packages_of() {
@@ -23,7 +25,7 @@ packages_of() {
     build) echo cmake ninja-build g++ pkg-config ;;
     tools) echo nlohmann-json3-dev ;;
     tests) echo libgtest-dev libgmock-dev googletest python3 ;;
-    format) echo clang-format ;;
+    format) echo clang-format git ;;
     windows) echo g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 arch-test ;;
     fuzz) echo clang libclang-rt-14-dev ;;
     bench) echo libgmime-3.0-dev coreutils sharutils ;;
@@ -63,5 +65,5 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"${as_root[@]}" apt-get update -qq || exit 75
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null || exit 75
