@@ -154,6 +154,8 @@ def main():
     parser.add_argument("-r", "--rev", default="HEAD", help="revision to mutate (default HEAD)")
     parser.add_argument("-j", "--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("--list", action="store_true", help="only print the sample, build nothing")
+    parser.add_argument("--sites", help="judge only these mutants of the sample, given as FILE:LINE:OP "
+                        "separated by commas (as printed), e.g. to re-judge survivors after adding tests")
     parser.add_argument("--keep", action="store_true", help="keep the scratch copy")
     args = parser.parse_args()
     # An interrupted run still removes its scratch copy.
@@ -174,6 +176,15 @@ def main():
         sites = mutation_sites(source)
         order = list(range(len(sites)))
         random.Random(args.seed).shuffle(order)
+        if args.sites:
+            # The first mutant of the sample order with each key is the one that was judged.
+            wanted, picked = set(args.sites.split(",")), []
+            for i in order:
+                key = f"{sites[i][0]}:{sites[i][1]}:{sites[i][4]}"
+                if key in wanted:
+                    picked.append(i)
+                    wanted.discard(key)
+            order, args.count = picked, len(picked)
         if args.list:
             for i in order[: args.count]:
                 rel, line, _, _, op, new = sites[i]
