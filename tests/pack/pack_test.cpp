@@ -49,6 +49,7 @@ std::string QP(const std::string& data, bool text, size_t piece)
     for (size_t at = 0, step = piece == 0 ? 4096 : piece; at < data.size(); at += step)
         out.append(buffer, mimepack::QPEncodeStep(state, reinterpret_cast<const unsigned char*>(data.data() + at),
                                                   std::min(step, data.size() - at), text, buffer));
+    out.append(buffer, mimepack::QPEncodeStep(state, nullptr, 0, text, buffer)); // an empty piece adds nothing
     return out.append(buffer, mimepack::QPEncodeFinish(state, text, buffer));
 }
 
