@@ -36,6 +36,7 @@ cleanup() {
   rm -rf --one-file-system "$root"
 }
 trap cleanup EXIT
+trap "exit 130" INT TERM
 tar -xf "$cache" -C "$root" || skip "the cached root cannot be unpacked"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 git clone -q "$repo" "$root/work/main"
