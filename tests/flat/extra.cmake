@@ -32,9 +32,13 @@ if(Python3_Interpreter_FOUND)
                                            ${PROJECT_SOURCE_DIR}/examples)
   set(flat_ctypes_env "MIMEENGINE_LIBRARY=$<TARGET_FILE:mimeengine>")
   if(MIMEENGINE_SANITIZE)
+    # libstdc++ is preloaded too, so that the sanitizer finds the real __cxa_throw when the
+    # library throws (and catches) inside a call.
     execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libasan.so
                     OUTPUT_VARIABLE flat_libasan OUTPUT_STRIP_TRAILING_WHITESPACE)
-    list(APPEND flat_ctypes_env "LD_PRELOAD=${flat_libasan}" "ASAN_OPTIONS=detect_leaks=0:halt_on_error=1")
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libstdc++.so
+                    OUTPUT_VARIABLE flat_libstdcxx OUTPUT_STRIP_TRAILING_WHITESPACE)
+    list(APPEND flat_ctypes_env "LD_PRELOAD=${flat_libasan}:${flat_libstdcxx}" "ASAN_OPTIONS=detect_leaks=0:halt_on_error=1")
   endif()
   set_tests_properties(flat.python_ctypes PROPERTIES ENVIRONMENT "${flat_ctypes_env}")
 

@@ -125,9 +125,10 @@ TEST(BlockTree, DeleteChildBlocks)
     CBlock* tip = &root;
     for (int i = 0; i < 100000; ++i, tip = a)
         ASSERT_EQ(CME_SUCCESS, tip->AddChildBlock(a = new Tracked, message));
+    const long tipUid = tip->GetUID();
     g_destroyed.clear();
     EXPECT_TRUE(root.DeleteChildBlocks());
-    EXPECT_TRUE(g_destroyed.size() == 100000u && g_destroyed.front() == tip->GetUID());
+    EXPECT_TRUE(g_destroyed.size() == 100000u && g_destroyed.front() == tipUid);
 }
 
 // strings.tsv: number, text ("(none)": no text for that number). The last row of every
