@@ -91,4 +91,10 @@ void PrintError(const std::string& command, const std::string& message)
     std::fprintf(stderr, "mimeengine %s: %s\n", command.c_str(), message.c_str());
 }
 
+std::string BaseName(const std::string& path)
+{
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 } // namespace cli

@@ -36,12 +36,6 @@ const char kHelp[] = "Usage: mimeengine decode MESSAGE [--body-only] [--raw] [-d
                      "converted is printed as U+FFFD in a UTF-8 locale and as '?' in others, one\n"
                      "per byte. The saved attachments keep their bytes as decoded.\n";
 
-std::string BaseName(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The part whose text the flat decoding functions return, chosen as they choose it: the
 // first text child of a multipart/alternative that is the root's first child; else that
 // first child, or the root itself, when it is text and not an attachment. Null for none.

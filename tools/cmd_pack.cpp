@@ -108,12 +108,6 @@ bool IsToken(const std::string& value)
     return true;
 }
 
-std::string BaseName(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Creates the root when parent is null, else a child of parent. Null on failure, with the
 // engine's last error and message set.
 CInputBlock* AddPart(CMIMEEngine& engine, CInputBlock* parent, const std::string& dataFile,

@@ -27,12 +27,6 @@ const char kHelp[] = "Usage: mimeengine unpack MESSAGE [-d DIR] [--no-extract] [
                      "\n"
                      "The directory used is reported on stderr. Exit status: 0, or the engine's result code.\n";
 
-std::string BaseName(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // Makes a new directory next to nothing that exists: base, base-2, base-3, ... An existing
 // directory is never reused, so earlier results are never mixed with new ones.
 bool MakeFreshDirectory(const std::string& base, std::string& made, std::string& error)

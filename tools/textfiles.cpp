@@ -1,6 +1,8 @@
 // Line ends and charsets of the texts the program hands to and takes from the library.
 #include "textfiles.h"
 
+#include "cli.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,12 +23,6 @@ namespace
 {
 
 constexpr size_t kChunk = 65536;
-
-std::string FileName(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // What a file holds, found in one pass.
 enum class Scan
@@ -151,7 +147,7 @@ std::string WithCrLfLineEnds(WorkDirectory& work, const std::string& path, std::
     std::string directory = work.NewSubdirectory(error);
     if (directory.empty())
         return "";
-    std::string copy = directory + "/" + FileName(path);
+    std::string copy = directory + "/" + BaseName(path);
     return CopyWithCrLf(path, copy, error) ? copy : "";
 }
 
