@@ -22,9 +22,9 @@ skip() {
 
 [ "$(id -u)" -eq 0 ] || skip "making and entering a root needs root"
 "$repo/scripts/install-deps.sh" root || skip "mmdebstrap cannot be installed"
-if [ ! -s "$cache" ]; then
+if [ ! -f "$cache" ] || [ ! -s "$cache" ]; then
   mkdir -p "$(dirname "$cache")"
-  mmdebstrap --variant=apt --quiet bookworm "$cache.part" || skip "mmdebstrap failed (package mirror?)"
+  mmdebstrap --variant=apt --format=tar --quiet bookworm "$cache.part" || skip "mmdebstrap failed (package mirror?)"
   mv "$cache.part" "$cache"
 fi
 
