@@ -23,7 +23,7 @@ void RemoveWorkDirectory(const char* directory)
     if (directory == nullptr || directory[0] == '\0')
         return;
     char path[2 * MAX_PATH + 2];
-    if (std::snprintf(path, sizeof path, "%s/*.*", directory) >= static_cast<int>(sizeof path))
+    if (std::snprintf(path, sizeof path, "%s" PATH_SEPARATOR_STRING "*.*", directory) >= static_cast<int>(sizeof path))
         return;
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(path, &entry);
@@ -32,7 +32,8 @@ void RemoveWorkDirectory(const char* directory)
         do
         {
             if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-                std::snprintf(path, sizeof path, "%s/%s", directory, entry.cFileName) < static_cast<int>(sizeof path))
+                std::snprintf(path, sizeof path, "%s" PATH_SEPARATOR_STRING "%s", directory, entry.cFileName) <
+                    static_cast<int>(sizeof path))
                 DeleteFileA(path);
         } while (FindNextFileA(find, &entry));
         FindClose(find);

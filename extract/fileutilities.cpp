@@ -172,7 +172,7 @@ void CFileUtilities::JoinPath(const CString& directory, const char* name, CStrin
 {
     CString joined = directory;
     if (!EndsWithSeparator(directory))
-        joined += '/';
+        joined += kPathSeparator;
     joined += name != nullptr ? name : "";
     result = joined;
 }

@@ -11,7 +11,8 @@ public:
     // baseName (9 bytes or more) receives the eight-character base when given.
     void MakeWorkFileName(const CString& directory, const char* extension, CString& result, char* baseName,
                           BOOL fullPath);
-    // directory + "/" + name (no separator added when directory already ends with one).
+    // directory + separator ("/", or "\\" on Windows) + name; no separator is added when the
+    // directory already ends with one.
     void JoinPath(const CString& directory, const char* name, CString& result);
     // The extension of path with its dot, or empty.
     void GetExtension(const char* path, CString& result);

@@ -184,7 +184,7 @@ int CUnpacker::ExtractUUEncodedFile(CStdioFile* source, const char* workDirector
     CString directory(workDirectory != nullptr ? workDirectory : "");
     const bool hasSeparator = !directory.IsEmpty() && (directory[directory.GetLength() - 1] == '\\' ||
                                                        directory[directory.GetLength() - 1] == '/');
-    CString path = hasSeparator ? directory + name : directory + "/" + name;
+    CString path = hasSeparator ? directory + name : directory + PATH_SEPARATOR_STRING + name;
     // A path cut by the 260-byte field could name something other than a file in the work
     // directory; such a name is refused like a malformed line.
     if (path.GetLength() >= CBlock::PATH_SIZE)

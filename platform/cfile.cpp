@@ -1,44 +1,15 @@
 #include "mimeengine/platform/cfile.h"
 
-#include <cerrno>
+#include "platform/oscalls.h"
+
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace
 {
 
 const size_t kBufferSize = 64 * 1024;
 
-// read() and write() that retry when interrupted; -1 with errno set on failure.
-ssize_t ReadRetry(int fd, void* buf, size_t n)
-{
-    ssize_t got;
-    do
-        got = ::read(fd, buf, n);
-    while (got < 0 && errno == EINTR);
-    return got;
-}
-
-bool WriteAll(int fd, const char* p, size_t n)
-{
-    while (n > 0)
-    {
-        ssize_t put = ::write(fd, p, n);
-        if (put < 0)
-        {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        p += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-void SetError(CFileException* pError, int err, const char* name)
+void SetError(CFileException* pError, long err, const char* name)
 {
     if (pError == nullptr)
         return;
@@ -73,39 +44,7 @@ CFileException::~CFileException() = default;
 
 int CFileException::OsErrorToException(long lOsError)
 {
-    switch (lOsError)
-    {
-        case 0:
-            return none;
-        case ENOENT:
-            return fileNotFound;
-        case ENOTDIR:
-        case ENAMETOOLONG:
-        case ELOOP:
-            return badPath;
-        case EMFILE:
-        case ENFILE:
-            return tooManyOpenFiles;
-        case EACCES:
-        case EPERM:
-        case EISDIR:
-        case EROFS:
-        case EEXIST:
-            return accessDenied;
-        case EBADF:
-            return invalidFile;
-        case ESPIPE:
-        case EINVAL:
-            return badSeek;
-        case EIO:
-            return hardIO;
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-            return diskFull;
-        default:
-            return generic;
-    }
+    return platform::CauseOfOsError(lOsError);
 }
 
 // --- CFile --------------------------------------------------------------------------
@@ -130,55 +69,17 @@ BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pErro
         Abort();
     if (pszFileName == nullptr || *pszFileName == '\0')
     {
-        SetError(pError, ENOENT, pszFileName);
+        SetError(pError, platform::kErrorNotFound, pszFileName);
         return FALSE;
     }
 
-    int oflags = O_CLOEXEC | O_NONBLOCK;
-    switch (nOpenFlags & 0x3)
+    intptr_t handle = hFileNull;
+    if (long err = platform::OpenRegularFile(pszFileName, nOpenFlags, handle))
     {
-        case modeRead:
-            oflags |= O_RDONLY;
-            break;
-        case modeWrite:
-            oflags |= O_WRONLY;
-            break;
-        case modeReadWrite:
-            oflags |= O_RDWR;
-            break;
-        default:
-            SetError(pError, EINVAL, pszFileName);
-            return FALSE;
-    }
-    if (nOpenFlags & modeCreate)
-    {
-        // Never create or truncate through a symbolic link at the last component.
-        oflags |= O_CREAT | O_NOFOLLOW;
-        if (!(nOpenFlags & modeNoTruncate))
-            oflags |= O_TRUNC;
-    }
-
-    int fd = ::open(pszFileName, oflags, 0666);
-    if (fd < 0)
-    {
-        SetError(pError, errno, pszFileName);
-        return FALSE;
-    }
-    // Only regular files are files here: a directory, a FIFO or a device is refused
-    // (O_NONBLOCK above keeps a FIFO from blocking the open itself).
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    {
-        int err = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
-        ::close(fd);
         SetError(pError, err, pszFileName);
         return FALSE;
     }
-    int fl = ::fcntl(fd, F_GETFL);
-    if (fl >= 0)
-        ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
-
-    m_hFile = fd;
+    m_hFile = handle;
     m_strFileName = pszFileName;
     m_nOpenFlags = nOpenFlags;
     m_bufStart = 0;
@@ -187,7 +88,7 @@ BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pErro
     return TRUE;
 }
 
-void CFile::ThrowOsError(int err) const
+void CFile::ThrowOsError(long err) const
 {
     throw CFileException(CFileException::OsErrorToException(err), err, m_strFileName);
 }
@@ -201,8 +102,8 @@ void CFile::FlushWrite()
     m_bufPos = m_bufLen = 0;
     if (pending > 0)
     {
-        if (!WriteAll(m_hFile, m_buf.get(), pending))
-            ThrowOsError(errno);
+        if (long err = platform::WriteAll(m_hFile, m_buf.get(), pending))
+            ThrowOsError(err);
         m_bufStart += pending;
     }
 }
@@ -229,10 +130,10 @@ UINT CFile::FillReadBuffer()
     EnsureBuffer();
     m_bufStart += m_bufLen;
     m_bufPos = m_bufLen = 0;
-    ssize_t got = ReadRetry(m_hFile, m_buf.get(), kBufferSize);
-    if (got < 0)
-        ThrowOsError(errno);
-    m_bufLen = static_cast<size_t>(got);
+    size_t got = 0;
+    if (long err = platform::ReadSome(m_hFile, m_buf.get(), kBufferSize, got))
+        ThrowOsError(err);
+    m_bufLen = got;
     return static_cast<UINT>(got);
 }
 
@@ -259,7 +160,7 @@ int CFile::RawPeekByte()
 UINT CFile::RawRead(void* lpBuf, UINT nCount)
 {
     if (m_hFile == hFileNull)
-        ThrowOsError(EBADF);
+        ThrowOsError(platform::kErrorClosedFile);
     if (m_writing)
         FlushWrite();
     char* out = static_cast<char*>(lpBuf);
@@ -281,9 +182,9 @@ UINT CFile::RawRead(void* lpBuf, UINT nCount)
             // Large reads bypass the buffer.
             m_bufStart += m_bufLen;
             m_bufPos = m_bufLen = 0;
-            ssize_t got = ReadRetry(m_hFile, out + done, nCount - done);
-            if (got < 0)
-                ThrowOsError(errno);
+            size_t got = 0;
+            if (long err = platform::ReadSome(m_hFile, out + done, nCount - done, got))
+                ThrowOsError(err);
             if (got == 0)
                 break;
             m_bufStart += static_cast<ULONGLONG>(got);
@@ -299,13 +200,16 @@ UINT CFile::RawRead(void* lpBuf, UINT nCount)
 void CFile::RawWrite(const void* lpBuf, UINT nCount)
 {
     if (m_hFile == hFileNull)
-        ThrowOsError(EBADF);
+        ThrowOsError(platform::kErrorClosedFile);
     if (!m_writing)
     {
         // Leave read mode: put the OS offset back at the logical position.
         ULONGLONG pos = m_bufStart + m_bufPos;
-        if (m_bufLen != 0 && ::lseek(m_hFile, static_cast<off_t>(pos), SEEK_SET) < 0)
-            ThrowOsError(errno);
+        if (m_bufLen != 0)
+        {
+            if (long err = platform::SeekTo(m_hFile, pos))
+                ThrowOsError(err);
+        }
         ResetBuffer(pos);
         m_writing = true;
     }
@@ -314,8 +218,8 @@ void CFile::RawWrite(const void* lpBuf, UINT nCount)
     if (nCount >= kBufferSize)
     {
         FlushWrite();
-        if (!WriteAll(m_hFile, in, nCount))
-            ThrowOsError(errno);
+        if (long err = platform::WriteAll(m_hFile, in, nCount))
+            ThrowOsError(err);
         m_bufStart += nCount;
         m_writing = true;
         return;
@@ -342,7 +246,7 @@ void CFile::Write(const void* lpBuf, UINT nCount)
 ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom)
 {
     if (m_hFile == hFileNull)
-        ThrowOsError(EBADF);
+        ThrowOsError(platform::kErrorClosedFile);
     LONGLONG base;
     switch (nFrom)
     {
@@ -356,11 +260,11 @@ ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom)
             base = static_cast<LONGLONG>(GetLength());
             break;
         default:
-            ThrowOsError(EINVAL);
+            ThrowOsError(platform::kErrorInvalidArgument);
     }
     LONGLONG target = base + lOff;
     if (target < 0)
-        ThrowOsError(EINVAL);
+        ThrowOsError(platform::kErrorInvalidArgument);
     ULONGLONG utarget = static_cast<ULONGLONG>(target);
     // A seek inside the bytes already read ahead only moves within the buffer.
     if (!m_writing && utarget >= m_bufStart && utarget <= m_bufStart + m_bufLen)
@@ -369,8 +273,8 @@ ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom)
         return utarget;
     }
     FlushWrite();
-    if (::lseek(m_hFile, static_cast<off_t>(utarget), SEEK_SET) < 0)
-        ThrowOsError(errno);
+    if (long err = platform::SeekTo(m_hFile, utarget))
+        ThrowOsError(err);
     ResetBuffer(utarget);
     return utarget;
 }
@@ -383,24 +287,23 @@ ULONGLONG CFile::GetPosition() const
 void CFile::SetLength(ULONGLONG dwNewLen)
 {
     if (m_hFile == hFileNull)
-        ThrowOsError(EBADF);
+        ThrowOsError(platform::kErrorClosedFile);
     ULONGLONG pos = GetPosition();
     FlushWrite();
-    if (::ftruncate(m_hFile, static_cast<off_t>(dwNewLen)) != 0)
-        ThrowOsError(errno);
-    if (::lseek(m_hFile, static_cast<off_t>(pos), SEEK_SET) < 0)
-        ThrowOsError(errno);
+    if (long err = platform::Truncate(m_hFile, dwNewLen))
+        ThrowOsError(err);
+    if (long err = platform::SeekTo(m_hFile, pos))
+        ThrowOsError(err);
     ResetBuffer(pos);
 }
 
 ULONGLONG CFile::GetLength() const
 {
     if (m_hFile == hFileNull)
-        ThrowOsError(EBADF);
-    struct stat st;
-    if (::fstat(m_hFile, &st) != 0)
-        ThrowOsError(errno);
-    ULONGLONG size = static_cast<ULONGLONG>(st.st_size);
+        ThrowOsError(platform::kErrorClosedFile);
+    ULONGLONG size = 0;
+    if (long err = platform::SizeOf(m_hFile, size))
+        ThrowOsError(err);
     if (m_writing && m_bufStart + m_bufPos > size)
         size = m_bufStart + m_bufPos;
     return size;
@@ -416,17 +319,18 @@ void CFile::Close()
 {
     if (m_hFile == hFileNull)
         return;
-    int err = 0;
+    long err = 0;
     try
     {
         FlushWrite();
     }
     catch (const CFileException& e)
     {
-        err = static_cast<int>(e.m_lOsError);
+        err = e.m_lOsError;
     }
-    if (::close(m_hFile) != 0 && err == 0)
-        err = errno;
+    long closeErr = platform::CloseFile(m_hFile);
+    if (err == 0)
+        err = closeErr;
     m_hFile = hFileNull;
     ResetBuffer(0);
     if (err != 0)
@@ -444,7 +348,7 @@ void CFile::Abort()
     catch (const CFileException&)
     {
     }
-    ::close(m_hFile);
+    platform::CloseFile(m_hFile);
     m_hFile = hFileNull;
     ResetBuffer(0);
 }
@@ -461,13 +365,9 @@ CString CFile::GetFileName() const
 
 BOOL CFile::GetStatus(const char* pszFileName, CFileStatus& rStatus)
 {
-    struct stat st;
-    // lstat: a symbolic link, even a dangling one, is something that exists at that name.
-    if (pszFileName == nullptr || ::lstat(pszFileName, &st) != 0)
+    // A symbolic link, even a dangling one, is something that exists at that name.
+    if (pszFileName == nullptr || !platform::StatusOfPath(pszFileName, rStatus))
         return FALSE;
-    rStatus.m_size = static_cast<ULONGLONG>(st.st_size);
-    rStatus.m_mtime = static_cast<long long>(st.st_mtime);
-    rStatus.m_attribute = S_ISDIR(st.st_mode) ? 0x10 : 0;
     size_t n = std::strlen(pszFileName);
     if (n >= sizeof(rStatus.m_szFullName))
         n = sizeof(rStatus.m_szFullName) - 1;
@@ -478,14 +378,14 @@ BOOL CFile::GetStatus(const char* pszFileName, CFileStatus& rStatus)
 
 void CFile::Remove(const char* pszFileName)
 {
-    if (::unlink(pszFileName) != 0)
-        throw CFileException(CFileException::OsErrorToException(errno), errno, pszFileName);
+    if (long err = platform::RemoveFile(pszFileName))
+        throw CFileException(CFileException::OsErrorToException(err), err, pszFileName);
 }
 
 void CFile::Rename(const char* pszOldName, const char* pszNewName)
 {
-    if (::rename(pszOldName, pszNewName) != 0)
-        throw CFileException(CFileException::OsErrorToException(errno), errno, pszOldName);
+    if (long err = platform::RenameFile(pszOldName, pszNewName))
+        throw CFileException(CFileException::OsErrorToException(err), err, pszOldName);
 }
 
 // --- CStdioFile ---------------------------------------------------------------------
@@ -512,7 +412,7 @@ UINT CStdioFile::Read(void* lpBuf, UINT nCount)
     if (!m_bText)
         return CFile::Read(lpBuf, nCount);
     if (m_hFile == hFileNull)
-        ThrowOsError(EBADF);
+        ThrowOsError(platform::kErrorClosedFile);
     char* out = static_cast<char*>(lpBuf);
     UINT n = 0;
     while (n < nCount)
@@ -552,7 +452,7 @@ void CStdioFile::Write(const void* lpBuf, UINT nCount)
 char* CStdioFile::ReadString(char* lpsz, UINT nMax)
 {
     if (m_hFile == hFileNull)
-        ThrowOsError(EBADF);
+        ThrowOsError(platform::kErrorClosedFile);
     if (lpsz == nullptr || nMax == 0)
         return nullptr;
     UINT n = 0;

@@ -1,6 +1,7 @@
 #include "mimeengine/platform/ctime.h"
 
 #include "platform/crt.h"
+#include "platform/oscalls.h"
 
 CTime::CTime(int nYear, int nMonth, int nDay, int nHour, int nMin, int nSec)
 {
@@ -35,9 +36,7 @@ void CTime::SetCurrentTimeForTesting(const CTime* pFixed)
 
 struct tm CTime::Local() const
 {
-    struct tm t = {};
-    ::localtime_r(&m_time, &t);
-    return t;
+    return platform::LocalTime(m_time);
 }
 
 int CTime::GetYear() const

@@ -1,12 +1,14 @@
-// Read-only registry stand-in over the system's MIME database (mime.types format).
+// Read-only registry stand-in over a MIME database (mime.types format).
 //
 // Two kinds of key answer:
 //   HKEY_CLASSES_ROOT\.ext                                  value "Content Type": the first
 //       type, in file order, whose extension list holds ext (compared ignoring case);
 //   HKEY_CLASSES_ROOT\MIME\Database\Content Type\type/sub    value "Extension": the first
 //       extension listed for that type, with a dot.
-// Every other key is not found. The database is the file named by MIMEENGINE_MIME_TYPES
-// when that variable is set (empty: no database), else /etc/mime.types when present.
+// Every other key is not found. The database is the one a test installed, else the file
+// named by MIMEENGINE_MIME_TYPES when that variable is set (empty: no database), else the
+// system's default database (DefaultMimeTypesPath; POSIX only). Without any of these the
+// stand-in is inactive, and on Windows the real registry answers.
 #include "platform/chartable.h"
 #include "platform/win32.h"
 
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <unordered_map>
@@ -35,7 +38,9 @@ struct OpenKey
 
 std::mutex g_mutex;
 bool g_loaded = false;
+bool g_active = false;
 MimeDatabase g_database;
+std::set<HKEY> g_openKeys;
 
 std::string Lower(std::string s)
 {
@@ -76,8 +81,9 @@ void LoadLocked()
     g_database = MimeDatabase();
     const char* path = std::getenv("MIMEENGINE_MIME_TYPES");
     if (path == nullptr)
-        path = "/etc/mime.types";
-    else if (*path == '\0')
+        path = DefaultMimeTypesPath();
+    g_active = path != nullptr;
+    if (path == nullptr || *path == '\0')
         return;
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -94,7 +100,20 @@ bool StartsWithNoCase(const std::string& s, const char* prefix, size_t n)
 
 } // namespace
 
-LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD, REGSAM, PHKEY phkResult)
+bool StandInRegistryActive()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    LoadLocked();
+    return g_active;
+}
+
+bool StandInRegistryOwns(HKEY hKey)
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_openKeys.count(hKey) != 0;
+}
+
+LONG StandInRegOpenKey(HKEY hKey, const char* lpSubKey, PHKEY phkResult)
 {
     if (phkResult == nullptr || lpSubKey == nullptr)
         return ERROR_FILE_NOT_FOUND;
@@ -127,14 +146,17 @@ LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD, REGSAM, PHKEY phkResu
         return ERROR_FILE_NOT_FOUND;
     }
     *phkResult = reinterpret_cast<HKEY>(new OpenKey(key));
+    g_openKeys.insert(*phkResult);
     return ERROR_SUCCESS;
 }
 
-LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD*, DWORD* lpType, BYTE* lpData, DWORD* lpcbData)
+LONG StandInRegQueryValue(HKEY hKey, const char* lpValueName, DWORD* lpType, BYTE* lpData, DWORD* lpcbData)
 {
+    if (!StandInRegistryOwns(hKey))
+        return ERROR_FILE_NOT_FOUND;
+    // The key stays valid until it is closed, which only its caller can do.
     OpenKey* key = reinterpret_cast<OpenKey*>(hKey);
-    if (key == nullptr || hKey == HKEY_CLASSES_ROOT || hKey == HKEY_LOCAL_MACHINE || lpValueName == nullptr ||
-        _stricmp(lpValueName, key->valueName.c_str()) != 0)
+    if (lpValueName == nullptr || _stricmp(lpValueName, key->valueName.c_str()) != 0)
         return ERROR_FILE_NOT_FOUND;
     DWORD needed = static_cast<DWORD>(key->value.size() + 1);
     if (lpType != nullptr)
@@ -157,9 +179,10 @@ LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD*, DWORD* lpType,
     return ERROR_SUCCESS;
 }
 
-LONG RegCloseKey(HKEY hKey)
+LONG StandInRegCloseKey(HKEY hKey)
 {
-    if (hKey != nullptr && hKey != HKEY_CLASSES_ROOT && hKey != HKEY_LOCAL_MACHINE)
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (g_openKeys.erase(hKey) != 0)
         delete reinterpret_cast<OpenKey*>(hKey);
     return ERROR_SUCCESS;
 }
@@ -169,6 +192,7 @@ void RegistrySetMimeTypesForTesting(const char* pszMimeTypesText)
     std::lock_guard<std::mutex> lock(g_mutex);
     g_database = MimeDatabase();
     g_loaded = true;
+    g_active = true;
     if (pszMimeTypesText != nullptr)
         Parse(pszMimeTypesText, g_database);
 }
@@ -177,5 +201,6 @@ void RegistryResetForTesting()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_loaded = false;
+    g_active = false;
     g_database = MimeDatabase();
 }

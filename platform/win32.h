@@ -1,13 +1,62 @@
-// Thin stand-ins for the operating-system calls the engine makes, under their Win32 names.
-// Every OS-facing call of the library goes through this file (and cfile.cpp), so that a
-// Windows build can swap in the real functions. Paths are native POSIX paths; splitting
-// recognises both "/" and "\\".
+// The operating-system calls the engine makes, under their Win32 names.
+//
+// On Windows they are the system's own (<windows.h> and the C runtime), except for the
+// calls whose answers tests need to fix: the ANSI code page (GetACP, CharNextA, _mbsicmp)
+// and the registry (RegOpenKeyExA and the rest). Those go through a seam that asks the real
+// system unless a test has fixed the answer (platform/windows/seam.cpp).
+//
+// On POSIX systems every call is a stand-in of ours (platform/posix/), with paths in native
+// form; splitting recognises both "/" and "\\".
+//
+// Files directly in platform/ are shared by both systems; platform/posix/ and
+// platform/windows/ hold the rest, and the build takes exactly one of the two.
 #pragma once
 
 #include "mimeengine/platform/types.h"
 
 #include <cstddef>
 #include <cstdint>
+
+#if defined(_WIN32)
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// Names of the framework classes' members that <windows.h> turns into macros.
+#undef GetCurrentTime
+#undef LoadString
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+// The seam's versions of the calls tests can fix (see the top of this file). Every file of
+// the library that includes this header calls these under the Win32 names; only the seam
+// itself, which defines MIMEENGINE_REAL_WIN32_CALLS, reaches the system's own.
+UINT PlatformGetACP();
+char* PlatformCharNextA(const char* lpsz);
+int PlatformMbsicmp(const unsigned char* a, const unsigned char* b);
+LONG PlatformRegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+LONG PlatformRegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType, BYTE* lpData,
+                              DWORD* lpcbData);
+LONG PlatformRegCloseKey(HKEY hKey);
+#ifndef MIMEENGINE_REAL_WIN32_CALLS
+#undef CharNext
+#undef RegOpenKeyEx
+#undef RegQueryValueEx
+#define GetACP PlatformGetACP
+#define CharNextA PlatformCharNextA
+#define _mbsicmp PlatformMbsicmp
+#define RegOpenKeyExA PlatformRegOpenKeyExA
+#define RegQueryValueExA PlatformRegQueryValueExA
+#define RegCloseKey PlatformRegCloseKey
+#endif
+
+#else // POSIX
 
 typedef uint32_t DWORD;
 typedef void* HANDLE;
@@ -73,24 +122,14 @@ HANDLE FindFirstFileA(const char* lpFileName, WIN32_FIND_DATAA* lpFindFileData);
 BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData);
 BOOL FindClose(HANDLE hFindFile);
 
-// Creates a new directory "<dir><prefix>XXXXXX" atomically with mode 0700 (mkdtemp); the
-// name is written to lpResult (MAX_PATH bytes). FALSE on failure.
-BOOL CreatePrivateTempDirectoryA(const char* lpPathName, const char* lpPrefixString, char* lpResult);
-
-// Registry stand-in: read-only, backed by a MIME database in mime.types format (see registry.cpp).
+// The registry: read-only, answered by the MIME database of registry.cpp.
 LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
 LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType, BYTE* lpData,
                       DWORD* lpcbData);
 LONG RegCloseKey(HKEY hKey);
-// Replaces the MIME database with the given mime.types text (null: no database).
-void RegistrySetMimeTypesForTesting(const char* pszMimeTypesText);
-// Forgets the database so that the next lookup loads it from the environment again.
-void RegistryResetForTesting();
 
-// ANSI code page: MIMEENGINE_ACP, else the locale environment's codeset, else 1252.
+// ANSI code page: fixed by a test or MIMEENGINE_ACP, else the locale environment's codeset, else 1252.
 UINT GetACP();
-// Fixes the code page for this process (0 restores the environment's).
-void SetACPForTesting(UINT nCodePage);
 // One character forward: a double-byte character in code pages 932, 936, 949 and 950; never past the NUL.
 char* CharNextA(const char* lpsz);
 // sprintf into a buffer of at least 1025 bytes; output is cut at 1024 characters.
@@ -101,10 +140,56 @@ int wsprintfA(char* lpOut, const char* lpFmt, ...) __attribute__((format(printf,
 void _splitpath(const char* path, char* drive, char* dir, char* fname, char* ext);
 int _strnicmp(const char* a, const char* b, size_t n);
 int _stricmp(const char* a, const char* b);
+int _unlink(const char* path);
+
+#endif // POSIX
+
+// Shared by both systems.
+
+// The separator the library puts between a directory and a name; either is recognised
+// when paths are split.
+#if defined(_WIN32)
+#define PATH_SEPARATOR_STRING "\\"
+#else
+#define PATH_SEPARATOR_STRING "/"
+#endif
+constexpr char kPathSeparator = PATH_SEPARATOR_STRING[0];
+
+// Creates a new directory "<dir><prefix>XXXXXX" atomically (on POSIX with mode 0700, by
+// mkdtemp); the name is written to lpResult (MAX_PATH bytes). FALSE on failure.
+BOOL CreatePrivateTempDirectoryA(const char* lpPathName, const char* lpPrefixString, char* lpResult);
+
+// The registry stand-in (registry.cpp): a read-only registry over a MIME database in
+// mime.types format. It answers two kinds of key:
+//   HKEY_CLASSES_ROOT\.ext                             value "Content Type";
+//   HKEY_CLASSES_ROOT\MIME\Database\Content Type\type/sub  value "Extension".
+// It is active when a test installed a database, when MIMEENGINE_MIME_TYPES is set (empty:
+// no database), and, on POSIX only, with /etc/mime.types as the default database; on Windows
+// the real registry answers otherwise.
+bool StandInRegistryActive();
+// The database the stand-in reads when MIMEENGINE_MIME_TYPES is not set; null for none.
+const char* DefaultMimeTypesPath();
+bool StandInRegistryOwns(HKEY hKey);
+LONG StandInRegOpenKey(HKEY hKey, const char* lpSubKey, PHKEY phkResult);
+LONG StandInRegQueryValue(HKEY hKey, const char* lpValueName, DWORD* lpType, BYTE* lpData, DWORD* lpcbData);
+LONG StandInRegCloseKey(HKEY hKey);
+// Replaces the MIME database with the given mime.types text (null: no database).
+void RegistrySetMimeTypesForTesting(const char* pszMimeTypesText);
+// Forgets the database so that the next lookup loads it from the environment again.
+void RegistryResetForTesting();
+
+// Code page (codepage.cpp). GetACP gives the code page fixed by SetACPForTesting or by
+// MIMEENGINE_ACP when either is set, else the system's (SystemACP).
+UINT SystemACP();
+bool ACPIsFixed();
+// Fixes the code page for this process (0 restores the environment's).
+void SetACPForTesting(UINT nCodePage);
+// One character forward in code page cp: a lead byte of 932, 936, 949 or 950 and its
+// trail byte are one character; never past the NUL.
+char* NextCharacterInCodePage(UINT cp, const char* lpsz);
 // Case-insensitive comparison that steps over double-byte characters as units.
 int _mbsicmp(const unsigned char* a, const unsigned char* b);
 inline int _mbsicmp(const char* a, const char* b)
 {
     return _mbsicmp(reinterpret_cast<const unsigned char*>(a), reinterpret_cast<const unsigned char*>(b));
 }
-int _unlink(const char* path);

@@ -13,6 +13,7 @@
 #include "mimeengine/platform/cstring.h"
 #include "mimeengine/platform/types.h"
 
+#include <cstdint>
 #include <memory>
 
 class MIMEENGINE_API CFileException : public CObject
@@ -43,7 +44,7 @@ public:
     CFileException& operator=(const CFileException& other);
     ~CFileException() override;
 
-    // Maps an errno value to a cause.
+    // Maps a system error code (errno, or GetLastError on Windows) to a cause.
     static int OsErrorToException(long lOsError);
 
     int m_cause;
@@ -84,7 +85,7 @@ public:
         current = 0x1,
         end = 0x2
     };
-    static constexpr int hFileNull = -1;
+    static constexpr intptr_t hFileNull = -1;
 
     CFile();
     // Opens the file; raises CFileException on failure.
@@ -116,7 +117,7 @@ public:
     static void Remove(const char* pszFileName);
     static void Rename(const char* pszOldName, const char* pszNewName);
 
-    int m_hFile;
+    intptr_t m_hFile; // the system's file descriptor or handle
 
 protected:
     // Raw buffered access used by the text layer of CStdioFile.
@@ -125,7 +126,7 @@ protected:
     void ResetBuffer(ULONGLONG position);
     UINT RawRead(void* lpBuf, UINT nCount);
     void RawWrite(const void* lpBuf, UINT nCount);
-    [[noreturn]] void ThrowOsError(int err) const;
+    [[noreturn]] void ThrowOsError(long err) const;
 
     void FlushWrite();
     UINT FillReadBuffer();

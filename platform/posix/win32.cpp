@@ -4,7 +4,6 @@
 #include "platform/chartable.h"
 #include "platform/crt.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -86,8 +85,6 @@ bool NextMatch(FindState* state, WIN32_FIND_DATAA* data)
     return false;
 }
 
-std::atomic<UINT> g_acp{0};
-
 UINT CodePageFromCodeset(const char* locale)
 {
     const char* dot = std::strchr(locale, '.');
@@ -123,15 +120,8 @@ UINT CodePageFromCodeset(const char* locale)
     return 0;
 }
 
-UINT ComputeACP()
+UINT CodePageOfLocale()
 {
-    const char* acp = std::getenv("MIMEENGINE_ACP");
-    if (acp != nullptr && *acp != '\0')
-    {
-        long n = std::strtol(acp, nullptr, 10);
-        if (n > 0 && n < 100000)
-            return static_cast<UINT>(n);
-    }
     for (const char* var : {"LC_ALL", "LC_CTYPE", "LANG"})
     {
         const char* value = std::getenv(var);
@@ -142,21 +132,6 @@ UINT ComputeACP()
         }
     }
     return 1252;
-}
-
-bool IsLeadByte(UINT cp, unsigned char c)
-{
-    switch (cp)
-    {
-        case 932:
-            return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-        case 936:
-        case 949:
-        case 950:
-            return c >= 0x81 && c <= 0xFE;
-        default:
-            return false;
-    }
 }
 
 } // namespace
@@ -354,31 +329,15 @@ BOOL CreatePrivateTempDirectoryA(const char* lpPathName, const char* lpPrefixStr
     return TRUE;
 }
 
-UINT GetACP()
+// The locale environment's codeset, else 1252.
+UINT SystemACP()
 {
-    UINT cp = g_acp.load();
-    if (cp == 0)
-    {
-        cp = ComputeACP();
-        g_acp.store(cp);
-    }
-    return cp;
-}
-
-void SetACPForTesting(UINT nCodePage)
-{
-    g_acp.store(nCodePage);
+    return CodePageOfLocale();
 }
 
 char* CharNextA(const char* lpsz)
 {
-    if (lpsz == nullptr)
-        return nullptr;
-    if (*lpsz == '\0')
-        return const_cast<char*>(lpsz);
-    if (IsLeadByte(GetACP(), static_cast<unsigned char>(*lpsz)) && lpsz[1] != '\0')
-        return const_cast<char*>(lpsz + 2);
-    return const_cast<char*>(lpsz + 1);
+    return NextCharacterInCodePage(GetACP(), lpsz);
 }
 
 int wsprintfA(char* lpOut, const char* lpFmt, ...)
@@ -443,31 +402,6 @@ int _stricmp(const char* a, const char* b)
         int cb = static_cast<unsigned char>(platform::AsciiLower(b[i]));
         if (ca != cb || ca == 0)
             return ca - cb;
-    }
-}
-
-int _mbsicmp(const unsigned char* a, const unsigned char* b)
-{
-    UINT cp = GetACP();
-    for (;;)
-    {
-        if (IsLeadByte(cp, *a) && a[1] != 0)
-        {
-            // A double-byte character compares as its two bytes, without case folding.
-            if (*a != *b)
-                return *a - *b;
-            if (a[1] != b[1])
-                return a[1] - b[1];
-            a += 2;
-            b += 2;
-            continue;
-        }
-        int ca = static_cast<unsigned char>(platform::AsciiLower(static_cast<char>(*a)));
-        int cb = static_cast<unsigned char>(platform::AsciiLower(static_cast<char>(*b)));
-        if (ca != cb || ca == 0)
-            return ca - cb;
-        ++a;
-        ++b;
     }
 }
 

@@ -1,0 +1,48 @@
+// The operating-system calls under CFile and CTime, one function per call, so that the
+// classes themselves (buffering, text mode, positions) are the same on every system.
+// platform/posix/oscalls.cpp and platform/windows/oscalls.cpp implement them.
+//
+// Functions that can fail return 0 on success and otherwise the system's error code (errno
+// on POSIX, GetLastError on Windows), which is what CFileException::m_lOsError holds.
+#pragma once
+
+#include "mimeengine/platform/cfile.h"
+#include "mimeengine/platform/types.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+
+namespace platform
+{
+
+// Error codes the shared code raises itself: an operation on a closed file, an invalid
+// argument or seek, and a file that is not there (an empty name).
+extern const long kErrorClosedFile;
+extern const long kErrorInvalidArgument;
+extern const long kErrorNotFound;
+
+// The CFileException cause of a system error code.
+int CauseOfOsError(long error);
+
+// Opens a regular file with CFile's open flags (access, modeCreate, modeNoTruncate). A
+// create never follows a symbolic link at the last component; a directory, a FIFO or a
+// device is refused and a FIFO cannot block the open.
+long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle);
+// Reads up to n bytes; *got is 0 at the end of the file.
+long ReadSome(intptr_t handle, void* buffer, size_t n, size_t& got);
+long WriteAll(intptr_t handle, const void* buffer, size_t n);
+long SeekTo(intptr_t handle, ULONGLONG offset);
+long Truncate(intptr_t handle, ULONGLONG length);
+long SizeOf(intptr_t handle, ULONGLONG& size);
+long CloseFile(intptr_t handle);
+
+// What is at the path, without following a final symbolic link: FALSE when nothing is.
+bool StatusOfPath(const char* path, CFileStatus& status);
+long RemoveFile(const char* path);
+long RenameFile(const char* oldPath, const char* newPath);
+
+// The local calendar time of t.
+struct tm LocalTime(time_t t);
+
+} // namespace platform

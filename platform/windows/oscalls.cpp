@@ -1,0 +1,214 @@
+// The calls under CFile and CTime on Windows.
+#include "platform/oscalls.h"
+
+#include "platform/win32.h"
+
+namespace platform
+{
+namespace
+{
+
+HANDLE AsHandle(intptr_t handle)
+{
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+long LastError()
+{
+    return static_cast<long>(::GetLastError());
+}
+
+// Read and write calls move at most this much at once, so that a count always fits a DWORD.
+const size_t kMaxTransfer = 1u << 30;
+
+} // namespace
+
+const long kErrorClosedFile = ERROR_INVALID_HANDLE;
+const long kErrorInvalidArgument = ERROR_INVALID_PARAMETER;
+const long kErrorNotFound = ERROR_FILE_NOT_FOUND;
+
+int CauseOfOsError(long error)
+{
+    switch (error)
+    {
+        case NO_ERROR:
+            return CFileException::none;
+        case ERROR_FILE_NOT_FOUND:
+            return CFileException::fileNotFound;
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_FILENAME_EXCED_RANGE:
+        case ERROR_INVALID_DRIVE:
+        case ERROR_DIRECTORY:
+            return CFileException::badPath;
+        case ERROR_TOO_MANY_OPEN_FILES:
+            return CFileException::tooManyOpenFiles;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_FILE_EXISTS:
+        case ERROR_ALREADY_EXISTS:
+        case ERROR_WRITE_PROTECT:
+        case ERROR_CANNOT_MAKE:
+            return CFileException::accessDenied;
+        case ERROR_INVALID_HANDLE:
+            return CFileException::invalidFile;
+        case ERROR_CURRENT_DIRECTORY:
+            return CFileException::removeCurrentDir;
+        case ERROR_NEGATIVE_SEEK:
+        case ERROR_SEEK_ON_DEVICE:
+        case ERROR_INVALID_PARAMETER:
+            return CFileException::badSeek;
+        case ERROR_CRC:
+        case ERROR_READ_FAULT:
+        case ERROR_WRITE_FAULT:
+        case ERROR_GEN_FAILURE:
+            return CFileException::hardIO;
+        case ERROR_SHARING_VIOLATION:
+            return CFileException::sharingViolation;
+        case ERROR_LOCK_VIOLATION:
+            return CFileException::lockViolation;
+        case ERROR_HANDLE_DISK_FULL:
+        case ERROR_DISK_FULL:
+            return CFileException::diskFull;
+        case ERROR_HANDLE_EOF:
+            return CFileException::endOfFile;
+        default:
+            return CFileException::generic;
+    }
+}
+
+long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle)
+{
+    DWORD access;
+    switch (nOpenFlags & 0x3)
+    {
+        case CFile::modeRead:
+            access = GENERIC_READ;
+            break;
+        case CFile::modeWrite:
+            access = GENERIC_WRITE;
+            break;
+        case CFile::modeReadWrite:
+            access = GENERIC_READ | GENERIC_WRITE;
+            break;
+        default:
+            return ERROR_INVALID_PARAMETER;
+    }
+    DWORD disposition = OPEN_EXISTING;
+    DWORD flags = FILE_ATTRIBUTE_NORMAL;
+    if (nOpenFlags & CFile::modeCreate)
+    {
+        disposition = (nOpenFlags & CFile::modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
+        // Opens a link itself rather than its target; it is refused below.
+        flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+    }
+    // Share flags are not enforced: other openers may read, write and delete.
+    HANDLE h = ::CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
+                             flags, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return LastError();
+    // Only regular files on disk are files here: not a device ("CON", "NUL", a pipe) and not
+    // a directory or a link.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileType(h) != FILE_TYPE_DISK || !::GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+    {
+        ::CloseHandle(h);
+        return ERROR_ACCESS_DENIED;
+    }
+    handle = reinterpret_cast<intptr_t>(h);
+    return 0;
+}
+
+long ReadSome(intptr_t handle, void* buffer, size_t n, size_t& got)
+{
+    DWORD read = 0;
+    DWORD ask = static_cast<DWORD>(n < kMaxTransfer ? n : kMaxTransfer);
+    if (!::ReadFile(AsHandle(handle), buffer, ask, &read, nullptr))
+    {
+        long err = LastError();
+        if (err != ERROR_HANDLE_EOF && err != ERROR_BROKEN_PIPE)
+            return err;
+        read = 0;
+    }
+    got = read;
+    return 0;
+}
+
+long WriteAll(intptr_t handle, const void* buffer, size_t n)
+{
+    const char* p = static_cast<const char*>(buffer);
+    while (n > 0)
+    {
+        DWORD put = 0;
+        DWORD ask = static_cast<DWORD>(n < kMaxTransfer ? n : kMaxTransfer);
+        if (!::WriteFile(AsHandle(handle), p, ask, &put, nullptr))
+            return LastError();
+        if (put == 0)
+            return ERROR_WRITE_FAULT;
+        p += put;
+        n -= put;
+    }
+    return 0;
+}
+
+long SeekTo(intptr_t handle, ULONGLONG offset)
+{
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    return ::SetFilePointerEx(AsHandle(handle), to, nullptr, FILE_BEGIN) ? 0 : LastError();
+}
+
+long Truncate(intptr_t handle, ULONGLONG length)
+{
+    if (long err = SeekTo(handle, length))
+        return err;
+    return ::SetEndOfFile(AsHandle(handle)) ? 0 : LastError();
+}
+
+long SizeOf(intptr_t handle, ULONGLONG& size)
+{
+    LARGE_INTEGER value;
+    if (!::GetFileSizeEx(AsHandle(handle), &value))
+        return LastError();
+    size = static_cast<ULONGLONG>(value.QuadPart);
+    return 0;
+}
+
+long CloseFile(intptr_t handle)
+{
+    return ::CloseHandle(AsHandle(handle)) ? 0 : LastError();
+}
+
+bool StatusOfPath(const char* path, CFileStatus& status)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data))
+        return false;
+    status.m_size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    // FILETIME counts 100 ns steps from 1601; the status holds seconds from 1970.
+    ULONGLONG ticks =
+        (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    status.m_mtime = static_cast<long long>(ticks / 10000000ULL) - 11644473600LL;
+    status.m_attribute = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0x10 : 0;
+    return true;
+}
+
+long RemoveFile(const char* path)
+{
+    return ::DeleteFileA(path) ? 0 : LastError();
+}
+
+long RenameFile(const char* oldPath, const char* newPath)
+{
+    return ::MoveFileA(oldPath, newPath) ? 0 : LastError();
+}
+
+struct tm LocalTime(time_t t)
+{
+    struct tm result = {};
+    ::localtime_s(&result, &t);
+    return result;
+}
+
+} // namespace platform
