@@ -13,11 +13,13 @@
 namespace
 {
 
-// A file or a directory of that name is in the way.
+// A file of that name, also one reached through a symbolic link, is in the way: the name
+// gets a number. A directory, or a link that leads nowhere, is no file: the name is kept,
+// creating the file there fails, and the body goes to a work-file name with the same
+// extension instead.
 bool NameTaken(const char* path)
 {
-    CFileStatus status;
-    return CFile::GetStatus(path, status) != FALSE;
+    return g_FileUtilities.FileExists(path) != FALSE;
 }
 
 } // namespace

@@ -45,4 +45,21 @@ long RenameFile(const char* oldPath, const char* newPath);
 // The local calendar time of t.
 struct tm LocalTime(time_t t);
 
+// The system calls of the file layer, counted by kind where they are made (the POSIX side
+// counts every call it makes), so that tests can hold the cost per message where it is.
+enum class OsCall
+{
+    Open,
+    Stat,
+    Read,
+    Write,
+    Seek,
+    Close,
+    Other,
+    Kinds
+};
+void CountCall(OsCall call);
+// The number of calls of each kind so far, in the order of OsCall, for the whole process.
+void CallCounts(unsigned long long (&counts)[static_cast<int>(OsCall::Kinds)]);
+
 } // namespace platform

@@ -70,25 +70,40 @@ long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle)
     }
     if (nOpenFlags & CFile::modeCreate)
     {
+        // A file this call creates is a regular file of ours: nothing can be in the way and
+        // nothing needs checking. O_EXCL also refuses a symbolic link at the name.
+        CountCall(OsCall::Open);
+        int fd = ::open(path, (oflags & ~O_NONBLOCK) | O_CREAT | O_EXCL, 0666);
+        if (fd >= 0)
+        {
+            handle = fd;
+            return 0;
+        }
+        if (errno != EEXIST)
+            return errno;
+        // Something is there: it is opened as an existing file below, never through a link
+        // at the last component.
         oflags |= O_CREAT | O_NOFOLLOW;
         if (!(nOpenFlags & CFile::modeNoTruncate))
             oflags |= O_TRUNC;
     }
 
+    // An existing file. O_NONBLOCK keeps a FIFO from blocking the open itself; it is then
+    // refused, like a directory or a device. On a regular file O_NONBLOCK changes nothing,
+    // so it stays set.
+    CountCall(OsCall::Open);
     int fd = ::open(path, oflags, 0666);
     if (fd < 0)
         return errno;
-    // O_NONBLOCK above keeps a FIFO from blocking the open itself; it is refused here.
     struct stat st;
+    CountCall(OsCall::Stat);
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
     {
         long err = S_ISDIR(st.st_mode) ? EISDIR : EACCES;
+        CountCall(OsCall::Close);
         ::close(fd);
         return err;
     }
-    int fl = ::fcntl(fd, F_GETFL);
-    if (fl >= 0)
-        ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     handle = fd;
     return 0;
 }
@@ -97,8 +112,10 @@ long ReadSome(intptr_t handle, void* buffer, size_t n, size_t& got)
 {
     ssize_t r;
     do
+    {
+        CountCall(OsCall::Read);
         r = ::read(static_cast<int>(handle), buffer, n);
-    while (r < 0 && errno == EINTR);
+    } while (r < 0 && errno == EINTR);
     if (r < 0)
         return errno;
     got = static_cast<size_t>(r);
@@ -110,6 +127,7 @@ long WriteAll(intptr_t handle, const void* buffer, size_t n)
     const char* p = static_cast<const char*>(buffer);
     while (n > 0)
     {
+        CountCall(OsCall::Write);
         ssize_t put = ::write(static_cast<int>(handle), p, n);
         if (put < 0)
         {
@@ -125,17 +143,20 @@ long WriteAll(intptr_t handle, const void* buffer, size_t n)
 
 long SeekTo(intptr_t handle, ULONGLONG offset)
 {
+    CountCall(OsCall::Seek);
     return ::lseek(static_cast<int>(handle), static_cast<off_t>(offset), SEEK_SET) < 0 ? errno : 0;
 }
 
 long Truncate(intptr_t handle, ULONGLONG length)
 {
+    CountCall(OsCall::Other);
     return ::ftruncate(static_cast<int>(handle), static_cast<off_t>(length)) != 0 ? errno : 0;
 }
 
 long SizeOf(intptr_t handle, ULONGLONG& size)
 {
     struct stat st;
+    CountCall(OsCall::Stat);
     if (::fstat(static_cast<int>(handle), &st) != 0)
         return errno;
     size = static_cast<ULONGLONG>(st.st_size);
@@ -144,6 +165,7 @@ long SizeOf(intptr_t handle, ULONGLONG& size)
 
 long CloseFile(intptr_t handle)
 {
+    CountCall(OsCall::Close);
     return ::close(static_cast<int>(handle)) != 0 ? errno : 0;
 }
 
@@ -151,6 +173,7 @@ bool StatusOfPath(const char* path, CFileStatus& status)
 {
     struct stat st;
     // lstat: a symbolic link, even a dangling one, is something that exists at that name.
+    CountCall(OsCall::Stat);
     if (::lstat(path, &st) != 0)
         return false;
     status.m_size = static_cast<ULONGLONG>(st.st_size);
@@ -161,11 +184,13 @@ bool StatusOfPath(const char* path, CFileStatus& status)
 
 long RemoveFile(const char* path)
 {
+    CountCall(OsCall::Other);
     return ::unlink(path) != 0 ? errno : 0;
 }
 
 long RenameFile(const char* oldPath, const char* newPath)
 {
+    CountCall(OsCall::Other);
     return ::rename(oldPath, newPath) != 0 ? errno : 0;
 }
 

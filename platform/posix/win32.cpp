@@ -3,6 +3,7 @@
 
 #include "platform/chartable.h"
 #include "platform/crt.h"
+#include "platform/oscalls.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -59,8 +60,14 @@ struct FindState
 
 bool NextMatch(FindState* state, WIN32_FIND_DATAA* data)
 {
-    while (dirent* entry = ::readdir(state->dir))
+    using platform::CountCall;
+    using platform::OsCall;
+    for (;;)
     {
+        CountCall(OsCall::Other);
+        dirent* entry = ::readdir(state->dir);
+        if (entry == nullptr)
+            break;
         const char* name = entry->d_name;
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
             continue;
@@ -70,6 +77,7 @@ bool NextMatch(FindState* state, WIN32_FIND_DATAA* data)
         CopyCut(data->cFileName, sizeof(data->cFileName), name, std::strlen(name));
         struct stat st;
         std::string full = JoinDir(state->directory.c_str(), name);
+        CountCall(OsCall::Stat);
         if (::lstat(full.c_str(), &st) == 0)
         {
             data->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
@@ -167,9 +175,11 @@ UINT GetTempFileNameA(const char* lpPathName, const char* lpPrefixString, UINT u
             CopyCut(lpTempFileName, MAX_PATH, path.c_str(), path.size());
             return uUnique;
         }
+        platform::CountCall(platform::OsCall::Open);
         int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0)
         {
+            platform::CountCall(platform::OsCall::Close);
             ::close(fd);
             CopyCut(lpTempFileName, MAX_PATH, path.c_str(), path.size());
             return number;
@@ -182,19 +192,22 @@ UINT GetTempFileNameA(const char* lpPathName, const char* lpPrefixString, UINT u
 
 BOOL CreateDirectoryA(const char* lpPathName, void*)
 {
+    platform::CountCall(platform::OsCall::Other);
     return lpPathName != nullptr && ::mkdir(lpPathName, 0777) == 0;
 }
 
 BOOL RemoveDirectoryA(const char* lpPathName)
 {
+    platform::CountCall(platform::OsCall::Other);
     return lpPathName != nullptr && ::rmdir(lpPathName) == 0;
 }
 
 BOOL DeleteFileA(const char* lpFileName)
 {
-    struct stat st;
-    if (lpFileName == nullptr || ::lstat(lpFileName, &st) != 0 || S_ISDIR(st.st_mode))
+    if (lpFileName == nullptr)
         return FALSE;
+    // unlink refuses a directory itself (EISDIR on Linux, EPERM elsewhere).
+    platform::CountCall(platform::OsCall::Other);
     return ::unlink(lpFileName) == 0;
 }
 
@@ -212,20 +225,19 @@ HANDLE CreateFileA(const char* lpFileName, DWORD dwDesiredAccess, DWORD, void*, 
         flags |= O_WRONLY;
     else
         flags |= O_RDONLY;
+    platform::CountCall(platform::OsCall::Open);
     int fd = ::open(lpFileName, flags);
     if (fd < 0)
         return INVALID_HANDLE_VALUE;
+    // A FIFO cannot block the open (O_NONBLOCK) and is refused here with anything else that
+    // is not a regular file; on a regular file O_NONBLOCK changes nothing, so it stays set.
     struct stat st;
+    platform::CountCall(platform::OsCall::Stat);
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
     {
+        platform::CountCall(platform::OsCall::Close);
         ::close(fd);
         return INVALID_HANDLE_VALUE;
-    }
-    if (!(flags & O_PATH))
-    {
-        int fl = ::fcntl(fd, F_GETFL);
-        if (fl >= 0)
-            ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
     }
     return FdToHandle(fd);
 }
@@ -233,6 +245,7 @@ HANDLE CreateFileA(const char* lpFileName, DWORD dwDesiredAccess, DWORD, void*, 
 DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh)
 {
     struct stat st;
+    platform::CountCall(platform::OsCall::Stat);
     if (hFile == INVALID_HANDLE_VALUE || ::fstat(HandleToFd(hFile), &st) != 0)
         return INVALID_FILE_SIZE;
     unsigned long long size = static_cast<unsigned long long>(st.st_size);
@@ -251,6 +264,7 @@ BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* l
     DWORD done = 0;
     while (done < nNumberOfBytesToRead)
     {
+        platform::CountCall(platform::OsCall::Read);
         ssize_t got = ::read(HandleToFd(hFile), out + done, nNumberOfBytesToRead - done);
         if (got < 0)
         {
@@ -271,6 +285,7 @@ BOOL CloseHandle(HANDLE hObject)
 {
     if (hObject == INVALID_HANDLE_VALUE)
         return FALSE;
+    platform::CountCall(platform::OsCall::Close);
     return ::close(HandleToFd(hObject)) == 0;
 }
 
@@ -284,12 +299,14 @@ HANDLE FindFirstFileA(const char* lpFileName, WIN32_FIND_DATAA* lpFindFileData)
     std::string mask = sep == std::string::npos ? pattern : pattern.substr(sep + 1);
     if (directory.empty())
         directory = "/";
+    platform::CountCall(platform::OsCall::Open);
     DIR* dir = ::opendir(directory.c_str());
     if (dir == nullptr)
         return INVALID_HANDLE_VALUE;
     FindState* state = new FindState{dir, directory, mask};
     if (!NextMatch(state, lpFindFileData))
     {
+        platform::CountCall(platform::OsCall::Close);
         ::closedir(dir);
         delete state;
         return INVALID_HANDLE_VALUE;
@@ -309,6 +326,7 @@ BOOL FindClose(HANDLE hFindFile)
     if (hFindFile == INVALID_HANDLE_VALUE || hFindFile == nullptr)
         return FALSE;
     FindState* state = static_cast<FindState*>(hFindFile);
+    platform::CountCall(platform::OsCall::Close);
     ::closedir(state->dir);
     delete state;
     return TRUE;
@@ -323,6 +341,7 @@ BOOL CreatePrivateTempDirectoryA(const char* lpPathName, const char* lpPrefixStr
         return FALSE;
     char buf[MAX_PATH];
     std::memcpy(buf, pattern.c_str(), pattern.size() + 1);
+    platform::CountCall(platform::OsCall::Other);
     if (::mkdtemp(buf) == nullptr)
         return FALSE;
     std::memcpy(lpResult, buf, std::strlen(buf) + 1);
@@ -407,5 +426,6 @@ int _stricmp(const char* a, const char* b)
 
 int _unlink(const char* path)
 {
+    platform::CountCall(platform::OsCall::Other);
     return ::unlink(path);
 }
