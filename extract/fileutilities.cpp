@@ -3,10 +3,12 @@
 #include "extract/fileutilities.h"
 
 #include "extract/pathparts.h"
+#include "platform/oscalls.h"
 #include "platform/win32.h"
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <mutex>
 #include <string>
@@ -87,10 +89,19 @@ void ReplaceIllegalChars(char* text)
             *p = '_';
 }
 
-} // namespace
+// What a candidate work-file name turned out to be.
+enum class Candidate
+{
+    Taken,  // in use: try the next name
+    Chosen, // the name to return
+    Failed  // no name will do: return the empty result
+};
 
-void CFileUtilities::MakeWorkFileName(const CString& directory, const char* extension, CString& result, char* baseName,
-                                      BOOL fullPath)
+// Hands the work-file names of directory and extension, in order, to try until it chooses
+// one or fails. result is the chosen path (or name), else empty; lastTried the last path
+// handed to try.
+void PickWorkFileName(const CString& directory, const char* extension, CString& result, char* baseName, BOOL fullPath,
+                      const std::function<Candidate(const CString&)>& tryPath, CString* lastTried)
 {
     result.Empty();
     if (extension == nullptr)
@@ -150,13 +161,18 @@ void CFileUtilities::MakeWorkFileName(const CString& directory, const char* exte
 
         CString name = CString(base) + "." + extension;
         CString path;
-        JoinPath(directory, name, path);
+        g_FileUtilities.JoinPath(directory, name, path);
         // A path that cannot be kept in a 260-byte field is no usable name: callers take
         // the empty result as failure.
         if (path.GetLength() >= MAX_PATH)
             return;
-        if (NameTaken(path))
+        if (lastTried != nullptr)
+            *lastTried = path;
+        Candidate verdict = tryPath(path);
+        if (verdict == Candidate::Taken)
             continue;
+        if (verdict == Candidate::Failed)
+            return;
 
         if (baseName != nullptr)
         {
@@ -166,6 +182,34 @@ void CFileUtilities::MakeWorkFileName(const CString& directory, const char* exte
         result = fullPath ? path : name;
         return;
     }
+}
+
+} // namespace
+
+void CFileUtilities::MakeWorkFileName(const CString& directory, const char* extension, CString& result, char* baseName,
+                                      BOOL fullPath)
+{
+    PickWorkFileName(
+        directory, extension, result, baseName, fullPath,
+        [](const CString& path) { return NameTaken(path) ? Candidate::Taken : Candidate::Chosen; }, nullptr);
+}
+
+BOOL CFileUtilities::CreateWorkFile(const CString& directory, const char* extension, CFile& file, UINT nOpenFlags,
+                                    CString& result)
+{
+    CString lastTried;
+    // Creating the file is the test: a name is taken exactly when something is already there.
+    auto create = [&](const CString& path) {
+        CFileException error;
+        if (file.Open(path, nOpenFlags | CFile::modeCreate | CFile::modeCreateNew, &error))
+            return Candidate::Chosen;
+        return error.m_lOsError == platform::kErrorExists ? Candidate::Taken : Candidate::Failed;
+    };
+    PickWorkFileName(directory, extension, result, nullptr, TRUE, create, &lastTried);
+    if (!result.IsEmpty())
+        return TRUE;
+    result = lastTried;
+    return FALSE;
 }
 
 void CFileUtilities::JoinPath(const CString& directory, const char* name, CString& result)

@@ -11,6 +11,12 @@ public:
     // baseName (9 bytes or more) receives the eight-character base when given.
     void MakeWorkFileName(const CString& directory, const char* extension, CString& result, char* baseName,
                           BOOL fullPath);
+    // Creates a new file under the name MakeWorkFileName would give, opened into file with
+    // nOpenFlags (modeCreate and modeCreateNew are added). A name that is taken by the time
+    // of the open, by another engine or process, is passed over for the next one, so two
+    // creators never share a file. TRUE with the full path in result; FALSE when no file can
+    // be created, with result the last path tried (empty when none fit).
+    BOOL CreateWorkFile(const CString& directory, const char* extension, CFile& file, UINT nOpenFlags, CString& result);
     // directory + separator ("/", or "\\" on Windows) + name; no separator is added when the
     // directory already ends with one.
     void JoinPath(const CString& directory, const char* name, CString& result);

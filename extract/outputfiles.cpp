@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 namespace
@@ -30,16 +31,18 @@ std::string BareFileName(const char* suggested)
     return name;
 }
 
-// A work-file name in directory, keeping extension (with its dot) when it has at least one
-// character and the result fits; "TMP" otherwise. Empty when not even that fits.
-CString WorkFileFor(const CString& directory, const CString& extension)
+// Creates a work file in directory, keeping extension (with its dot) when it has at least
+// one character and the name fits; "TMP" otherwise. name is the file made, or the last name
+// tried, or empty when not even a "TMP" name fits.
+bool CreateWorkFileFor(const CString& directory, const CString& extension, CFile& file, CString& name)
 {
-    CString name;
-    if (extension.GetLength() >= 2)
-        g_FileUtilities.MakeWorkFileName(directory, extension.GetString() + 1, name, nullptr, TRUE);
+    name.Empty();
+    if (extension.GetLength() >= 2 &&
+        g_FileUtilities.CreateWorkFile(directory, extension.GetString() + 1, file, kOutputFlags, name))
+        return true;
     if (name.IsEmpty())
-        g_FileUtilities.MakeWorkFileName(directory, "TMP", name, nullptr, TRUE);
-    return name;
+        return g_FileUtilities.CreateWorkFile(directory, "TMP", file, kOutputFlags, name) != FALSE;
+    return false;
 }
 
 // Raised when no file can be created for a body, not even under a work-file name.
@@ -50,14 +53,15 @@ CString WorkFileFor(const CString& directory, const CString& extension)
 
 } // namespace
 
-// Picks the name for block's body and records it as the block's data file. The name is
-// never longer than the 259 characters the data file field can hold.
-static CString ChooseOutputName(CUnpacker& unpacker, COutputBlock* block)
+// Creates the file for block's body under its first choice of name: the suggested name
+// (numbered when a file has it), else a work-file name. name is the file made or the name
+// tried, never longer than the 259 characters the data file field can hold.
+static bool CreateFirstChoice(CUnpacker& unpacker, COutputBlock* block, CFile& file, CString& name)
 {
     const CString& directory = unpacker.m_WorkDirectory;
 
-    char name[MAX_PATH];
-    name[0] = '\0';
+    char path[MAX_PATH];
+    path[0] = '\0';
     std::string bare = BareFileName(block->GetSuggestName());
     bool tooLong = false;
     if (!bare.empty())
@@ -67,14 +71,13 @@ static CString ChooseOutputName(CUnpacker& unpacker, COutputBlock* block)
         // A joined name that does not fit the data file field falls through to a
         // work-file name.
         if (joined.GetLength() < MAX_PATH)
-            std::memcpy(name, joined.GetString(), static_cast<size_t>(joined.GetLength()) + 1);
+            std::memcpy(path, joined.GetString(), static_cast<size_t>(joined.GetLength()) + 1);
         else
             tooLong = true;
     }
-    g_FileUtilities.CleanFileName(name);
+    g_FileUtilities.CleanFileName(path);
 
-    CString chosen;
-    if (name[0] == '\0')
+    if (path[0] == '\0')
     {
         CString extension;
         if (tooLong)
@@ -87,73 +90,50 @@ static CString ChooseOutputName(CUnpacker& unpacker, COutputBlock* block)
             g_FileUtilities.CleanFileName(cleaned);
             g_FileUtilities.GetExtension(cleaned, extension);
         }
-        chosen = WorkFileFor(directory, extension);
+        return CreateWorkFileFor(directory, extension, file, name);
     }
-    else if (!NumberFreePath(unpacker, name, chosen))
+    if (!NumberFreePath(unpacker, path, name))
     {
         // No room for the number: a work-file name with the same extension.
         CString extension;
-        g_FileUtilities.GetExtension(name, extension);
-        chosen = WorkFileFor(directory, extension);
+        g_FileUtilities.GetExtension(path, extension);
+        return CreateWorkFileFor(directory, extension, file, name);
     }
-    block->SetDataFile(chosen);
-    return chosen;
+    // Only a new file: one that appeared at the name since it was found free is never
+    // written over.
+    return file.Open(name, kOutputFlags | CFile::modeCreateNew) != FALSE;
+}
+
+// Creates the file for block's body, under its first choice of name or, when that cannot be
+// created, under a work-file name with the same extension, and records the name as the
+// block's data file. FALSE when no file could be created.
+static bool CreateOutputFile(CUnpacker& unpacker, COutputBlock* block, CFile& file)
+{
+    CString name;
+    bool made = CreateFirstChoice(unpacker, block, file, name);
+    if (!made)
+    {
+        CString extension;
+        g_FileUtilities.GetExtension(name, extension);
+        made = CreateWorkFileFor(unpacker.m_WorkDirectory, extension, file, name);
+    }
+    block->SetDataFile(name);
+    return made;
 }
 
 CWfxFile* CUnpacker::OpenTextOutputFile(COutputBlock* block)
 {
-    CString name = ChooseOutputName(*this, block);
-    if (!name.IsEmpty())
-    {
-        CWfxFile* file = new CWfxFile(name, kOutputFlags, FALSE, TRUE);
-        if (file->IsOpen())
-            return file;
-        delete file;
-    }
-
-    // The first choice cannot be created: a work-file name with the same extension.
-    CString extension;
-    g_FileUtilities.GetExtension(name, extension);
-    name = WorkFileFor(m_WorkDirectory, extension);
-    block->SetDataFile(name);
-    if (!name.IsEmpty())
-    {
-        CWfxFile* file = new CWfxFile(name, kOutputFlags, FALSE, TRUE);
-        if (file->IsOpen())
-            return file;
-        delete file;
-    }
-    ThrowCreateFailure();
+    std::unique_ptr<CWfxFile> file(new CWfxFile(CString(), kOutputFlags, FALSE, FALSE));
+    if (!CreateOutputFile(*this, block, *file))
+        ThrowCreateFailure();
+    file->m_strPath = block->GetDataFile();
+    return file.release();
 }
 
 CFile* CUnpacker::OpenBinaryOutputFile(COutputBlock* block)
 {
-    CString name = ChooseOutputName(*this, block);
-    if (!name.IsEmpty())
-    {
-        try
-        {
-            return new CFile(name, kOutputFlags);
-        }
-        catch (const CFileException&)
-        {
-            // Falls through to the work-file name below.
-        }
-    }
-
-    CString extension;
-    g_FileUtilities.GetExtension(name, extension);
-    name = WorkFileFor(m_WorkDirectory, extension);
-    block->SetDataFile(name);
-    if (!name.IsEmpty())
-    {
-        try
-        {
-            return new CFile(name, kOutputFlags);
-        }
-        catch (const CFileException&)
-        {
-        }
-    }
-    ThrowCreateFailure();
+    std::unique_ptr<CFile> file(new CFile);
+    if (!CreateOutputFile(*this, block, *file))
+        ThrowCreateFailure();
+    return file.release();
 }

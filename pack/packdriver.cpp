@@ -70,26 +70,33 @@ _CME_RC CPacker::Pack(CInputBlock* root, char* outputPath, unsigned long size, C
         return CME_INVALID_PARAMETER;
 
     CString path;
+    CFile output;
+    const UINT outputFlags = CFile::modeCreate | CFile::modeReadWrite | CFile::shareExclusive;
     if (outputPath == nullptr || outputPath[0] == '\0')
     {
         char tempDirectory[MAX_PATH];
         if (GetTempPathA(MAX_PATH, tempDirectory) == 0)
             return CME_OUTPUT_FILE_ERROR;
-        g_FileUtilities.MakeWorkFileName(CString(tempDirectory), "MME", path, nullptr, TRUE);
+        // The temporary directory is shared: the name is taken by creating the file. The
+        // name is reported even when the file could not be created under it.
+        bool created = g_FileUtilities.CreateWorkFile(CString(tempDirectory), "MME", output, outputFlags, path);
         if (path.IsEmpty())
             return CME_OUTPUT_FILE_ERROR;
         ReportPath(outputPath, size, path);
+        if (!created)
+        {
+            FormatFileMessage(errorString, IDS_OUTPUT_FILE_ACCESS, path);
+            return CME_OUTPUT_FILE_ERROR;
+        }
     }
     else
     {
         path = outputPath;
-    }
-
-    CFile output;
-    if (!output.Open(path, CFile::modeCreate | CFile::modeReadWrite | CFile::shareExclusive))
-    {
-        FormatFileMessage(errorString, IDS_OUTPUT_FILE_ACCESS, path);
-        return CME_OUTPUT_FILE_ERROR;
+        if (!output.Open(path, outputFlags))
+        {
+            FormatFileMessage(errorString, IDS_OUTPUT_FILE_ACCESS, path);
+            return CME_OUTPUT_FILE_ERROR;
+        }
     }
     WriteResource(output, IDS_MIME_VERSION);
 

@@ -17,10 +17,12 @@ namespace platform
 {
 
 // Error codes the shared code raises itself: an operation on a closed file, an invalid
-// argument or seek, and a file that is not there (an empty name).
+// argument or seek, and a file that is not there (an empty name); and the one a
+// modeCreateNew open fails with when the name is taken.
 extern const long kErrorClosedFile;
 extern const long kErrorInvalidArgument;
 extern const long kErrorNotFound;
+extern const long kErrorExists;
 
 // The CFileException cause of a system error code.
 int CauseOfOsError(long error);

@@ -92,15 +92,15 @@ _CME_RC CUnpacker::ReadHeader(char** line, char** readAhead, CWfxFile& file, con
     BOOL versionSeen = mimeVersion ? FALSE : TRUE;
 
     CString headerName;
-    g_FileUtilities.MakeWorkFileName(m_WorkDirectory, "HDR", headerName, nullptr, TRUE);
-    CWfxFile header(headerName, kHeaderFileFlags, FALSE, TRUE);
-    if (!header.IsOpen())
+    CWfxFile header(CString(), kHeaderFileFlags, FALSE, FALSE);
+    if (!g_FileUtilities.CreateWorkFile(m_WorkDirectory, "HDR", header, kHeaderFileFlags, headerName))
     {
         CString format;
         format.LoadString(IDS_HEADER_FILE_CREATE);
         errorText.Format(format.GetString(), headerName.GetString());
         return CME_HEADER_FILE_ERROR;
     }
+    header.m_strPath = headerName;
 
     // Copy the header up to the empty line. Only a line that is exactly "\n" ends it; a
     // line of spaces is a continuation and is copied. A line longer than one read arrives

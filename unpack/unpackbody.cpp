@@ -64,16 +64,16 @@ _CME_RC CUnpacker::ReadBodyHeader(char** line, char** readAhead, CWfxFile& file,
 {
     (void)line;
     CString headerName;
-    g_FileUtilities.MakeWorkFileName(m_WorkDirectory, "HDR", headerName, nullptr, TRUE);
     // On the stack, so that a read error raised below still closes it.
-    CWfxFile header(headerName, HEADER_WORK_FILE_FLAGS, FALSE, TRUE);
-    if (!header.IsOpen())
+    CWfxFile header(CString(), HEADER_WORK_FILE_FLAGS, FALSE, FALSE);
+    if (!g_FileUtilities.CreateWorkFile(m_WorkDirectory, "HDR", header, HEADER_WORK_FILE_FLAGS, headerName))
     {
         CString format;
         format.LoadString(IDS_HEADER_FILE_CREATE);
         errorText.Format(format, headerName.GetString());
         return CME_HEADER_FILE_ERROR;
     }
+    header.m_strPath = headerName;
 
     _CME_RC result = CME_SUCCESS;
     bool lineEnded = false;

@@ -13,6 +13,7 @@ namespace platform
 const long kErrorClosedFile = EBADF;
 const long kErrorInvalidArgument = EINVAL;
 const long kErrorNotFound = ENOENT;
+const long kErrorExists = EEXIST;
 
 int CauseOfOsError(long error)
 {
@@ -79,7 +80,7 @@ long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle)
             handle = fd;
             return 0;
         }
-        if (errno != EEXIST)
+        if (errno != EEXIST || (nOpenFlags & CFile::modeCreateNew))
             return errno;
         // Something is there: it is opened as an existing file below, never through a link
         // at the last component.

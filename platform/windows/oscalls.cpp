@@ -26,6 +26,7 @@ const size_t kMaxTransfer = 1u << 30;
 const long kErrorClosedFile = ERROR_INVALID_HANDLE;
 const long kErrorInvalidArgument = ERROR_INVALID_PARAMETER;
 const long kErrorNotFound = ERROR_FILE_NOT_FOUND;
+const long kErrorExists = ERROR_FILE_EXISTS;
 
 int CauseOfOsError(long error)
 {
@@ -98,7 +99,10 @@ long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle)
     DWORD flags = FILE_ATTRIBUTE_NORMAL;
     if (nOpenFlags & CFile::modeCreate)
     {
-        disposition = (nOpenFlags & CFile::modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
+        if (nOpenFlags & CFile::modeCreateNew)
+            disposition = CREATE_NEW;
+        else
+            disposition = (nOpenFlags & CFile::modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
         // Opens a link itself rather than its target; it is refused below.
         flags |= FILE_FLAG_OPEN_REPARSE_POINT;
     }
@@ -106,7 +110,11 @@ long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle)
     HANDLE h = ::CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
                              flags, nullptr);
     if (h == INVALID_HANDLE_VALUE)
-        return LastError();
+    {
+        long err = LastError();
+        // Whatever is in the way of a new file, the caller hears one "exists" error.
+        return (err == ERROR_ALREADY_EXISTS && disposition == CREATE_NEW) ? ERROR_FILE_EXISTS : err;
+    }
     // Only regular files on disk are files here: not a device ("CON", "NUL", a pipe) and not
     // a directory or a link.
     BY_HANDLE_FILE_INFORMATION info;

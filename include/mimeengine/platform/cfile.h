@@ -77,7 +77,10 @@ public:
         modeCreate = 0x1000,
         modeNoTruncate = 0x2000,
         typeText = 0x4000,
-        typeBinary = 0x8000
+        typeBinary = 0x8000,
+        // With modeCreate: only a new file will do; the open fails with the system's
+        // "exists" error when anything at all is at the name.
+        modeCreateNew = 0x10000
     };
     enum SeekPosition : UINT
     {
