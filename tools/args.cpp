@@ -1,5 +1,6 @@
 // Command-line parsing shared by the subcommands.
 #include "cli.h"
+#include "portability.h"
 
 #include <cstdio>
 
@@ -93,7 +94,7 @@ void PrintError(const std::string& command, const std::string& message)
 
 std::string BaseName(const std::string& path)
 {
-    size_t slash = path.find_last_of('/');
+    size_t slash = path.find_last_of(kPathSeparators);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

@@ -43,7 +43,7 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
 // Prints "mimeengine COMMAND: message" on stderr.
 void PrintError(const std::string& command, const std::string& message);
 
-// The last component of a path: what follows the last "/".
+// The last component of a path: what follows the last separator (kPathSeparators).
 std::string BaseName(const std::string& path);
 
 // Subcommands: each receives the arguments after its name and returns the exit status.

@@ -2,16 +2,14 @@
 // without ever overwriting a file.
 #include "cli.h"
 #include "mimeengine/mimeengine.h"
+#include "portability.h"
 #include "textfiles.h"
 
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace cli
 {
@@ -86,8 +84,8 @@ std::string TextCharset(const std::string& message, bool bodyOnly)
 }
 
 // Opens a new file in dir for name, numbering the name until one is free. O_EXCL makes
-// the check and the creation one step, and O_NOFOLLOW refuses a planted link. Returns the
-// descriptor, or -1 with errno set.
+// the check and the creation one step, and kCreateFlags refuse a planted link where the
+// system has them. Returns the descriptor, or -1 with errno set.
 int CreateUnique(const std::string& dir, const std::string& name, std::string& made)
 {
     size_t dot = name.find_last_of('.');
@@ -96,7 +94,7 @@ int CreateUnique(const std::string& dir, const std::string& name, std::string& m
     for (int n = 1; n < 100000; ++n)
     {
         std::string candidate = dir + "/" + (n == 1 ? name : stem + "-" + std::to_string(n) + ext);
-        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | kCreateFlags, 0644);
         if (fd >= 0)
         {
             made = candidate;
@@ -112,7 +110,7 @@ int CreateUnique(const std::string& dir, const std::string& name, std::string& m
 // Copies source into a new file of dir; false with a message on failure.
 bool SaveAttachment(const std::string& source, const std::string& dir, std::string& made, std::string& error)
 {
-    int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    int in = ::open(source.c_str(), O_RDONLY | kOpenFlags);
     if (in < 0)
     {
         error = "cannot read '" + source + "': " + std::strerror(errno);
@@ -195,7 +193,7 @@ int RunDecode(const std::vector<std::string>& args)
     // A missing directory is made (one level, as mkdir does); anything else in the way is
     // an error.
     struct stat info;
-    if (::stat(dir.c_str(), &info) != 0 && errno == ENOENT && ::mkdir(dir.c_str(), 0777) == 0)
+    if (::stat(dir.c_str(), &info) != 0 && errno == ENOENT && MakeDirectory(dir, 0777) == 0)
         std::fprintf(stderr, "mimeengine decode: made directory %s\n", dir.c_str());
     if (::stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
     {
@@ -204,7 +202,7 @@ int RunDecode(const std::vector<std::string>& args)
     }
     // The flat functions answer only TRUE or FALSE; a file that cannot be read is told
     // apart here so that the error says what is wrong.
-    int probe = ::open(message.c_str(), O_RDONLY | O_CLOEXEC);
+    int probe = ::open(message.c_str(), O_RDONLY | kOpenFlags);
     if (probe < 0)
     {
         PrintError("decode", "'" + message + "' cannot be opened: " + std::strerror(errno));

@@ -1,6 +1,7 @@
 // mimeengine pack: compose a message from files, or from a tree described in JSON.
 #include "cli.h"
 #include "mimeengine/mimeengine.h"
+#include "portability.h"
 #include "textfiles.h"
 #include "treeoutput.h"
 
@@ -155,7 +156,7 @@ std::string TextField(const nlohmann::json& node, const char* key)
 
 std::string ResolvePath(const std::string& path, const std::string& baseDir)
 {
-    if (path.empty() || path[0] == '/' || baseDir.empty())
+    if (path.empty() || IsRooted(path) || baseDir.empty())
         return path;
     return baseDir + "/" + path;
 }
@@ -386,7 +387,7 @@ int RunPack(const std::vector<std::string>& args)
                 PrintError("pack", "'" + treeFile + "' is not valid JSON");
                 return kUsageError;
             }
-            size_t slash = treeFile.find_last_of('/');
+            size_t slash = treeFile.find_last_of(kPathSeparators);
             std::string baseDir = slash == std::string::npos ? "" : treeFile.substr(0, slash);
             try
             {

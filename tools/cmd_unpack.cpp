@@ -1,13 +1,12 @@
 // mimeengine unpack: parse a message into a directory and print its part tree.
 #include "cli.h"
+#include "portability.h"
 #include "treeoutput.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace cli
 {
@@ -34,7 +33,7 @@ bool MakeFreshDirectory(const std::string& base, std::string& made, std::string&
     for (int n = 1; n < 10000; ++n)
     {
         std::string candidate = n == 1 ? base : base + "-" + std::to_string(n);
-        if (::mkdir(candidate.c_str(), 0777) == 0)
+        if (MakeDirectory(candidate, 0777) == 0)
         {
             made = candidate;
             return true;
@@ -52,7 +51,7 @@ bool MakeFreshDirectory(const std::string& base, std::string& made, std::string&
 // Uses dir as given, making it when it does not exist yet.
 bool UseNamedDirectory(const std::string& dir, std::string& error)
 {
-    if (::mkdir(dir.c_str(), 0777) == 0)
+    if (MakeDirectory(dir, 0777) == 0)
         return true;
     struct stat info;
     if (errno == EEXIST && ::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode))

@@ -2,13 +2,14 @@
 #include "textfiles.h"
 
 #include "cli.h"
+#include "portability.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <sys/stat.h>
+#include <random>
 #include <vector>
 
 #if MIMEENGINE_HAVE_ICONV
@@ -104,7 +105,45 @@ bool CopyWithCrLf(const std::string& source, const std::string& target, std::str
     return !readFailed && written;
 }
 
+// Where the work directory goes: TMPDIR, else /tmp; on Windows the system's temporary
+// directory (TMP, TEMP or the profile's).
+std::string TemporaryDirectory()
+{
+#if defined(_WIN32)
+    std::error_code ec;
+    const std::string system = std::filesystem::temp_directory_path(ec).string();
+    return ec ? "." : system;
+#else
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp";
+#endif
+}
+
 } // namespace
+
+std::string MakeTemporaryDirectory(const std::string& pattern)
+{
+#if defined(_WIN32)
+    // Windows has no mkdtemp: random names are tried until a new directory is made.
+    std::random_device random;
+    const std::string stem = pattern.substr(0, pattern.size() - 6);
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%06x", static_cast<unsigned>(random() & 0xFFFFFF));
+        if (MakeDirectory(stem + suffix, 0700) == 0)
+            return stem + suffix;
+        if (errno != EEXIST)
+            return "";
+    }
+    errno = EEXIST;
+    return "";
+#else
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    return ::mkdtemp(name.data()) != nullptr ? name.data() : "";
+#endif
+}
 
 WorkDirectory::~WorkDirectory()
 {
@@ -116,23 +155,17 @@ WorkDirectory::~WorkDirectory()
 
 bool WorkDirectory::Create(std::string& error)
 {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp != nullptr && tmp[0] != '\0' ? tmp : "/tmp") + "/mimeengine.XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (::mkdtemp(name.data()) == nullptr)
-    {
+    const std::string pattern = TemporaryDirectory() + "/mimeengine.XXXXXX";
+    m_path = MakeTemporaryDirectory(pattern);
+    if (m_path.empty())
         error = "cannot make a work directory from '" + pattern + "': " + std::strerror(errno);
-        return false;
-    }
-    m_path = name.data();
-    return true;
+    return !m_path.empty();
 }
 
 std::string WorkDirectory::NewSubdirectory(std::string& error)
 {
     std::string made = m_path + "/" + std::to_string(++m_subdirectories);
-    if (::mkdir(made.c_str(), 0700) != 0)
+    if (MakeDirectory(made, 0700) != 0)
     {
         error = "cannot make '" + made + "': " + std::strerror(errno);
         return "";

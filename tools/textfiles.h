@@ -14,9 +14,9 @@
 namespace cli
 {
 
-// A private directory (mode 0700, made by mkdtemp in TMPDIR or /tmp) for the program's
-// temporary files. It is removed with everything in it when the object goes, whichever
-// way the command ends.
+// A private directory (mode 0700, made by MakeTemporaryDirectory in TMPDIR or /tmp; on
+// Windows in the system's temporary directory) for the program's temporary files. It is
+// removed with everything in it when the object goes, whichever way the command ends.
 class WorkDirectory
 {
 public:

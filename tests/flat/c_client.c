@@ -11,13 +11,41 @@
 #include <stdlib.h>
 #include <string.h>
 
+#if defined(_WIN32)
+#include <direct.h>
+#include <io.h>
+/* Windows has neither mkdtemp nor setenv, and its temporary directory is named by TMP. The
+ * library sees that directory as a full path (GetTempPath), Z:\tmp\... under Wine. */
+static char* MakeTempDir(char* name)
+{
+    return _mktemp(name) != NULL && _mkdir(name) == 0 ? name : NULL;
+}
+static int UseTempDir(const char* dir, char* full, size_t size)
+{
+    return _fullpath(full, dir, size) == NULL || _putenv_s("TMP", dir) != 0;
+}
+#define RemoveTempDir _rmdir
+#else
+static char* MakeTempDir(char* name)
+{
+    return mkdtemp(name);
+}
+static int UseTempDir(const char* dir, char* full, size_t size)
+{
+    return snprintf(full, size, "%s", dir) < 0 || setenv("TMPDIR", dir, 1) != 0;
+}
+#define RemoveTempDir remove
+#endif
+
 int main(int argc, char** argv)
 {
-    char dir[] = "/tmp/mimeengine-c-client.XXXXXX", out[64], *text = NULL, **list = NULL;
+    char dir[] = "/tmp/mimeengine-c-client.XXXXXX", full[260], out[64], *text = NULL, **list = NULL;
     unsigned long count = 9;
     long root, part;
-    if (argc != 2 || mkdtemp(dir) == NULL || setenv("TMPDIR", dir, 1) != 0)
+    size_t inside;
+    if (argc != 2 || MakeTempDir(dir) == NULL || UseTempDir(dir, full, sizeof full) != 0)
         return 2;
+    inside = strlen(full) + 1;
     sprintf(out, "%s/out.eml", dir);
     root = AddBlockList(0, "", "", MIMEENGINE_CONTENT_MULTIPART, MIMEENGINE_ENCODE_UNKNOWN, "mixed", NULL);
     part = AddBlockList(root, argv[1], "", MIMEENGINE_CONTENT_TEXT, MIMEENGINE_ENCODE_7BIT, "plain", NULL);
@@ -28,7 +56,8 @@ int main(int argc, char** argv)
     printf(" %ld encode %ld", part, MIMEEncode(out, 0, 1));
     printf(" %ld (freed)", MIMEEncode(out, 0, 1));
     printf(" decode %d", DecodeMimeMessage(out, &text, &count, &list));
-    printf(" %lu %s [%s]\n", count, list[0] + sizeof dir, text);
+    /* The attachment's path below the temporary directory; the whole path when outside. */
+    printf(" %lu %s [%s]\n", count, strncmp(list[0], full, inside - 1) == 0 ? list[0] + inside : list[0], text);
     FreeMimeMsgText(&text);
     FreeMimeAttachmentList(count, &list);
     printf("freed %d %d", text == NULL, list == NULL);
@@ -37,5 +66,5 @@ int main(int argc, char** argv)
     list[0] = strdup(out);
     FreeMimeAttachmentList(1, &list);
     printf(" foreign %d %d\n", list == NULL, fopen(out, "r") != NULL);
-    return remove(out) + remove(dir);
+    return remove(out) + RemoveTempDir(dir);
 }

@@ -6,9 +6,9 @@
 #include "support/testsupport.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
-#include <unistd.h>
 
 namespace
 {
@@ -39,11 +39,18 @@ std::vector<std::string> Split(const std::string& cell)
 // bodies.golden shows per row the data file of each body relative to the work directory
 // and the bytes it holds (its suggested name; "!": the open raised), then everything in and
 // beside work (a link to a file is listed as that file) and what the file beside work holds.
+// Rows that plant links run only where links can be made (kHaveSymlinks).
 TEST(OutputFiles, Table)
 {
     std::string dump;
+    std::vector<std::string> leftOut;
     for (const Row& row : ReadTable("outputfiles/bodies.tsv"))
     {
+        if (!kHaveSymlinks && row[4].find('=') != std::string::npos)
+        {
+            leftOut.push_back("line " + std::to_string(row.line) + ":");
+            continue;
+        }
         ScratchDir parent;
         const std::string work = parent.mkdir("work"), missing = parent.file("missing");
         const std::string dir = row[1] == "." ? "." : row[1] == "missing" ? missing : work;
@@ -52,14 +59,15 @@ TEST(OutputFiles, Table)
         {
             const size_t eq = e.find('=');
             if (eq != std::string::npos)
-                ASSERT_EQ(0, ::symlink(parent.file(e.substr(eq + 1)).c_str(), (work + "/" + e.substr(0, eq)).c_str()));
+                ASSERT_TRUE(MakeSymlink(parent.file(e.substr(eq + 1)), work + "/" + e.substr(0, eq)));
             else if (!e.empty())
                 e.back() == '/' ? (void)parent.mkdir("work/" + e) : WriteFile(work + "/" + e, "");
         }
         SetClock(row[0]);
         SetACPForTesting(std::stoi(row[3]));
-        char saved[4096];
-        ASSERT_TRUE(::getcwd(saved, sizeof saved) && (dir != "." || ::chdir(work.c_str()) == 0));
+        const std::filesystem::path saved = std::filesystem::current_path();
+        if (dir == ".")
+            std::filesystem::current_path(work);
         CUnpacker unpacker;
         unpacker.m_WorkDirectory = (dir + (row[1] == "work/" ? "/" : "")).c_str();
         dump += "line " + std::to_string(row.line) + ":";
@@ -81,16 +89,16 @@ TEST(OutputFiles, Table)
                 EXPECT_TRUE(e.m_cause == CFileException::generic && e.m_lOsError == -1 && e.m_strFileName.IsEmpty());
             }
             const std::string data = block.GetDataFile(),
-                              name = data.substr(data.rfind(dir + "/", 0) ? 0 : dir.size() + 1);
+                              name = data.substr(data.rfind(Join(dir, ""), 0) ? 0 : dir.size() + 1);
             dump += " " + Escape(name) +
                     (Exists(work + "/" + name) ? " \"" + Escape(ReadFile(work + "/" + name)) + "\";" : ";");
         }
-        ASSERT_EQ(0, ::chdir(saved));
+        std::filesystem::current_path(saved);
         SetACPForTesting(0);
         CTime::SetCurrentTimeForTesting(nullptr);
-        dump += "\n" + Escape(ListTree(parent.path())) + " " + ReadFile(parent.file("outside.txt")) + "\n";
+        dump += "\n  " + Escape(ListTree(parent.path())) + " " + ReadFile(parent.file("outside.txt")) + "\n";
     }
-    ExpectGolden("outputfiles/bodies.golden", dump);
+    ExpectGolden("outputfiles/bodies.golden", dump, leftOut);
 }
 
 // 2000 parts with one name, each numbered without rescanning the used numbers, and 300

@@ -34,8 +34,11 @@ template <typename E> E Named(const char (*names)[32], const std::string& name)
     return E{};
 }
 
+// s with dir written as $DIR, and the separator after it as "/".
 std::string Hide(std::string s, const std::string& dir)
 {
+    for (size_t at; (at = s.find(Join(dir, ""))) != std::string::npos;)
+        s.replace(at, dir.size() + 1, "$DIR/");
     for (size_t at; (at = s.find(dir)) != std::string::npos;)
         s.replace(at, dir.size(), "$DIR");
     return s;
@@ -53,7 +56,15 @@ std::string QP(const std::string& data, bool text, size_t piece)
     return out.append(buffer, mimepack::QPEncodeFinish(state, text, buffer));
 }
 
+// A data file name that only a POSIX file system holds: a backslash (a separator on
+// Windows), CR or LF.
+bool PosixOnlyName(const std::string& name)
+{
+    return name.find_first_of("\\\r\n") != std::string::npos;
+}
+
 int g_destroyed = 0;
+int g_draws = 0;
 struct Counted : CInputBlock
 {
     using CInputBlock::CInputBlock;
@@ -90,7 +101,12 @@ TEST(Pack, ContentTypes)
 {
     for (const Row& row : ReadTable("pack/contenttype.tsv"))
     {
-        RegistrySetMimeTypesForTesting(row[0] == "-" ? nullptr : row[0].c_str());
+        if (row[0] == "registry" && !kHaveRegistry)
+            continue;
+        if (row[0] == "registry")
+            SetEnv("MIMEENGINE_MIME_TYPES", nullptr); // nothing stands in for the registry
+        else
+            RegistrySetMimeTypesForTesting(row[0] == "-" ? nullptr : row[0].c_str());
         COutputBlock block;
         block.SetContentType(Named<CT>(szContType, row[2]));
         block.SetSubTypeString(row[3].c_str());
@@ -130,20 +146,28 @@ TEST(Pack, BlockRules)
 TEST(Pack, Messages)
 {
     ScratchDir dir;
-    // One fixed clock and one sequence of draws for the boundaries of the whole table.
+    // One fixed clock, and for the boundaries of each case the same sequence of draws.
     const CTime now(944000000);
     CTime::SetCurrentTimeForTesting(&now);
-    PlatformSetRandForTesting([] {
-        static int n = 0;
-        return (n++ * 12345 + 7) % 32768;
-    });
+    PlatformSetRandForTesting([] { return (g_draws++ * 12345 + 7) % 32768; });
     RegistrySetMimeTypesForTesting("image/png png\nmultipart/related mht\nmessage/rfc822 eml\n");
     std::string notes;
+    std::vector<std::string> leftOut; // cases whose data file names this system cannot hold
     CString message, again;
     const std::vector<Row> rows = ReadTable("pack/messages.tsv");
     for (size_t i = 0; i < rows.size();)
     {
         const std::string name = rows[i][0], caseDir = dir.mkdir(name);
+        g_draws = 0;
+        const bool posixOnly = std::any_of(rows.begin() + static_cast<long>(i), rows.end(),
+                                           [&](const Row& r) { return r[0] == name && PosixOnlyName(r[4]); });
+        if (posixOnly && kSeparator == '\\')
+        {
+            leftOut.push_back(name + ":");
+            for (; i < rows.size() && rows[i][0] == name; ++i)
+                ;
+            continue;
+        }
         CMIMEEngine engine(static_cast<_ENCODE_MODE>(std::stoi(rows[i][10])));
         std::vector<CInputBlock*> blocks, byDepth;
         for (; i < rows.size() && rows[i][0] == name; ++i)
@@ -200,8 +224,10 @@ TEST(Pack, Messages)
     RegistryResetForTesting();
     CTime::SetCurrentTimeForTesting(nullptr);
     PlatformSetRandForTesting(nullptr);
-    ExpectGolden("pack/notes.txt", notes);
-#ifndef MIMEENGINE_PYTHON3
+    ExpectGolden("pack/notes.txt", notes, leftOut);
+#if defined(MIMEENGINE_TESTS_UNDER_WINE)
+    std::printf("The messages are not read back with Python: a program under Wine cannot start the host's.\n");
+#elif !defined(MIMEENGINE_PYTHON3)
     FAIL() << "python3 was not found when the build was configured";
 #else
     const std::string command = std::string("\"") + MIMEENGINE_PYTHON3 + "\" \"" MIMEENGINE_SOURCE_DIR +
@@ -250,19 +276,19 @@ TEST(Pack, FreeingAndOutputFiles)
     EXPECT_EQ(CME_INVALID_PARAMETER, packer.Pack(nullptr, nullptr, 0, error));
     // An empty path: a new .MME file in the temporary directory, its path copied back into a
     // buffer of the size given (none: the buffer stays), cut to fit and NUL-terminated.
-    const char* oldTmp = std::getenv("TMPDIR");
+    const char* oldTmp = std::getenv(kTempVariable);
     const std::string saved = oldTmp ? oldTmp : "", tmp = dir.mkdir("tmp");
-    setenv("TMPDIR", tmp.c_str(), 1);
+    SetEnv(kTempVariable, tmp.c_str());
     char none[MAX_PATH] = "", full[MAX_PATH] = "", small[9] = "\0#######";
     EXPECT_EQ(CME_SUCCESS, packer.Pack(&root, none, 0, error));
     EXPECT_STREQ("", none);
     EXPECT_EQ(CME_SUCCESS, packer.Pack(&root, full, sizeof full, error));
-    EXPECT_EQ(tmp + "/", std::string(full).substr(0, tmp.size() + 1));
+    EXPECT_EQ(Join(tmp, ""), std::string(full).substr(0, tmp.size() + 1));
     EXPECT_EQ(".MME", std::string(full).substr(std::strlen(full) - 4));
     EXPECT_EQ(expected, ReadFile(full));
     EXPECT_EQ(CME_SUCCESS, packer.Pack(&root, small, 6, error));
     EXPECT_EQ(tmp.substr(0, 5) + std::string(1, '\0') + "##", std::string(small, 8));
     const std::string all = ListTree(tmp);
     EXPECT_EQ(3, std::count(all.begin(), all.end(), '\n')) << all;
-    oldTmp ? setenv("TMPDIR", saved.c_str(), 1) : unsetenv("TMPDIR");
+    SetEnv(kTempVariable, oldTmp ? saved.c_str() : nullptr);
 }
