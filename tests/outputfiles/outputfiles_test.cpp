@@ -88,8 +88,11 @@ TEST(OutputFiles, Table)
                 dump += " !";
                 EXPECT_TRUE(e.m_cause == CFileException::generic && e.m_lOsError == -1 && e.m_strFileName.IsEmpty());
             }
-            const std::string data = block.GetDataFile(),
-                              name = data.substr(data.rfind(Join(dir, ""), 0) ? 0 : dir.size() + 1);
+            // The name below dir, whichever separator follows it ("work/" brings its own).
+            const std::string data = block.GetDataFile();
+            const bool below = data.rfind(dir, 0) == 0 && data.size() > dir.size() &&
+                               (data[dir.size()] == '/' || data[dir.size()] == kSeparator);
+            const std::string name = below ? data.substr(dir.size() + 1) : data;
             dump += " " + Escape(name) +
                     (Exists(work + "/" + name) ? " \"" + Escape(ReadFile(work + "/" + name)) + "\";" : ";");
         }

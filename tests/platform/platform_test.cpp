@@ -120,7 +120,8 @@ TEST(PlatformOps, Table)
         OP("regdb", SetEnv("MIMEENGINE_MIME_TYPES", v[0].empty() ? "" : DataPath(v[0]).c_str());
            RegistryResetForTesting(); return ""),
         OP("reg", HKEY k; DWORD size = N(v[3]), type = 0;
-           if (RegOpenKeyExA(v[0] == "LM" ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT, v[1].c_str(), 0, 0, &k)) return "-";
+           if (RegOpenKeyExA(v[0] == "LM" ? HKEY_LOCAL_MACHINE : HKEY_CLASSES_ROOT, v[1].c_str(), 0, KEY_READ,
+                             &k)) return "-";
            LONG rc = RegQueryValueExA(k, v[2].c_str(), nullptr, &type, reinterpret_cast<BYTE*>(b), &size);
            RegCloseKey(k);
            return to_string(rc) + " " + to_string(size) + " " + to_string(type) + (rc ? "" : " " + string(b))),

@@ -10,9 +10,11 @@
 #include <stdexcept>
 #if defined(_WIN32)
 #include <random>
+#include <windows.h>
+
+// psapi.h needs the types of windows.h.
 #define PSAPI_VERSION 2
 #include <psapi.h>
-#include <windows.h>
 #else
 #include <sys/resource.h>
 #include <unistd.h>
@@ -48,6 +50,37 @@ long PeakMemoryKiB()
     return static_cast<long>(counters.PeakWorkingSetSize / 1024);
 }
 
+// Makes path and its missing parents by the narrow calls the library uses, so that a name
+// that is no valid UTF-8 keeps its bytes.
+void MakeDirectories(const std::string& path)
+{
+    for (size_t at = path.find_first_of("/\\", 3);; at = path.find_first_of("/\\", at + 1))
+    {
+        CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
+        if (at == std::string::npos)
+            return;
+    }
+}
+
+// The entries below directory (prefix + name), listed by the same narrow calls the library
+// uses, so that names come back in the same bytes.
+void ListNames(const std::string& directory, const std::string& prefix, std::vector<std::string>& names)
+{
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA((directory + "\\*").c_str(), &entry);
+    for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileA(find, &entry))
+    {
+        const std::string name = entry.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        names.push_back(prefix + name);
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListNames(directory + "\\" + name, prefix + name + "/", names);
+    }
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+}
+
 // Windows has no mkdtemp: random names are tried until a new directory is made.
 ScratchDir::ScratchDir()
 {
@@ -68,6 +101,19 @@ ScratchDir::ScratchDir()
 int SetEnv(const std::string& name, const char* value)
 {
     return value != nullptr ? setenv(name.c_str(), value, 1) : unsetenv(name.c_str());
+}
+
+void MakeDirectories(const std::string& path)
+{
+    fs::create_directories(path);
+}
+
+void ListNames(const std::string& directory, const std::string& prefix, std::vector<std::string>& names)
+{
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(directory, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
+        names.push_back(prefix + fs::relative(it->path(), directory).generic_string());
 }
 
 bool MakeSymlink(const std::string& target, const std::string& link)
@@ -111,7 +157,7 @@ std::string ScratchDir::file(const std::string& name) const
 std::string ScratchDir::mkdir(const std::string& relative) const
 {
     std::string p = file(relative);
-    fs::create_directories(p);
+    MakeDirectories(p);
     return p;
 }
 
@@ -142,10 +188,7 @@ bool Exists(const std::string& path)
 std::string ListTree(const std::string& root)
 {
     std::vector<std::string> names;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec))
-        names.push_back(fs::relative(it->path(), root).generic_string());
+    ListNames(root, "", names);
     std::sort(names.begin(), names.end());
     std::string out;
     for (const auto& n : names)
