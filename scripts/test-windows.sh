@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Builds mimeengine.dll, mimeengine.exe and the tests for 64-bit and 32-bit Windows with
+# mingw-w64, checks what both DLLs export, and runs the suite under Wine:
+#   build-win64/  x86_64: the whole suite, through 64-bit Wine in a fresh prefix;
+#   build-win32/  i686: the library and the program; the suite too where this machine can
+#                 execute 32-bit programs (32-bit Wine from an i386 Debian root made with
+#                 mmdebstrap), else a line starting with "SKIPPED: 32-bit".
+# Exit status: 0 when everything that ran passed; 75 when the packages could not be
+# installed (a package mirror out of reach), after a line starting with "SKIPPED"; anything
+# else is a failed build, export check or test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source=$PWD
+jobs=$(nproc 2>/dev/null || echo 2)
+
+if ! ./scripts/install-deps.sh build tools tests windows; then
+  echo "SKIPPED: Windows: the cross compilers and Wine could not be installed" >&2
+  exit 75
+fi
+
+configure_and_build() { # DIR TOOLCHAIN EMULATOR TESTS(ON|OFF)
+  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="cmake/$2" \
+    -DCMAKE_CROSSCOMPILING_EMULATOR="$3" -DMIMEENGINE_BUILD_TESTS="$4" >/dev/null
+  cmake --build "$1" -j "$jobs"
+}
+
+# Every flat function of mimeengine_flat.h under its plain name, the classes (GCC-mangled)
+# and the two tables.
+check_exports() { # DLL
+  local table missing=()
+  table=$(objdump -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p')
+  local names
+  names=$(grep -o 'MIMEENGINE_API [^(]*(' include/mimeengine/mimeengine_flat.h | sed 's/.*[ *]\([A-Za-z0-9_]*\)($/\1/')
+  for name in $names szContType szEncodeType; do
+    grep -qE "\] $name\$" <<<"$table" || missing+=("$name")
+  done
+  for class in CBlock CInputBlock COutputBlock CMIMEEngine CParseUtilities; do
+    grep -qE "\] _ZN[0-9A-Z]*${#class}${class}[0-9CD]" <<<"$table" || missing+=("class $class")
+  done
+  if [ ${#missing[@]} -ne 0 ]; then
+    echo "FAILED: $1 does not export: ${missing[*]}" >&2
+    return 1
+  fi
+  echo "exports of $1: $(grep -c '\] ' <<<"$table") names, every flat function, class and table present"
+}
+
+# A fresh Wine prefix with a persistent server: helper processes of a transient server keep
+# CTest's pipes open. The registry values the tests read are written into it.
+start_wine() { # WINE PREFIX [ROOT-RUNNER...]
+  local wine=$1 prefix=$2
+  shift 2
+  export WINEPREFIX=$prefix WINEDEBUG=-all
+  "$@" wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$prefix"
+  timeout 180 "$@" "$wine" wineboot -i </dev/null >/dev/null 2>&1
+  "$@" wineserver -w
+  "$@" wineserver -p </dev/null >/dev/null 2>&1
+  timeout 60 "$@" "$wine" cmd /c exit 0 </dev/null >/dev/null 2>&1
+  grep -v '^#' tests/data/pack/windows-registry.tsv | while IFS=$'\t' read -r key name data; do
+    timeout 60 "$@" "$wine" reg add "$key" /v "$name" /t REG_SZ /d "$data" /f </dev/null >/dev/null 2>&1
+  done
+}
+
+# A Wine that cannot run the program in front of it may still exit 0: a tiny program of the
+# build's architecture must come back with the status it chose before any result counts.
+guard() { # DIR COMPILER EMULATOR...
+  local dir=$1 compiler=$2
+  shift 2
+  printf 'int main(void) { return 7; }\n' >"$dir/exit7.c"
+  "$compiler" -o "$dir/exit7.exe" "$dir/exit7.c"
+  local status=0
+  (cd "$dir" && timeout 60 "$@" exit7.exe </dev/null >/dev/null 2>&1) || status=$?
+  if [ "$status" -ne 7 ]; then
+    echo "FAILED: a test program of $dir under Wine exited $status instead of 7" >&2
+    return 1
+  fi
+}
+
+run_suite() { # DIR
+  local log=$1/ctest.log status=0
+  ctest --test-dir "$1" -j "$jobs" --timeout 600 --output-on-failure >"$log" 2>&1 || status=$?
+  grep -E '^[0-9]+% tests passed' "$log" | sed "s|^|$1: |"
+  if [ "$status" -ne 0 ]; then
+    sed -n '/The following tests FAILED/,$p' "$log" >&2
+    echo "FAILED: the suite of $1 (full log: $log)" >&2
+  fi
+  return "$status"
+}
+
+cleanup() {
+  WINEPREFIX=$source/build-win64/wineprefix wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${i386_root:-}" ]; then
+    chroot "$i386_root" wineserver -k >/dev/null 2>&1 || true
+    for m in $(findmnt -rn -o TARGET | grep "^$i386_root/" | sort -r); do umount "$m" || true; done
+  fi
+}
+trap cleanup EXIT
+
+echo "== Windows x86_64 =="
+configure_and_build build-win64 mingw-w64-x86_64.cmake /usr/lib/wine/wine64 ON
+check_exports build-win64/mimeengine.dll
+start_wine /usr/lib/wine/wine64 "$source/build-win64/wineprefix"
+guard build-win64 x86_64-w64-mingw32-gcc-posix /usr/lib/wine/wine64
+status=0
+run_suite build-win64 || status=1
+
+echo "== Windows i686 =="
+if /usr/lib/arch-test/i386 >/dev/null 2>&1; then
+  # 32-bit Wine from an i386 root, entered with chroot; the sources and builds appear in it
+  # at the same paths.
+  i386_root=/var/cache/mimeengine/wine-i386
+  if [ ! -x "$i386_root/usr/lib/wine/wine" ]; then
+    ./scripts/install-deps.sh root || { echo "SKIPPED: 32-bit: mmdebstrap could not be installed" >&2; exit "$status"; }
+    rm -rf "$i386_root" && mkdir -p "$i386_root"
+    awk 'BEGIN{RS="";ORS="\n\n"} NR==1' /etc/apt/sources.list.d/debian.sources |
+      mmdebstrap --arch=i386 --variant=apt --include=wine,wine32 \
+        --aptopt='APT::Install-Recommends "false"' bookworm "$i386_root" - ||
+      { rm -rf "$i386_root"; echo "SKIPPED: 32-bit: the i386 root with Wine could not be made" >&2; exit "$status"; }
+  fi
+  for dir in /proc /dev /tmp "$source"; do
+    mkdir -p "$i386_root$dir" && mount --bind "$dir" "$i386_root$dir"
+  done
+  runner=$source/build-win32/wine32
+  mkdir -p build-win32
+  printf '#!/bin/sh\n# Runs a program of the i686 build with the 32-bit Wine of the i386 root, from the same directory.\nexec chroot %s /usr/bin/env WINEPREFIX="$WINEPREFIX" WINEDEBUG=-all /bin/sh -c '"'"'cd "$0" && exec /usr/lib/wine/wine "$@"'"'"' "$PWD" "$@"\n' "$i386_root" >"$runner"
+  chmod +x "$runner"
+  configure_and_build build-win32 mingw-w64-i686.cmake "$runner" ON
+  check_exports build-win32/mimeengine.dll
+  start_wine /usr/lib/wine/wine "$source/build-win32/wineprefix" chroot "$i386_root"
+  guard build-win32 i686-w64-mingw32-gcc-posix "$runner"
+  run_suite build-win32 || status=1
+else
+  configure_and_build build-win32 mingw-w64-i686.cmake "" OFF
+  check_exports build-win32/mimeengine.dll
+  echo "SKIPPED: 32-bit: this machine cannot execute 32-bit programs (/usr/lib/arch-test/i386);" \
+    "the i686 DLL and program were built and their exports checked, the suite ran on x86_64 only" >&2
+fi
+exit "$status"
