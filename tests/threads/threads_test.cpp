@@ -1,14 +1,13 @@
-// Engines on several threads at once: each thread unpacks the sample messages and packs a
-// message, into directories of its own and into one shared directory, and every result is
-// compared with the same work done on one thread. Built with -fsanitize=thread by
-// scripts/test-threads.sh.
+// Engines on several threads at once, unpacking and packing into separate and into shared
+// directories, compared with the same work on one thread (scripts/test-threads.sh runs it
+// under ThreadSanitizer).
 #include "mimeengine/mimeengine.h"
 #include "mimeengine/platform/ctime.h"
 #include "support/testsupport.h"
 
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,18 +19,13 @@ namespace
 
 constexpr int kThreads = 4;
 constexpr int kRounds = 3;
+constexpr size_t kCount = 4;
+// Text, a forwarded message, base64 and uuencoded attachments.
+const char* const kMessages[kCount] = {"examples/messages/report.eml", "examples/messages/lunch.eml",
+                                       "tests/data/unpack/binary-child.eml",
+                                       "tests/data/unpack/child-without-subtype.eml"};
 
-// The messages unpacked: two of the examples and cases with a base64 attachment, a
-// uuencoded file and a nested message.
-const char* const kMessages[] = {"examples/messages/report.eml", "examples/messages/lunch.eml",
-                                 "tests/data/unpack/binary-child.eml", "tests/data/unpack/child-without-subtype.eml"};
-
-std::string Source(const char* relative)
-{
-    return std::string(MIMEENGINE_SOURCE_DIR) + kSeparator + relative;
-}
-
-// Unpacks message into work; the dump of the tree, and the data and header files named.
+// The dump of a tree unpacked into work, and the data and header files it names.
 struct Unpacked
 {
     std::string dump;
@@ -47,43 +41,39 @@ void CollectFiles(const COutputBlock* block, std::vector<std::string>& files)
         CollectFiles(child, files);
 }
 
-Unpacked UnpackInto(const std::string& message, const std::string& work)
+Unpacked UnpackInto(size_t message, const std::string& work)
 {
     CMIMEEngine engine;
-    CString source(message.c_str());
+    CString source((std::string(MIMEENGINE_SOURCE_DIR) + kSeparator + kMessages[message]).c_str());
     _CME_RC rc = CME_FAILURE;
     Tree root(engine.Unpack(source, work.c_str(), TRUE, rc));
-    Unpacked result;
-    result.dump = "rc " + std::to_string(rc) + "\n" + DumpTree(root.get(), work);
+    Unpacked result{"rc " + std::to_string(rc) + "\n" + DumpTree(root.get(), work), {}};
     if (root)
         CollectFiles(root.get(), result.files);
     return result;
 }
 
-// Packs a text and an attachment into output (empty: a new .MME file of the temporary
-// directory); the path written.
-std::string PackInto(const std::string& inputs, const std::string& output)
+// Packs a text and an attachment into each of outputs (empty: a new .MME file of the
+// temporary directory) with one engine, whose generator runs on from pack to pack; the
+// paths written.
+std::vector<std::string> PackInto(const std::string& inputs, const std::vector<std::string>& outputs)
 {
     CMIMEEngine engine;
-    CInputBlock* root = engine.StartCreate(nullptr, nullptr, CMIMEPart::CONTENT_MULTIPART, CMIMEPart::ENCODE_UNKNOWN,
-                                           "mixed", nullptr, TRUE, nullptr);
-    engine.AddInputBlock(root, Join(inputs, "note.txt").c_str(), nullptr, CMIMEPart::CONTENT_TEXT,
-                         CMIMEPart::ENCODE_QUOTED_PRINTABLE, "plain", nullptr, TRUE, nullptr);
-    engine.AddInputBlock(root, Join(inputs, "dot.gif").c_str(), nullptr, CMIMEPart::CONTENT_UNKNOWN,
-                         CMIMEPart::ENCODE_UNKNOWN, nullptr, nullptr, TRUE, nullptr);
-    char path[260] = {};
-    output.copy(path, sizeof path - 1);
-    if (engine.Pack(root, path, sizeof path, TRUE) != CME_SUCCESS)
-        return "(pack failed)";
-    return path;
+    std::vector<std::string> paths;
+    for (const std::string& output : outputs)
+    {
+        CInputBlock* root = engine.StartCreate(nullptr, nullptr, CMIMEPart::CONTENT_MULTIPART,
+                                               CMIMEPart::ENCODE_UNKNOWN, "mixed", nullptr, TRUE, nullptr);
+        engine.AddInputBlock(root, Join(inputs, "note.txt").c_str(), nullptr, CMIMEPart::CONTENT_TEXT,
+                             CMIMEPart::ENCODE_QUOTED_PRINTABLE, "plain", nullptr, TRUE, nullptr);
+        engine.AddInputBlock(root, Join(inputs, "dot.gif").c_str(), nullptr, CMIMEPart::CONTENT_UNKNOWN,
+                             CMIMEPart::ENCODE_UNKNOWN, nullptr, nullptr, TRUE, nullptr);
+        char path[260] = {};
+        output.copy(path, sizeof path - 1);
+        paths.push_back(engine.Pack(root, path, sizeof path, TRUE) == CME_SUCCESS ? path : "(pack failed)");
+    }
+    return paths;
 }
-
-// The work of one thread: every message kRounds times, and one packed message per round.
-struct ThreadResult
-{
-    std::vector<Unpacked> unpacked;
-    std::vector<std::string> packed; // paths
-};
 
 class Threads : public ::testing::Test
 {
@@ -93,103 +83,94 @@ protected:
         // A fixed clock gives every run the same work-file names and boundaries.
         const CTime fixed(2026, 5, 6, 7, 8, 9);
         CTime::SetCurrentTimeForTesting(&fixed);
-        inputs = scratch.mkdir("inputs");
         WriteFile(Join(inputs, "note.txt"), "Hello,\r\nthe notes are attached. Caf\xe9 at 10.\r\n");
         WriteFile(Join(inputs, "dot.gif"), AllBytes());
-        for (const char* message : kMessages)
-            single.push_back(UnpackInto(Source(message), scratch.mkdir("single-" + BaseOf(message))));
-        singlePacked = ReadFile(PackInto(inputs, scratch.file("single.eml")));
+        for (size_t m = 0; m < kCount; ++m)
+            single.push_back(UnpackInto(m, scratch.mkdir("single" + std::to_string(m))));
+        for (const std::string& path :
+             PackInto(inputs, {scratch.file("s0.eml"), scratch.file("s1.eml"), scratch.file("s2.eml")}))
+            singlePacked.push_back(ReadFile(path));
     }
     void TearDown() override { CTime::SetCurrentTimeForTesting(nullptr); }
 
-    static std::string BaseOf(const char* message)
+    // Every thread unpacks each message into directory(t, r, m) and packs three messages into
+    // packTo(t, r, 0..2), kRounds times; per thread, what it unpacked (in order) and the paths
+    // it packed.
+    void Run(std::function<std::string(int, int, size_t)> directory, std::function<std::string(int, int, int)> packTo)
     {
-        return std::string(message).substr(std::string(message).rfind('/') + 1);
-    }
-
-    // Runs kThreads threads at once; directory(t, r, message) is where each unpack goes,
-    // packTo(t, r) where each pack goes.
-    template <typename Dir, typename PackTo> std::vector<ThreadResult> Run(Dir directory, PackTo packTo)
-    {
-        std::vector<ThreadResult> results(kThreads);
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t)
             threads.emplace_back([&, t] {
                 for (int r = 0; r < kRounds; ++r)
                 {
-                    for (const char* message : kMessages)
-                        results[t].unpacked.push_back(UnpackInto(Source(message), directory(t, r, message)));
-                    results[t].packed.push_back(PackInto(inputs, packTo(t, r)));
+                    for (size_t m = 0; m < kCount; ++m)
+                        unpacked[t].push_back(UnpackInto(m, directory(t, r, m)));
+                    for (const std::string& path :
+                         PackInto(inputs, {packTo(t, r, 0), packTo(t, r, 1), packTo(t, r, 2)}))
+                        packed[t].push_back(path);
                 }
             });
         for (std::thread& thread : threads)
             thread.join();
-        return results;
     }
 
     ScratchDir scratch;
-    std::string inputs;
+    std::string inputs = scratch.mkdir("inputs");
     std::vector<Unpacked> single;
-    std::string singlePacked;
+    std::vector<std::string> singlePacked;
+    std::vector<Unpacked> unpacked[kThreads];
+    std::vector<std::string> packed[kThreads];
 };
 
 TEST_F(Threads, SeparateDirectoriesGiveWhatOneThreadGives)
 {
-    auto name = [](int t, int r, const char* message) {
-        return "t" + std::to_string(t) + "-" + std::to_string(r) + "-" + BaseOf(message);
+    auto name = [](int t, int r, size_t m) {
+        return std::to_string(t) + "-" + std::to_string(r) + "-" + std::to_string(m);
     };
     for (int t = 0; t < kThreads; ++t)
         for (int r = 0; r < kRounds; ++r)
-            for (const char* message : kMessages)
-                scratch.mkdir(name(t, r, message));
-    auto results = Run(
-        [&](int t, int r, const char* message) { return scratch.file(name(t, r, message)); },
-        [&](int t, int r) { return scratch.file("packed-" + std::to_string(t) + "-" + std::to_string(r) + ".eml"); });
-
-    const size_t count = std::size(kMessages);
+            for (size_t m = 0; m < kCount; ++m)
+                scratch.mkdir(name(t, r, m));
+    Run([&](int t, int r, size_t m) { return scratch.file(name(t, r, m)); },
+        [&](int t, int r, int p) { return scratch.file(name(t, r, 9 + p) + ".eml"); });
     for (int t = 0; t < kThreads; ++t)
     {
-        ASSERT_EQ(results[t].unpacked.size(), kRounds * count);
-        for (size_t i = 0; i < results[t].unpacked.size(); ++i)
-            EXPECT_EQ(results[t].unpacked[i].dump, single[i % count].dump)
-                << "thread " << t << ", " << kMessages[i % count];
+        ASSERT_EQ(unpacked[t].size(), kRounds * kCount);
+        for (size_t i = 0; i < unpacked[t].size(); ++i)
+            EXPECT_EQ(unpacked[t][i].dump, single[i % kCount].dump) << "thread " << t << ", " << kMessages[i % kCount];
         // The same boundaries as alone: each thread draws from a generator of its own.
-        for (const std::string& packed : results[t].packed)
-            EXPECT_EQ(ReadFile(packed), singlePacked) << packed;
+        for (size_t i = 0; i < packed[t].size(); ++i)
+            EXPECT_EQ(ReadFile(packed[t][i]), singlePacked[i % 3]) << packed[t][i];
     }
 }
 
 TEST_F(Threads, SharedDirectoryGivesEveryFileItsOwnName)
 {
     const std::string shared = scratch.mkdir("shared");
-    const std::string temp = scratch.mkdir("temp");
-    ASSERT_EQ(SetEnv(kTempVariable, temp.c_str()), 0);
-    auto results = Run([&](int, int, const char*) { return shared; }, [](int, int) { return std::string(); });
+    ASSERT_EQ(SetEnv(kTempVariable, scratch.mkdir("temp").c_str()), 0);
+    Run([&](int, int, size_t) { return shared; }, [](int, int, int) { return std::string(); });
     SetEnv(kTempVariable, nullptr);
 
-    // Every file named by a tree or written by a pack is a file of its own, and its bytes
-    // are those that one thread alone gets for the same part.
-    std::vector<std::string> names;
-    std::vector<std::string> contents;
-    std::vector<std::string> expected;
-    for (const ThreadResult& result : results)
+    // Every file named by a tree or written by a pack has a name of its own, and holds the
+    // bytes that one thread alone writes for the same part.
+    std::vector<std::string> names, contents, expected;
+    for (int t = 0; t < kThreads; ++t)
     {
-        for (size_t i = 0; i < result.unpacked.size(); ++i)
+        for (size_t i = 0; i < unpacked[t].size(); ++i)
         {
-            const Unpacked& got = result.unpacked[i];
-            const Unpacked& alone = single[i % std::size(kMessages)];
-            ASSERT_EQ(got.files.size(), alone.files.size()) << got.dump;
-            for (size_t f = 0; f < got.files.size(); ++f)
+            const Unpacked& alone = single[i % kCount];
+            ASSERT_EQ(unpacked[t][i].files.size(), alone.files.size()) << unpacked[t][i].dump;
+            for (size_t f = 0; f < alone.files.size(); ++f)
             {
-                names.push_back(got.files[f]);
-                contents.push_back(ReadFile(got.files[f]));
+                names.push_back(unpacked[t][i].files[f]);
+                contents.push_back(ReadFile(unpacked[t][i].files[f]));
                 expected.push_back(ReadFile(alone.files[f]));
             }
         }
-        for (const std::string& packed : result.packed)
+        for (size_t i = 0; i < packed[t].size(); ++i)
         {
-            names.push_back(packed);
-            EXPECT_EQ(ReadFile(packed), singlePacked) << packed;
+            names.push_back(packed[t][i]);
+            EXPECT_EQ(ReadFile(packed[t][i]), singlePacked[i % 3]) << packed[t][i];
         }
     }
     std::sort(names.begin(), names.end());
