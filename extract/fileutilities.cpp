@@ -89,6 +89,45 @@ void ReplaceIllegalChars(char* text)
             *p = '_';
 }
 
+// Takes the next base name (without extension) of the memo entry for key in the minute
+// prefix; an entry of another minute starts again at firstCounter.
+void NextWorkBase(const std::string& key, const char* prefix, int firstCounter, char* base, size_t size)
+{
+    std::lock_guard<std::mutex> lock(g_MemoMutex);
+    auto it = g_WorkNameMemo.find(key);
+    if (it == g_WorkNameMemo.end())
+    {
+        if (g_WorkNameMemo.size() >= kMemoLimit)
+        {
+            // Entries of past minutes are of no more use; if all belong to this minute,
+            // start over (at worst a rescan of names that are taken).
+            for (auto old = g_WorkNameMemo.begin(); old != g_WorkNameMemo.end();)
+                old = old->second.minute != prefix ? g_WorkNameMemo.erase(old) : std::next(old);
+            if (g_WorkNameMemo.size() >= kMemoLimit)
+                g_WorkNameMemo.clear();
+        }
+        it = g_WorkNameMemo.emplace(key, WorkNameMemo{}).first;
+    }
+    WorkNameMemo& memo = it->second;
+    if (memo.minute != prefix)
+    {
+        memo = WorkNameMemo{};
+        memo.minute = prefix;
+        memo.next = firstCounter;
+    }
+    if (memo.tried < kCounterValues)
+    {
+        std::snprintf(base, size, "%s%2.2x", prefix, memo.next);
+        memo.next = (memo.next + 1) % kCounterValues;
+        ++memo.tried;
+    }
+    else
+    {
+        // The counter part of the base is the one the minute started with.
+        std::snprintf(base, size, "%s%2.2x_%X", prefix, memo.next, ++memo.extra);
+    }
+}
+
 // What a candidate work-file name turned out to be.
 enum class Candidate
 {
@@ -117,47 +156,17 @@ void PickWorkFileName(const CString& directory, const char* extension, CString& 
 
     char prefix[16];
     std::snprintf(prefix, sizeof prefix, "%c%c%c%c%2.2d", year, month, day, hour, minute);
-    std::string key = std::string(directory.GetString()) + '\0' + extension;
-
-    std::lock_guard<std::mutex> lock(g_MemoMutex);
-    auto it = g_WorkNameMemo.find(key);
-    if (it == g_WorkNameMemo.end())
-    {
-        if (g_WorkNameMemo.size() >= kMemoLimit)
-        {
-            // Entries of past minutes are of no more use; if all belong to this minute,
-            // start over (at worst a rescan of names that are taken).
-            for (auto old = g_WorkNameMemo.begin(); old != g_WorkNameMemo.end();)
-                old = old->second.minute != prefix ? g_WorkNameMemo.erase(old) : std::next(old);
-            if (g_WorkNameMemo.size() >= kMemoLimit)
-                g_WorkNameMemo.clear();
-        }
-        it = g_WorkNameMemo.emplace(key, WorkNameMemo{}).first;
-    }
-    if (it->second.minute != prefix)
-    {
-        it->second = WorkNameMemo{};
-        it->second.minute = prefix;
-        it->second.next = now.GetSecond() % kCounterValues;
-    }
-    WorkNameMemo& memo = it->second;
+    const std::string key = std::string(directory.GetString()) + '\0' + extension;
+    const int firstCounter = now.GetSecond() % kCounterValues;
 
     // The eight-character form while the minute has counter values left; after that the
-    // same eight characters with "_" and a further number, so a name is always found.
+    // same eight characters with "_" and a further number, so a name is always found. The
+    // memo is held only while a name is taken from it, not while the name is tried, so
+    // that engines on other threads are not held up by this one's file system calls.
     for (;;)
     {
         char base[32];
-        if (memo.tried < kCounterValues)
-        {
-            std::snprintf(base, sizeof base, "%s%2.2x", prefix, memo.next);
-            memo.next = (memo.next + 1) % kCounterValues;
-            ++memo.tried;
-        }
-        else
-        {
-            // The counter part of the base is the one the minute started with.
-            std::snprintf(base, sizeof base, "%s%2.2x_%X", prefix, memo.next, ++memo.extra);
-        }
+        NextWorkBase(key, prefix, firstCounter, base, sizeof base);
 
         CString name = CString(base) + "." + extension;
         CString path;

@@ -5,6 +5,6 @@
 
 CPacker::CPacker() : m_EncodeMode(ENCODE_MODE_MESSAGE), m_FirstPart(FALSE), m_ContentTypeMap()
 {
-    // Boundaries draw on the process-wide generator; seed it from the clock's low 16 bits.
+    // Boundaries draw on the thread's generator; seed it from the clock's low 16 bits.
     PlatformSrand(static_cast<unsigned int>(PlatformTime() & 0xFFFF));
 }

@@ -85,7 +85,15 @@ BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pErro
     m_bufStart = 0;
     m_bufPos = m_bufLen = 0;
     m_writing = false;
+    m_endKnown = (nOpenFlags & modeCreate) != 0 && (nOpenFlags & modeCreateNew) != 0;
+    m_knownEnd = 0;
     return TRUE;
+}
+
+void CFile::NoteWritten(ULONGLONG offset)
+{
+    if (offset > m_knownEnd)
+        m_knownEnd = offset;
 }
 
 void CFile::ThrowOsError(long err) const
@@ -105,6 +113,7 @@ void CFile::FlushWrite()
         if (long err = platform::WriteAll(m_hFile, m_buf.get(), pending))
             ThrowOsError(err);
         m_bufStart += pending;
+        NoteWritten(m_bufStart);
     }
 }
 
@@ -130,6 +139,8 @@ UINT CFile::FillReadBuffer()
     EnsureBuffer();
     m_bufStart += m_bufLen;
     m_bufPos = m_bufLen = 0;
+    if (m_endKnown && m_bufStart >= m_knownEnd)
+        return 0;
     size_t got = 0;
     if (long err = platform::ReadSome(m_hFile, m_buf.get(), kBufferSize, got))
         ThrowOsError(err);
@@ -182,6 +193,8 @@ UINT CFile::RawRead(void* lpBuf, UINT nCount)
             // Large reads bypass the buffer.
             m_bufStart += m_bufLen;
             m_bufPos = m_bufLen = 0;
+            if (m_endKnown && m_bufStart >= m_knownEnd)
+                break;
             size_t got = 0;
             if (long err = platform::ReadSome(m_hFile, out + done, nCount - done, got))
                 ThrowOsError(err);
@@ -221,6 +234,7 @@ void CFile::RawWrite(const void* lpBuf, UINT nCount)
         if (long err = platform::WriteAll(m_hFile, in, nCount))
             ThrowOsError(err);
         m_bufStart += nCount;
+        NoteWritten(m_bufStart);
         m_writing = true;
         return;
     }
@@ -272,6 +286,24 @@ ULONGLONG CFile::Seek(LONGLONG lOff, UINT nFrom)
         m_bufPos = static_cast<size_t>(utarget - m_bufStart);
         return utarget;
     }
+    // Back into bytes just written that reach the end of a file of ours (a work file read
+    // back after it is written): once written out, they serve as bytes read ahead, and the
+    // system's offset is already where read mode wants it.
+    if (m_writing && m_endKnown && utarget >= m_bufStart && m_bufStart + m_bufPos >= m_knownEnd)
+    {
+        const ULONGLONG start = m_bufStart;
+        const size_t pending = m_bufPos;
+        FlushWrite();
+        m_bufStart = start;
+        m_bufLen = pending;
+        if (utarget <= start + pending)
+        {
+            m_bufPos = static_cast<size_t>(utarget - start);
+            return utarget;
+        }
+        m_bufStart = start + pending;
+        m_bufLen = 0;
+    }
     FlushWrite();
     if (long err = platform::SeekTo(m_hFile, utarget))
         ThrowOsError(err);
@@ -292,6 +324,7 @@ void CFile::SetLength(ULONGLONG dwNewLen)
     FlushWrite();
     if (long err = platform::Truncate(m_hFile, dwNewLen))
         ThrowOsError(err);
+    m_knownEnd = dwNewLen;
     if (long err = platform::SeekTo(m_hFile, pos))
         ThrowOsError(err);
     ResetBuffer(pos);
@@ -301,9 +334,12 @@ ULONGLONG CFile::GetLength() const
 {
     if (m_hFile == hFileNull)
         ThrowOsError(platform::kErrorClosedFile);
-    ULONGLONG size = 0;
-    if (long err = platform::SizeOf(m_hFile, size))
-        ThrowOsError(err);
+    ULONGLONG size = m_knownEnd;
+    if (!m_endKnown)
+    {
+        if (long err = platform::SizeOf(m_hFile, size))
+            ThrowOsError(err);
+    }
     if (m_writing && m_bufStart + m_bufPos > size)
         size = m_bufStart + m_bufPos;
     return size;

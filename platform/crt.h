@@ -7,7 +7,8 @@
 time_t PlatformTime();
 void PlatformSetTimeForTesting(const time_t* pFixed);
 
-// srand/rand of the runtime, unless a test installed its own generator.
+// srand/rand of the runtime, with a state per thread, unless a test installed its own
+// generator (one for the whole process).
 void PlatformSrand(unsigned int seed);
 int PlatformRand();
 void PlatformSetRandForTesting(int (*pfnRand)());

@@ -14,7 +14,8 @@ namespace
 const char kUsage[] = "Usage: mimeengine COMMAND [OPTIONS]\n"
                       "\n"
                       "Commands:\n"
-                      "  unpack MESSAGE       parse a message, decode its parts into files, print its tree\n"
+                      "  unpack MESSAGE...    parse a message, decode its parts into files, print its tree;\n"
+                      "                       several messages, a directory or '-' (paths on stdin): a batch\n"
                       "  decode MESSAGE       print a message's text and save its attachments\n"
                       "  pack -o OUT ...      compose a message from files\n"
                       "  encode-word TEXT     write TEXT as RFC 2047 encoded words (when the code page needs it)\n"
@@ -23,7 +24,8 @@ const char kUsage[] = "Usage: mimeengine COMMAND [OPTIONS]\n"
                       "  --help               this text; 'mimeengine COMMAND --help' describes a command\n"
                       "  --version            the program's version\n"
                       "\n"
-                      "Exit status: 0 on success, the engine's result code on failure, 1 for a wrong command line.\n";
+                      "Exit status: 0 on success, the engine's result code on failure, 1 for a wrong command line,\n"
+                      "3 for a batch of unpack in which some message failed.\n";
 
 struct Command
 {

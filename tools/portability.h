@@ -2,6 +2,7 @@
 // Windows.
 #pragma once
 
+#include <cstdio>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -32,6 +33,11 @@ inline int MakeDirectory(const std::string& path, int)
     return ::_mkdir(path.c_str());
 }
 
+inline bool IsTerminal(std::FILE* stream)
+{
+    return ::_isatty(::_fileno(stream)) != 0;
+}
+
 #else
 
 constexpr int kOpenFlags = O_CLOEXEC;
@@ -42,6 +48,11 @@ constexpr const char* kPathSeparators = "/";
 inline int MakeDirectory(const std::string& path, int mode)
 {
     return ::mkdir(path.c_str(), static_cast<mode_t>(mode));
+}
+
+inline bool IsTerminal(std::FILE* stream)
+{
+    return ::isatty(::fileno(stream)) != 0;
 }
 
 #endif

@@ -14,17 +14,20 @@ namespace testsupport
 // What differs between the systems the tests run on. The library joins a directory and a
 // name with the system's separator; Windows has no symbolic links for tests to plant (they
 // need a privilege there), and its temporary directory comes from TMP instead of TMPDIR.
-// Only Windows has a registry, the system's own database of content types.
+// Only Windows has a registry, the system's own database of content types. The POSIX
+// platform layer counts its system calls (platform::CallCounts); the Windows one does not.
 #if defined(_WIN32)
 constexpr char kSeparator = '\\';
 constexpr bool kHaveRegistry = true;
 constexpr bool kHaveSymlinks = false;
 constexpr const char* kTempVariable = "TMP";
+constexpr bool kCountsSystemCalls = false;
 #else
 constexpr char kSeparator = '/';
 constexpr bool kHaveRegistry = false;
 constexpr bool kHaveSymlinks = true;
 constexpr const char* kTempVariable = "TMPDIR";
+constexpr bool kCountsSystemCalls = true;
 #endif
 
 // directory + kSeparator + name, as the library joins them.

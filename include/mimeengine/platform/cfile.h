@@ -132,6 +132,7 @@ protected:
     [[noreturn]] void ThrowOsError(long err) const;
 
     void FlushWrite();
+    void NoteWritten(ULONGLONG offset);
     UINT FillReadBuffer();
     void EnsureBuffer();
 
@@ -146,6 +147,11 @@ protected:
     size_t m_bufPos = 0;           // next byte to read or write in m_buf
     size_t m_bufLen = 0;           // bytes valid in m_buf (read mode)
     bool m_writing = false;        // m_buf holds pending writes
+    // For a file this object created (modeCreateNew), where it ends: every byte in it was
+    // written through this object, so reads need not ask the system where the end is, and
+    // bytes just written can be read back from the buffer.
+    bool m_endKnown = false;
+    ULONGLONG m_knownEnd = 0;
 };
 
 class MIMEENGINE_API CStdioFile : public CFile
