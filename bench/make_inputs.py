@@ -86,7 +86,8 @@ def make_qp(path):
 def make_uu(path):
     rng = random.Random(3)
     data = rng.randbytes(16 * MiB)
-    parts = [text_lines(rng, 64 * 1024), b"begin 644 payload.bin\n"]
+    # A plain message without MIME header fields: its text holds the uuencoded file.
+    parts = [b"From: a@example.org\nSubject: uu\n\n", text_lines(rng, 64 * 1024), b"begin 644 payload.bin\n"]
     parts += [binascii.b2a_uu(data[i:i + 45]) for i in range(0, len(data), 45)]
     parts += [b"`\nend\n", text_lines(rng, 64 * 1024)]
     write(path, b"".join(parts))

@@ -17,7 +17,7 @@ import subprocess
 import sys
 import tempfile
 
-WORK = re.compile(rb"[A-Za-z0-9]{4}[0-9]{4}(\.[A-Za-z0-9]+)$")
+WORK = re.compile(rb"[A-Za-z0-9]{8}(\.[A-Za-z0-9]+)$")
 
 
 def digest(path):
@@ -33,8 +33,8 @@ def unpack(build, message, out, extra):
     for line in proc.stdout.split(b"\n"):
         m = re.match(rb"(\s*(?:data|header):\s+)(\S.*)$", line)
         if m:
-            path = m.group(2).decode()
-            name = os.path.basename(path).encode()
+            path = m.group(2)
+            name = os.path.basename(path)
             w = WORK.match(name)
             shown = b"work" + w.group(1) if w else name
             content = digest(path) if os.path.isfile(path) else "missing"

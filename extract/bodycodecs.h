@@ -67,6 +67,13 @@ public:
     bool Peek(const char** text, size_t* length);
     // Consumes the line returned by the last Peek.
     void Take();
+    // Forgets the buffered run, after the file was read by other means.
+    void Forget()
+    {
+        m_run = nullptr;
+        m_runLength = m_used = 0;
+        m_waitForLineEnd = false;
+    }
     // Reads the next line into line (LINE_BUFFER_SIZE bytes) exactly as
     // source->ReadString(line, LINE_READ_LIMIT) would.
     char* ReadString(char* line);
@@ -122,6 +129,8 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out);
 // for 64 bytes): CME_SUCCESS, CME_UU_EMPTY_LINE or CME_UU_CHECKSUM; *count gets the
 // number of bytes (also on a checksum mismatch).
 unsigned int UULineBytes(char* line, unsigned char* out, unsigned int* count);
+// The same for the line text[0..n) followed by its line end, which is left as it is.
+unsigned int UUTextBytes(const char* text, size_t n, unsigned char* out, unsigned int* count);
 
 // TRUE for a uuencoded line without data as the body loops see it: "\n" alone, or a grave
 // accent or space directly followed by "\n".
