@@ -17,7 +17,7 @@ import subprocess
 import sys
 import tempfile
 
-WORK = re.compile(rb"[A-Za-z0-9]{8}(\.[A-Za-z0-9]+)$")
+WORK = re.compile(rb"[A-Za-z0-9]{8}((?:_[0-9A-F]+)?\.[A-Za-z0-9]+)$")
 
 
 def digest(path):

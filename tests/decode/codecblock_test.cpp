@@ -1,6 +1,6 @@
-// The quick paths of the body decoders against the general ones: the vector base64 loops
-// against the portable loop, whole-line QP and uuencode against their line-by-line steps,
-// and the buffered line runs against ReadString.
+// The quick paths of the body decoders: the vector base64 loops against the portable loop,
+// whole-line QP, and the buffered line runs against ReadString. fuzz/codec_fuzz.cpp (with
+// its saved inputs, replayed by CTest) checks whole-line QP and uuencode against the line steps.
 #include "codec/base64block.h"
 #include "codec/qpblock.h"
 #include "extract/bodycodecs.h"
@@ -16,40 +16,29 @@ namespace
 
 using base64block::Level;
 
-std::string Alphabet(std::mt19937& gen, size_t n)
-{
-    static const char a[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string s(n, 'A');
-    for (char& c : s)
-        c = a[gen() % 64];
-    return s;
-}
-
 // Rows: length of the text, position of a character outside the alphabet (-1 none), that
 // character. Every version must use the same characters and give the same bytes.
 TEST(Base64Blocks, SimdMatchesScalar)
 {
-    const struct
-    {
-        size_t length;
-        int bad;
-        char c;
-    } rows[] = {{0, -1, 0},    {4, -1, 0},       {16, -1, 0},   {28, -1, 0},  {32, -1, 0},    {76, -1, 0},
-                {100, -1, 0},  {1024, -1, 0},    {32, 31, '='}, {64, 0, '-'}, {76, 40, '\r'}, {76, 75, '\0'},
-                {96, 33, ' '}, {96, 50, '\x80'}, {80, 16, '.'}, {48, 47, '~'}};
+    const int rows[][3] = {{0, -1, 0},     {4, -1, 0},   {16, -1, 0},   {28, -1, 0},    {32, -1, 0},
+                           {76, -1, 0},    {100, -1, 0}, {1024, -1, 0}, {32, 31, '='},  {64, 0, '-'},
+                           {76, 40, '\r'}, {76, 75, 0},  {96, 33, ' '}, {96, 50, 0x80}, {80, 16, '.'}};
     std::mt19937 gen(7);
     for (const auto& row : rows)
     {
-        std::string text = Alphabet(gen, row.length);
-        if (row.bad >= 0)
-            text[static_cast<size_t>(row.bad)] = row.c;
-        std::vector<unsigned char> want(row.length + 8), got(row.length + 8);
+        const size_t length = static_cast<size_t>(row[0]);
+        std::string text(length, 'A');
+        for (char& c : text)
+            c = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[gen() % 64];
+        if (row[1] >= 0)
+            text[static_cast<size_t>(row[1])] = static_cast<char>(row[2]);
+        std::vector<unsigned char> want(length + 8), got(length + 8);
         const size_t used = base64block::Decode(text.data(), text.size(), want.data(), Level::Scalar);
-        EXPECT_EQ(used, row.bad < 0 ? row.length / 4 * 4 : static_cast<size_t>(row.bad) / 4 * 4);
+        EXPECT_EQ(used, row[1] < 0 ? length / 4 * 4 : static_cast<size_t>(row[1]) / 4 * 4);
         for (Level level : {Level::Sse41, Level::Avx2})
         {
-            EXPECT_EQ(used, base64block::Decode(text.data(), text.size(), got.data(), level)) << row.length;
-            EXPECT_TRUE(std::equal(want.begin(), want.begin() + used / 4 * 3, got.begin())) << row.length;
+            EXPECT_EQ(used, base64block::Decode(text.data(), text.size(), got.data(), level)) << length;
+            EXPECT_TRUE(std::equal(want.begin(), want.begin() + used / 4 * 3, got.begin())) << length;
         }
         // Encoding back gives the text again, whichever version encodes.
         for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2})
@@ -61,62 +50,15 @@ TEST(Base64Blocks, SimdMatchesScalar)
     }
 }
 
-TEST(Base64Blocks, EncodePadding)
-{
-    const std::pair<std::string, std::string> rows[] = {
-        {"", ""}, {"M", "TQ=="}, {"Ma", "TWE="}, {"Man", "TWFu"}, {"\xff\xfe\xfd", "//79"}};
-    for (const auto& [in, want] : rows)
-        for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2})
-        {
-            char out[8];
-            size_t n = base64block::Encode(reinterpret_cast<const unsigned char*>(in.data()), in.size(), out, level);
-            EXPECT_EQ(want, std::string(out, n));
-        }
-}
-
-// Rows: line (without its line end), bytes, or "general" for lines left to the general path.
+// tests/data/decode/qpblock.tsv: a line without its line end, and its bytes or "general".
 TEST(QPBlocks, WholeLines)
 {
-    const std::pair<std::string, std::string> rows[] = {{"", "\r\n"},
-                                                        {"plain text", "plain text\r\n"},
-                                                        {"caf=C3=A9", "caf\xc3\xa9\r\n"},
-                                                        {"soft=", "soft"},
-                                                        {"=41=42", "AB\r\n"},
-                                                        {"lone\r", "lone\r\n"},
-                                                        {"=0D\r", "\r\r\n"},
-                                                        {"a=3D=\r", "general"},
-                                                        {"x=4", "general"},
-                                                        {"bad=a1", "general"},
-                                                        {"=G0", "general"},
-                                                        {std::string("nul\0x", 5), "general"},
-                                                        {"twenty-four plain chars=", "twenty-four plain chars"},
-                                                        {"12345678=41", "12345678A\r\n"}};
-    for (const auto& [line, want] : rows)
+    for (const testsupport::Row& row : testsupport::ReadTable("decode/qpblock.tsv"))
     {
-        unsigned char out[64];
+        unsigned char out[256];
         size_t n = 0;
-        const bool quick = qpblock::DecodeLine(line.data(), line.size(), out, &n);
-        EXPECT_EQ(want, quick ? std::string(reinterpret_cast<char*>(out), n) : "general") << line;
-    }
-}
-
-TEST(UUBlocks, WholeLinesMatchLineSteps)
-{
-    std::mt19937 gen(3);
-    for (int i = 0; i < 2000; ++i)
-    {
-        std::string text(gen() % 90, ' ');
-        for (char& c : text)
-            c = static_cast<char>(gen() % 8 == 0 ? "\r\0~`.\t \x7f"[gen() % 8] : 32 + gen() % 64);
-        char line[LINE_BUFFER_SIZE] = {};
-        memcpy(line, text.data(), text.size());
-        line[text.size()] = '\n';
-        unsigned char want[64], got[64];
-        unsigned int wantCount = 0, gotCount = 0;
-        EXPECT_EQ(bodycodecs::UULineBytes(line, want, &wantCount),
-                  bodycodecs::UUTextBytes(text.data(), text.size(), got, &gotCount));
-        ASSERT_EQ(wantCount, gotCount);
-        EXPECT_EQ(0, memcmp(want, got, wantCount)) << text;
+        const bool quick = qpblock::DecodeLine(row[0].data(), row[0].size(), out, &n);
+        EXPECT_EQ(row[1], quick ? std::string(reinterpret_cast<char*>(out), n) : "general") << row.line;
     }
 }
 
