@@ -182,31 +182,48 @@ __attribute__((target("sse4.1"))) size_t EncodeSse41(const unsigned char* in, si
     return static_cast<size_t>(o - out) + EncodeScalar(in + i, n - i, o);
 }
 
-__attribute__((target("avx2"))) size_t EncodeAvx2(const unsigned char* in, size_t n, char* out)
+// 24 bytes (of 28 loaded) to 32 characters.
+__attribute__((target("avx2"))) inline void Encode24(const unsigned char* in, char* out)
 {
     const __m256i order = _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10, 1, 0, 2, 1, 4, 3, 5, 4, 7,
                                            6, 8, 7, 10, 9, 11, 10);
     const __m256i lut = _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0, 65, 71, -4, -4,
                                          -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12));
+    __m256i v = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1), order);
+    const __m256i t0 = _mm256_and_si256(v, _mm256_set1_epi32(0x0FC0FC00));
+    const __m256i t1 = _mm256_mulhi_epu16(t0, _mm256_set1_epi32(0x04000040));
+    const __m256i t2 = _mm256_and_si256(v, _mm256_set1_epi32(0x003F03F0));
+    const __m256i t3 = _mm256_mullo_epi16(t2, _mm256_set1_epi32(0x01000010));
+    const __m256i values = _mm256_or_si256(t1, t3);
+    __m256i indices = _mm256_subs_epu8(values, _mm256_set1_epi8(51));
+    indices = _mm256_sub_epi8(indices, _mm256_cmpgt_epi8(values, _mm256_set1_epi8(25)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_add_epi8(values, _mm256_shuffle_epi8(lut, indices)));
+}
+
+__attribute__((target("avx2"))) size_t EncodeAvx2(const unsigned char* in, size_t n, char* out)
+{
     size_t i = 0;
     char* o = out;
-    // Each step loads 16 bytes at i and at i + 12 and uses 24.
     for (; i + 28 <= n; i += 24, o += 32)
-    {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 12));
-        __m256i v = _mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1);
-        v = _mm256_shuffle_epi8(v, order);
-        const __m256i t0 = _mm256_and_si256(v, _mm256_set1_epi32(0x0FC0FC00));
-        const __m256i t1 = _mm256_mulhi_epu16(t0, _mm256_set1_epi32(0x04000040));
-        const __m256i t2 = _mm256_and_si256(v, _mm256_set1_epi32(0x003F03F0));
-        const __m256i t3 = _mm256_mullo_epi16(t2, _mm256_set1_epi32(0x01000010));
-        const __m256i values = _mm256_or_si256(t1, t3);
-        __m256i indices = _mm256_subs_epu8(values, _mm256_set1_epi8(51));
-        indices = _mm256_sub_epi8(indices, _mm256_cmpgt_epi8(values, _mm256_set1_epi8(25)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(o), _mm256_add_epi8(values, _mm256_shuffle_epi8(lut, indices)));
-    }
+        Encode24(in + i, o);
     return static_cast<size_t>(o - out) + EncodeSse41(in + i, n - i, o);
+}
+
+__attribute__((target("sse4.1"))) void EncodeLine54Sse41(const unsigned char* in, char* out)
+{
+    for (size_t i = 0; i <= 48; i += 12, out += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))));
+}
+
+__attribute__((target("avx2"))) void EncodeLine54Avx2(const unsigned char* in, char* out)
+{
+    Encode24(in, out);
+    Encode24(in + 24, out + 32);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64),
+                     Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48))));
 }
 
 Level Detect()
@@ -260,6 +277,19 @@ size_t Encode(const unsigned char* in, size_t n, char* out, Level level)
     (void)level;
 #endif
     return EncodeScalar(in, n, out);
+}
+
+void EncodeLine54(const unsigned char* in, char* out, Level level)
+{
+#ifdef MIMEENGINE_BASE64_X86
+    if (level == Level::Avx2 && Best() == Level::Avx2)
+        return EncodeLine54Avx2(in, out);
+    if (level != Level::Scalar && Best() != Level::Scalar)
+        return EncodeLine54Sse41(in, out);
+#else
+    (void)level;
+#endif
+    EncodeScalar(in, 54, out);
 }
 
 } // namespace base64block

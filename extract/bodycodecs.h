@@ -48,7 +48,8 @@ private:
     };
     CFile* m_file;
     size_t m_holdBack;
-    std::unique_ptr<unsigned char[]> m_buf;
+    std::unique_ptr<unsigned char[]> m_buf; // allocated on first use, grown up to CAPACITY
+    size_t m_capacity = 0;
     size_t m_length = 0;
 };
 

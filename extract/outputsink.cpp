@@ -8,10 +8,7 @@
 namespace bodycodecs
 {
 
-COutputSink::COutputSink(CFile* file, size_t holdBack)
-    : m_file(file), m_holdBack(holdBack), m_buf(new unsigned char[CAPACITY])
-{
-}
+COutputSink::COutputSink(CFile* file, size_t holdBack) : m_file(file), m_holdBack(holdBack) {}
 
 void COutputSink::Put(const void* data, size_t n)
 {
@@ -30,6 +27,20 @@ unsigned char* COutputSink::Reserve(size_t n)
 {
     if (m_length + n > CAPACITY)
         Drain(m_holdBack);
+    if (m_length + n > m_capacity)
+    {
+        // Small bodies keep a small buffer; large ones grow it to the full chunk.
+        size_t capacity = m_capacity * 4 > 4096 ? m_capacity * 4 : 4096;
+        while (capacity < m_length + n)
+            capacity *= 2;
+        if (capacity > CAPACITY)
+            capacity = CAPACITY;
+        std::unique_ptr<unsigned char[]> larger(new unsigned char[capacity]);
+        if (m_length > 0)
+            std::memcpy(larger.get(), m_buf.get(), m_length);
+        m_buf = std::move(larger);
+        m_capacity = capacity;
+    }
     return m_buf.get() + m_length;
 }
 
@@ -59,7 +70,8 @@ void COutputSink::Drain(size_t keep)
     size_t n = m_length - keep;
     if (m_file != nullptr)
         m_file->Write(m_buf.get(), static_cast<UINT>(n));
-    std::memmove(m_buf.get(), m_buf.get() + n, keep);
+    if (keep > 0)
+        std::memmove(m_buf.get(), m_buf.get() + n, keep);
     m_length = keep;
 }
 

@@ -95,6 +95,15 @@ bool QPMustEscape(unsigned char c)
 size_t Base64EncodeLines(const unsigned char* in, size_t n, char* out)
 {
     char* o = out;
+    // Lines followed by at least ten more bytes may read past their end and write past
+    // their 72 characters into the next line's place.
+    for (; n >= kBase64LineBytes + 10; in += kBase64LineBytes, n -= kBase64LineBytes)
+    {
+        base64block::EncodeLine54(in, o);
+        o[72] = '\r';
+        o[73] = '\n';
+        o += kBase64MaxLineLength;
+    }
     while (n > 0)
     {
         const size_t lineBytes = n < kBase64LineBytes ? n : kBase64LineBytes;
