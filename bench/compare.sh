@@ -37,4 +37,4 @@ else
 fi
 
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)" >&2
-python3 "$here/timing.py" "$cache" "$out" "$runs" "$gmime" "this build=$build" "$@"
+python3 "$here/timing.py" "$cache" "$out" "$runs" "$gmime" "$@" "this build=$build"
