@@ -27,6 +27,10 @@ size_t Decode(const char* in, size_t n, unsigned char* out, Level level = Best()
 // Encodes in[0..n) as base64 with "=" padding: (n + 2) / 3 * 4 characters to out.
 size_t Encode(const unsigned char* in, size_t n, char* out, Level level = Best());
 
+// Decodes groups of four uuencoded characters (each worth (c - 32) & 63) to three bytes
+// each. Writes at most 3 * groups + 1 bytes.
+void DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level level = Best());
+
 // Encodes one line's worth, 54 bytes, to 72 characters. Reads 64 bytes from in and may
 // write 80 to out: for every line of a block but the last few.
 void EncodeLine54(const unsigned char* in, char* out, Level level = Best());

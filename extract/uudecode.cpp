@@ -1,4 +1,5 @@
 // Uuencoded bodies: X-UUENCODE with "begin" and "end" lines, and bare UUENCODE lines.
+#include "codec/base64block.h"
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
 #include "extract/fileutilities.h"
@@ -51,14 +52,7 @@ unsigned int UUPaddedBytes(const char* padded, unsigned char* out, unsigned int*
     const size_t groups = (n + 2) / 3;
     if (IsSpace(padded[pos + 4 * groups + 4]))
     {
-        for (size_t g = 0; g < groups; ++g, pos += 4)
-        {
-            const unsigned int v = (UUValue(padded[pos]) << 18) | (UUValue(padded[pos + 1]) << 12) |
-                                   (UUValue(padded[pos + 2]) << 6) | UUValue(padded[pos + 3]);
-            out[3 * g] = static_cast<unsigned char>(v >> 16);
-            out[3 * g + 1] = static_cast<unsigned char>(v >> 8);
-            out[3 * g + 2] = static_cast<unsigned char>(v);
-        }
+        base64block::DecodeUUGroups(padded + pos, groups, out);
         *count = n;
         return CME_SUCCESS;
     }

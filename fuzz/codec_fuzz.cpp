@@ -1,6 +1,6 @@
-// The quick codec paths against the general ones on any input: every base64 version
-// against the portable loop, and each line as whole-line QP against the escape steps and as
-// whole-line uuencode against the 80-byte line step. Any difference aborts.
+// The quick codec paths against the general ones on any input: every base64 version and
+// the uuencode groups against the portable loop, and each line as whole-line QP against the
+// escape steps and as whole-line uuencode against the 80-byte line step. Any difference aborts.
 #include "codec/base64block.h"
 #include "codec/qpblock.h"
 #include "extract/bodycodecs.h"
@@ -27,6 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (base64block::Encode(data, size, y.data(), level) != chars || memcmp(x.data(), y.data(), chars))
             abort();
     }
+    std::vector<unsigned char> u(size / 4 * 3 + 4), w(u.size());
+    base64block::DecodeUUGroups(text, size / 4, u.data(), Level::Scalar);
+    base64block::DecodeUUGroups(text, size / 4, w.data(), Level::Sse41);
+    if (memcmp(u.data(), w.data(), size / 4 * 3) != 0)
+        abort();
     for (const uint8_t *p = data, *end = data + size, *stop; p < end; p = stop + 1)
     {
         stop = std::find(p, end, '\n');
