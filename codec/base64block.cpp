@@ -103,6 +103,18 @@ __attribute__((target("sse4.1"))) inline bool Decode16(const unsigned char* s, u
     return true;
 }
 
+// The last characters after the vector steps stopped at i, out being where their bytes go:
+// when at least 16 characters and whole groups make up the text, one more step over its
+// last 16 decodes them (again for the groups already done, to the same bytes); otherwise,
+// or when a character there is outside the alphabet, the portable loop does.
+__attribute__((target("sse4.1"))) inline size_t DecodeTail(const char* in, size_t n, size_t i, unsigned char* out)
+{
+    if (i < n && n >= 16 && n % 4 == 0 && i % 4 == 0 && n - i < 16 &&
+        Decode16(reinterpret_cast<const unsigned char*>(in + n - 16), out - (i - (n - 16)) / 4 * 3))
+        return n - i;
+    return DecodeScalar(in + i, n - i, out);
+}
+
 __attribute__((target("sse4.1"))) size_t DecodeSse41(const char* in, size_t n, unsigned char* out)
 {
     const unsigned char* s = reinterpret_cast<const unsigned char*>(in);
@@ -110,7 +122,7 @@ __attribute__((target("sse4.1"))) size_t DecodeSse41(const char* in, size_t n, u
     for (; i + 16 <= n; i += 16, out += 12)
         if (!Decode16(s + i, out))
             break;
-    return i + DecodeScalar(in + i, n - i, out);
+    return i + DecodeTail(in, n, i, out);
 }
 
 __attribute__((target("avx2"))) size_t DecodeAvx2(const char* in, size_t n, unsigned char* out)
@@ -152,7 +164,7 @@ __attribute__((target("avx2"))) size_t DecodeAvx2(const char* in, size_t n, unsi
         i += 16;
         out += 12;
     }
-    return i + DecodeScalar(in + i, n - i, out);
+    return i + DecodeTail(in, n, i, out);
 }
 
 // 12 bytes (of 16 loaded) to 16 characters.
