@@ -86,18 +86,11 @@ TEST(LineRuns, MatchReadString)
         char a[LINE_BUFFER_SIZE], b[LINE_BUFFER_SIZE];
         for (int k = 0;; ++k)
         {
+            // Every third line through ReadString, the others in place where they can be.
             const char* text = nullptr;
             size_t n = 0;
-            char* got = nullptr;
-            if (k % 3 != 0 && run.Peek(&text, &n))
-            {
-                memcpy(b, text, n);
-                memcpy(b + n, "\n", 2);
-                run.Take();
-                got = b;
-            }
-            else
-                got = run.ReadString(b);
+            const bool peeked = k % 3 != 0 && run.Peek(&text, &n);
+            char* got = peeked ? (memcpy(b, text, n), memcpy(b + n, "\n", 2), run.Take(), b) : run.ReadString(b);
             char* want = plain.ReadString(a, LINE_READ_LIMIT);
             ASSERT_EQ(want == nullptr, got == nullptr);
             if (want == nullptr)
