@@ -5,7 +5,7 @@
 #include "mimeengine/platform/afx.h"
 
 #include <cstddef>
-#include <string>
+#include <memory>
 
 class COutputBlock;
 
@@ -20,12 +20,19 @@ namespace bodycodecs
 class COutputSink
 {
 public:
-    explicit COutputSink(CFile* file, size_t holdBack = 0) : m_file(file), m_holdBack(holdBack) {}
+    // The most that one Reserve may ask for.
+    static constexpr size_t MAX_RESERVE = 16 * 1024;
+
+    explicit COutputSink(CFile* file, size_t holdBack = 0);
     COutputSink(const COutputSink&) = delete;
     COutputSink& operator=(const COutputSink&) = delete;
 
     void Put(const void* data, size_t n);
     void Put(unsigned char byte) { Put(&byte, 1); }
+    // Room for n (at most MAX_RESERVE) bytes to be decoded in place; Commit(k) then adds the
+    // first k of them. A Reserve without Commit adds nothing.
+    unsigned char* Reserve(size_t n);
+    void Commit(size_t n);
     // Forgets the last min(holdBack, pending) bytes not yet written.
     void DropHeldBack();
     // Writes every pending byte, the held-back ones included.
@@ -34,13 +41,65 @@ public:
 private:
     void Drain(size_t keep);
 
-    enum
+    enum : size_t
     {
-        CHUNK = 64 * 1024
+        CHUNK = 256 * 1024,                // written once this much is pending
+        CAPACITY = CHUNK + 2 * MAX_RESERVE // room for a chunk, the hold-back and a Reserve
     };
     CFile* m_file;
     size_t m_holdBack;
-    std::string m_pending;
+    std::unique_ptr<unsigned char[]> m_buf; // allocated on first use, grown up to CAPACITY
+    size_t m_capacity = 0;
+    size_t m_length = 0;
+};
+
+// The lines of a text-mode source, taken straight from its read buffer where a line lies
+// whole in it, so that a decoder can look at a line in place before deciding how to
+// handle it. Each line comes as ReadString(line, LINE_READ_LIMIT) would deliver it, and
+// the file position moves the same way.
+class CLineRun
+{
+public:
+    explicit CLineRun(CStdioFile* source) : m_source(source), m_text(source->IsTextMode() != FALSE) {}
+
+    // The next line without its line end (CR LF or LF in text mode, LF otherwise), when it
+    // lies whole in the buffer and ReadString would deliver it in one piece. FALSE
+    // otherwise; ReadString below then reads it.
+    bool Peek(const char** text, size_t* length);
+    // Consumes the line returned by the last Peek.
+    void Take();
+    // Forgets the buffered run, after the file was read by other means.
+    void Forget()
+    {
+        m_run = nullptr;
+        m_runLength = m_used = 0;
+        m_waitForLineEnd = false;
+    }
+    // Reads the next line into line (LINE_BUFFER_SIZE bytes) exactly as
+    // source->ReadString(line, LINE_READ_LIMIT) would.
+    char* ReadString(char* line);
+
+private:
+    CStdioFile* m_source;
+    bool m_text;
+    const char* m_run = nullptr; // buffered whole lines, and how far they are consumed
+    size_t m_runLength = 0;
+    size_t m_used = 0;
+    size_t m_peekLength = 0; // the peeked line: its text and raw length (line end included)
+    size_t m_peekRaw = 0;
+    bool m_waitForLineEnd = false; // no whole line is buffered before the next line end
+};
+
+// Which first characters can begin a delimiter line of the multiparts around a block. A
+// line starting with anything else needs no delimiter test.
+class CBoundaryLead
+{
+public:
+    explicit CBoundaryLead(COutputBlock* block);
+    bool MayStart(char c) const { return m_lead[static_cast<unsigned char>(c)]; }
+
+private:
+    bool m_lead[256];
 };
 
 // Quoted-printable escape at p (an "="): 3 with *byte set for two upper-case hexadecimal
@@ -71,6 +130,8 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out);
 // for 64 bytes): CME_SUCCESS, CME_UU_EMPTY_LINE or CME_UU_CHECKSUM; *count gets the
 // number of bytes (also on a checksum mismatch).
 unsigned int UULineBytes(char* line, unsigned char* out, unsigned int* count);
+// The same for the line text[0..n) followed by its line end, which is left as it is.
+unsigned int UUTextBytes(const char* text, size_t n, unsigned char* out, unsigned int* count);
 
 // TRUE for a uuencoded line without data as the body loops see it: "\n" alone, or a grave
 // accent or space directly followed by "\n".

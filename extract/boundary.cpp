@@ -66,6 +66,33 @@ int IsBoundaryLine(const char* line, COutputBlock* block)
 namespace bodycodecs
 {
 
+CBoundaryLead::CBoundaryLead(COutputBlock* block)
+{
+    memset(m_lead, 0, sizeof m_lead);
+    CBlock* current = block == nullptr                                          ? nullptr
+                      : block->GetContentType() == CMIMEPart::CONTENT_MULTIPART ? block
+                                                                                : block->GetParentBlock();
+    for (; current != nullptr; current = current->GetParentBlock())
+    {
+        if (current->GetContentType() != CMIMEPart::CONTENT_MULTIPART)
+            continue;
+        const COutputBlock* multipart = dynamic_cast<const COutputBlock*>(current);
+        if (multipart == nullptr)
+            continue;
+        const unsigned char first = static_cast<unsigned char>(multipart->GetBoundary()[0]);
+        if (first == 0)
+            continue;
+        // The comparison ignores case; past ASCII every byte is kept as a candidate.
+        if (first >= 0x80)
+            memset(m_lead + 0x80, 1, 0x80);
+        m_lead[first] = true;
+        if (first >= 'a' && first <= 'z')
+            m_lead[first - 'a' + 'A'] = true;
+        if (first >= 'A' && first <= 'Z')
+            m_lead[first - 'A' + 'a'] = true;
+    }
+}
+
 void CopyLineHead(const char* text, size_t available, char* out, size_t max)
 {
     size_t n = available < max ? available : max;

@@ -1,5 +1,6 @@
 // Base64 bodies (RFC 2045 6.8): groups may span lines, "(comments)" are skipped, and a
 // padded group ends the data.
+#include "codec/base64block.h"
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
 #include "mimeengine/unpack/unpacker.h"
@@ -149,9 +150,29 @@ _CME_RC CUnpacker::DecodeBase64(COutputBlock* block, char** line, CStdioFile* so
 
     bodycodecs::COutputSink out(file.get());
     bodycodecs::Base64State state;
+    bodycodecs::CLineRun lines(source);
+    const bodycodecs::CBoundaryLead lead(block);
     _CME_RC rc = CME_SUCCESS;
-    while (source->ReadString(*line, LINE_READ_LIMIT) != nullptr)
+    for (;;)
     {
+        // The common line, whole groups of the alphabet and nothing else while no group
+        // is open, decodes in place: to the same bytes, with the same state after it.
+        const char* text = nullptr;
+        size_t n = 0;
+        if (state.carryLength == 0 && !state.inComment && !state.ended && lines.Peek(&text, &n) &&
+            (n == 0 || (n % 4 == 0 && !lead.MayStart(text[0]))))
+        {
+            const size_t bytes = n / 4 * 3;
+            unsigned char* to = out.Reserve(bytes + base64block::kDecodeSlack);
+            if (base64block::Decode(text, n, to) == n)
+            {
+                out.Commit(bytes);
+                lines.Take();
+                continue;
+            }
+        }
+        if (lines.ReadString(*line) == nullptr)
+            break;
         char* end = strrchr(*line, '\n');
         if (end != nullptr)
             *end = '\0';

@@ -1,4 +1,5 @@
 // Quoted-printable bodies (RFC 2045 6.7).
+#include "codec/qpblock.h"
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
 #include "mimeengine/unpack/unpacker.h"
@@ -76,10 +77,27 @@ _CME_RC CUnpacker::DecodeQuotedPrintable(COutputBlock* block, char** line, CStdi
         return CME_FILE_ERROR;
 
     bodycodecs::COutputSink out(file.get(), 2);
+    bodycodecs::CLineRun lines(source);
+    const bodycodecs::CBoundaryLead lead(block);
     _CME_RC rc = CME_SUCCESS;
     bool done = false;
-    while (!done && source->ReadString(*line, LINE_READ_LIMIT) != nullptr)
+    while (!done)
     {
+        // A whole buffered line that cannot be a delimiter decodes in place.
+        const char* text = nullptr;
+        size_t textLength = 0;
+        if (lines.Peek(&text, &textLength) && (textLength == 0 || !lead.MayStart(text[0])))
+        {
+            size_t length = 0;
+            if (qpblock::DecodeLine(text, textLength, out.Reserve(textLength + qpblock::kSlack), &length))
+            {
+                out.Commit(length);
+                lines.Take();
+                continue;
+            }
+        }
+        if (lines.ReadString(*line) == nullptr)
+            break;
         if (IsBoundaryLine(*line, block) != BOUNDARY_NONE)
         {
             out.DropHeldBack();

@@ -16,6 +16,6 @@ BOOL DecodeBase64Group(const char* four, unsigned char* result);
 // Decodes one uuencoded line in place (the buffer holds at least 80 bytes) and writes its
 // bytes: CME_SUCCESS, CME_UU_EMPTY_LINE (nothing written) or CME_UU_CHECKSUM (bytes written).
 _CME_RC DecodeUULine(char* line, CFile* output);
-// The same into buffer + *count, adding to *count: 1 decoded (also an empty line), 0 on a
-// check character mismatch (the bytes are appended).
+// The same into buffer + *count (room for 64 bytes there), adding to *count: 1 decoded
+// (also an empty line), 0 on a check character mismatch (the bytes are appended).
 int DecodeUULineToBuffer(char* line, unsigned char* buffer, unsigned long* count);

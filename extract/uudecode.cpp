@@ -1,4 +1,5 @@
 // Uuencoded bodies: X-UUENCODE with "begin" and "end" lines, and bare UUENCODE lines.
+#include "codec/base64block.h"
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
 #include "extract/fileutilities.h"
@@ -6,6 +7,7 @@
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace
@@ -31,33 +33,29 @@ constexpr int kLineWidth = 79;
 namespace bodycodecs
 {
 
-unsigned int UULineBytes(char* line, unsigned char* out, unsigned int* count)
+namespace
+{
+
+// Decodes a line cut or padded to 79 characters, a NUL after them and zeros beyond.
+unsigned int UUPaddedBytes(const char* padded, unsigned char* out, unsigned int* count)
 {
     *count = 0;
-    for (int i = 0; i < kLineWidth; ++i)
-    {
-        char c = line[i];
-        if (c == '\r' || c == '\n' || c == '\0')
-        {
-            memset(line + i, ' ', static_cast<size_t>(kLineWidth - i));
-            break;
-        }
-        // Some encoders write "~" for "^"; both stand for the value 62.
-        if (c == '~')
-            line[i] = '^';
-    }
-    line[kLineWidth] = '\0';
-
-    unsigned int n = UUValue(line[0]);
+    unsigned int n = UUValue(padded[0]);
     if (n == 0)
         return CME_UU_EMPTY_LINE;
 
     // The length character may promise more groups, and the check character may lie
-    // further out, than the 79 characters hold: read those positions as NUL characters
-    // rather than past the caller's 80 bytes.
-    char padded[kLineWidth + 1 + 24] = {};
-    memcpy(padded, line, kLineWidth + 1);
-    size_t pos = line[0] == '.' ? 2 : 1;
+    // further out, than the 79 characters hold: those positions read as NUL characters.
+    size_t pos = padded[0] == '.' ? 2 : 1;
+    // Where the check character falls on padding, no sum is needed: whole groups are
+    // decoded at once (the bytes past the count are scratch within the 64 allowed).
+    const size_t groups = (n + 2) / 3;
+    if (IsSpace(padded[pos + 4 * groups + 4]))
+    {
+        base64block::DecodeUUGroups(padded + pos, groups, out);
+        *count = n;
+        return CME_SUCCESS;
+    }
     int sum = 0;
     for (int left = static_cast<int>(n); left > 0; left -= 3, pos += 4)
     {
@@ -81,6 +79,60 @@ unsigned int UULineBytes(char* line, unsigned char* out, unsigned int* count)
     if (IsSpace(check))
         return CME_SUCCESS;
     return static_cast<int>(UUValue(check)) == sum ? CME_SUCCESS : CME_UU_CHECKSUM;
+}
+
+constexpr size_t kPaddedSize = kLineWidth + 1 + 24;
+
+} // namespace
+
+unsigned int UULineBytes(char* line, unsigned char* out, unsigned int* count)
+{
+    for (int i = 0; i < kLineWidth; ++i)
+    {
+        char c = line[i];
+        if (c == '\r' || c == '\n' || c == '\0')
+        {
+            memset(line + i, ' ', static_cast<size_t>(kLineWidth - i));
+            break;
+        }
+        // Some encoders write "~" for "^"; both stand for the value 62.
+        if (c == '~')
+            line[i] = '^';
+    }
+    line[kLineWidth] = '\0';
+    char padded[kPaddedSize] = {};
+    memcpy(padded, line, kLineWidth + 1);
+    return UUPaddedBytes(padded, out, count);
+}
+
+unsigned int UUTextBytes(const char* text, size_t n, unsigned char* out, unsigned int* count)
+{
+    char padded[kPaddedSize];
+    const size_t limit = n < static_cast<size_t>(kLineWidth) ? n : static_cast<size_t>(kLineWidth);
+    size_t i = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ && (defined(__GNUC__) || defined(__clang__))
+    // Eight characters at a time while none of them is a CR, a NUL or a "~".
+    const std::uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    for (; i + 8 <= limit; i += 8)
+    {
+        std::uint64_t v;
+        memcpy(&v, text + i, 8);
+        const std::uint64_t cr = v ^ 0x0D0D0D0D0D0D0D0Dull, tilde = v ^ 0x7E7E7E7E7E7E7E7Eull;
+        if ((((v - ones) & ~v) | ((cr - ones) & ~cr) | ((tilde - ones) & ~tilde)) & highs)
+            break;
+        memcpy(padded + i, &v, 8);
+    }
+#endif
+    for (; i < limit; ++i)
+    {
+        const char c = text[i];
+        if (c == '\r' || c == '\0')
+            break;
+        padded[i] = c == '~' ? '^' : c;
+    }
+    memset(padded + i, ' ', static_cast<size_t>(kLineWidth) - i);
+    memset(padded + kLineWidth, 0, kPaddedSize - kLineWidth);
+    return UUPaddedBytes(padded, out, count);
 }
 
 bool IsUUEmptyDataLine(const char* line)

@@ -1,5 +1,6 @@
 // Scan of a message without MIME header for files in the old uuencoded form
 // ("begin 644 name" ... "end"): one child block and one decoded file per embedded file.
+#include "extract/bodycodecs.h"
 #include "extract/decoders.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
@@ -13,9 +14,9 @@ namespace
 enum
 {
     UU_LINE_SIZE = 2048,
-    UU_DECODE_SIZE = 1024,
+    UU_DECODE_SIZE = 64 * 1024,
     // Collected bytes are written once more than this many wait; one line adds at most 63.
-    UU_FLUSH_AT = 934
+    UU_FLUSH_AT = UU_DECODE_SIZE - 64
 };
 
 enum : int
@@ -121,9 +122,21 @@ BOOL CUnpacker::ScanForUUEncodedFiles(CStdioFile* source, const char* workDirect
     line[0] = '\0';
     BOOL found = FALSE;
     bool atLineStart = true;
+    bodycodecs::CLineRun lines(source);
 
-    while (source->ReadString(line.get(), LINE_READ_LIMIT) != nullptr)
+    for (;;)
     {
+        // Only a line that starts with "." or "begin " matters; the others pass in place.
+        const char* text = nullptr;
+        size_t n = 0;
+        if (lines.Peek(&text, &n) && !(atLineStart && n > 0 && (text[0] == '.' || text[0] == 'b')))
+        {
+            lines.Take();
+            atLineStart = true;
+            continue;
+        }
+        if (lines.ReadString(line.get()) == nullptr)
+            break;
         const bool lineStart = atLineStart;
         atLineStart = EndsLine(line.get());
         if (!lineStart)
@@ -142,6 +155,7 @@ BOOL CUnpacker::ScanForUUEncodedFiles(CStdioFile* source, const char* workDirect
         root->SetEncodeType(CMIMEPart::UU_MARKER_ENCODING);
 
         const int result = ExtractUUEncodedFile(source, workDirectory, line.get(), root, bExtract);
+        lines.Forget();
         if (result == UU_MALFORMED)
             return TRUE;
         if (result == UU_STOP)
@@ -214,12 +228,37 @@ int CUnpacker::ExtractUUEncodedFile(CStdioFile* source, const char* workDirector
             return UU_MALFORMED;
     }
 
-    unsigned char decoded[UU_DECODE_SIZE];
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[UU_DECODE_SIZE]);
+    unsigned char* decoded = buffer.get();
     unsigned long count = 0;
     bool atLineStart = true;
+    bodycodecs::CLineRun lines(source);
     for (;;)
     {
-        if (source->ReadString(line, LINE_READ_LIMIT) == nullptr)
+        // A whole buffered line other than "end" decodes in place.
+        const char* text = nullptr;
+        size_t n = 0;
+        if (lines.Peek(&text, &n) && !(atLineStart && n == 3 && memcmp(text, "end", 3) == 0))
+        {
+            lines.Take();
+            const bool lineStart = atLineStart;
+            atLineStart = true;
+            if (!lineStart || !bExtract)
+                continue;
+            unsigned int got = 0;
+            const unsigned int rc = bodycodecs::UUTextBytes(text, n, decoded + count, &got);
+            count += got;
+            if (rc == CME_UU_CHECKSUM)
+            {
+                FlushDecoded(output.get(), decoded, count);
+                CloseOutput(output);
+                return UU_STOP;
+            }
+            if (count > UU_FLUSH_AT)
+                FlushDecoded(output.get(), decoded, count);
+            continue;
+        }
+        if (lines.ReadString(line) == nullptr)
         {
             FlushDecoded(output.get(), decoded, count);
             CloseOutput(output);

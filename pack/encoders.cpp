@@ -2,10 +2,12 @@
 // data file through one fixed buffer into the message file.
 #include "pack/encoders.h"
 
+#include "codec/base64block.h"
 #include "mimeengine/pack/packer.h"
 #include "resources/stringtable.h"
 
 #include <array>
+#include <memory>
 
 namespace mimepack
 {
@@ -13,7 +15,6 @@ namespace mimepack
 namespace
 {
 
-constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
 constexpr unsigned char kCR = 0x0D;
@@ -94,27 +95,19 @@ bool QPMustEscape(unsigned char c)
 size_t Base64EncodeLines(const unsigned char* in, size_t n, char* out)
 {
     char* o = out;
+    // Lines followed by at least ten more bytes may read past their end and write past
+    // their 72 characters into the next line's place.
+    for (; n >= kBase64LineBytes + 10; in += kBase64LineBytes, n -= kBase64LineBytes)
+    {
+        base64block::EncodeLine54(in, o);
+        o[72] = '\r';
+        o[73] = '\n';
+        o += kBase64MaxLineLength;
+    }
     while (n > 0)
     {
         const size_t lineBytes = n < kBase64LineBytes ? n : kBase64LineBytes;
-        size_t i = 0;
-        for (; i + 3 <= lineBytes; i += 3)
-        {
-            const unsigned v = (unsigned{in[i]} << 16) | (unsigned{in[i + 1]} << 8) | in[i + 2];
-            *o++ = kBase64Alphabet[(v >> 18) & 0x3F];
-            *o++ = kBase64Alphabet[(v >> 12) & 0x3F];
-            *o++ = kBase64Alphabet[(v >> 6) & 0x3F];
-            *o++ = kBase64Alphabet[v & 0x3F];
-        }
-        const size_t rest = lineBytes - i;
-        if (rest > 0)
-        {
-            const unsigned v = (unsigned{in[i]} << 16) | (rest == 2 ? unsigned{in[i + 1]} << 8 : 0u);
-            *o++ = kBase64Alphabet[(v >> 18) & 0x3F];
-            *o++ = kBase64Alphabet[(v >> 12) & 0x3F];
-            *o++ = rest == 2 ? kBase64Alphabet[(v >> 6) & 0x3F] : '=';
-            *o++ = '=';
-        }
+        o += base64block::Encode(in, lineBytes, o);
         *o++ = '\r';
         *o++ = '\n';
         in += lineBytes;
@@ -223,18 +216,18 @@ void CPacker::CopyData(CFile& data, CFile& output)
     }
 }
 
-// Writes data as base64 lines of 72 characters, one write per 1080-byte read.
+// Writes data as base64 lines of 72 characters, one write per read of 1214 lines' worth.
 void CPacker::EncodeBase64(CFile& data, CFile& output)
 {
-    unsigned char buffer[mimepack::kBase64ReadSize];
-    char encoded[mimepack::kBase64OutputSize];
+    std::unique_ptr<unsigned char[]> buffer(new unsigned char[mimepack::kBase64ReadSize]);
+    std::unique_ptr<char[]> encoded(new char[mimepack::kBase64OutputSize]);
     for (;;)
     {
-        const UINT got = data.Read(buffer, sizeof buffer);
+        const UINT got = data.Read(buffer.get(), static_cast<UINT>(mimepack::kBase64ReadSize));
         if (got == 0)
             break;
-        const size_t length = mimepack::Base64EncodeLines(buffer, got, encoded);
-        output.Write(encoded, static_cast<UINT>(length));
+        const size_t length = mimepack::Base64EncodeLines(buffer.get(), got, encoded.get());
+        output.Write(encoded.get(), static_cast<UINT>(length));
     }
 }
 

@@ -7,9 +7,10 @@
 namespace mimepack
 {
 
-// Base64: bytes read at a time, bytes per output line, and the output of one full read.
-constexpr size_t kBase64ReadSize = 1080;
+// Base64: bytes per output line, bytes read at a time (whole lines, at least the file's
+// buffer, so that reads go straight to the system), and the output of one full read.
 constexpr size_t kBase64LineBytes = 54;
+constexpr size_t kBase64ReadSize = 1214 * kBase64LineBytes;
 constexpr size_t kBase64MaxLineLength = 74; // 72 characters and CR LF
 constexpr size_t kBase64OutputSize = (kBase64ReadSize / kBase64LineBytes) * kBase64MaxLineLength;
 

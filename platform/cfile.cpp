@@ -541,6 +541,31 @@ char* CStdioFile::ReadString(char* lpsz, UINT nMax)
     return n == 0 ? nullptr : lpsz;
 }
 
+const char* CStdioFile::PeekBufferedLines(size_t* pLength)
+{
+    *pLength = 0;
+    if (m_hFile == hFileNull)
+        ThrowOsError(platform::kErrorClosedFile);
+    if (m_writing || m_bufPos == m_bufLen)
+    {
+        if (FillReadBuffer() == 0)
+            return nullptr;
+    }
+    const char* p = m_buf.get() + m_bufPos;
+    size_t n = m_bufLen - m_bufPos;
+    while (n > 0 && p[n - 1] != '\n')
+        --n;
+    if (n == 0)
+        return nullptr;
+    *pLength = n;
+    return p;
+}
+
+void CStdioFile::SkipBuffered(size_t nCount)
+{
+    m_bufPos += nCount;
+}
+
 BOOL CStdioFile::ReadString(CString& rString)
 {
     rString.Empty();

@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""Runs the jobs of compare.sh in turn with the copy floor and the peers, and prints a table.
+
+    timing.py INPUTS SCRATCH RUNS GMIME_DRIVER|- LABEL=BUILD_DIR...
+
+Every build directory must hold mimeengine and bench/unpack_many. Outputs go to
+SCRATCH (tmpfs), which is emptied before every run; only the run itself is timed.
+"""
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+
+def run(cmd, scratch):
+    shutil.rmtree(scratch, ignore_errors=True)
+    os.makedirs(scratch)
+    start = time.perf_counter()
+    proc = subprocess.Popen(cmd, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, _ = os.wait4(proc.pid, 0)
+    elapsed = time.perf_counter() - start
+    # The engine's result code is no failure here (a plain text has no MIME header); a
+    # signal or a shell error is.
+    code = os.waitstatus_to_exitcode(status)
+    if code < 0 or code >= 126:
+        sys.exit(f"failed ({code}): {cmd}")
+    return elapsed
+
+
+def peak_rss(cmd, scratch):
+    """Peak resident set of the command in MiB, from one more run under GNU time (the
+    rusage of a child forked from Python would count Python's own pages)."""
+    shutil.rmtree(scratch, ignore_errors=True)
+    os.makedirs(scratch)
+    report = os.path.join(scratch, ".rss")
+    subprocess.run(["/usr/bin/time", "-f", "%M", "-o", report, "sh", "-c", cmd],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(report) as f:
+        return int(f.read().split()[-1]) / 1024.0
+
+
+def main():
+    inputs, scratch, runs, gmime = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+    builds = [a.split("=", 1) for a in sys.argv[5:]]
+    i = lambda n: os.path.join(inputs, n)
+    o = scratch
+    jobs = [
+        ("parse base64", 1, f"cat {i('b64.eml')} > {o}/out",
+         "{me} unpack " + i("b64.eml") + f" -d {o}/d", f"{gmime} parse {i('b64.eml')} {o}"),
+        ("parse QP", 1, f"cat {i('qp.eml')} > {o}/out",
+         "{me} unpack " + i("qp.eml") + f" -d {o}/d", f"{gmime} parse {i('qp.eml')} {o}"),
+        ("scan uuencode", 1, f"cat {i('uu.txt')} > {o}/out",
+         "{me} unpack " + i("uu.txt") + f" -d {o}/d", f"{gmime} uu {i('uu.txt')} {o}"),
+        ("compose", 1, f"cat {i('text.txt')} {i('attach.bin')} > {o}/out",
+         "{me} pack --keep-line-ends -o " + f"{o}/c.eml --text {i('text.txt')} --attach {i('attach.bin')}",
+         f"{gmime} compose {i('text.txt')} {i('attach.bin')} {o}/c.eml"),
+        ("parse many", 2000, f"xargs cat < {i('many.list')} > {o}/out",
+         "{many} " + i("many.list") + f" {o}", f"{gmime} many {i('many.list')} {o}"),
+    ]
+    print(f"{runs} runs per column, medians; outputs in {scratch}", file=sys.stderr)
+    rows = []
+    for name, msgs, floor, engine, peer in jobs:
+        columns = [("floor", floor)]
+        for label, build in builds:
+            me = os.path.join(build, "mimeengine")
+            many = os.path.join(build, "bench", "unpack_many")
+            columns.append((label, engine.format(me=me, many=many)))
+        if gmime != "-":
+            columns.append(("GMime", peer))
+        times = {c: [] for c, _ in columns}
+        for _ in range(runs):
+            for label, cmd in columns:
+                times[label].append(run(cmd, scratch))
+        rss = {c: peak_rss(cmd, scratch) for c, cmd in columns}
+        med = {c: statistics.median(v) for c, v in times.items()}
+        rows.append((name, msgs, med, rss))
+        print(f"  {name}: " + ", ".join(f"{c} {med[c]:.3f}s" for c in med), file=sys.stderr)
+    shutil.rmtree(scratch, ignore_errors=True)
+
+    labels = [l for l, _ in builds] + (["GMime"] if gmime != "-" else [])
+    print("| job | column | median s | × floor | × GMime | msgs/s | peak RSS MiB |")
+    print("|---|---|---|---|---|---|---|")
+    for name, msgs, med, rss in rows:
+        rate = f"{msgs / med['floor']:.0f}" if msgs > 1 else ""
+        print(f"| {name} | floor (cat) | {med['floor']:.3f} | 1.00 | | {rate} | {rss['floor']:.1f} |")
+        for label in labels:
+            vs = f"{med[label] / med['GMime']:.2f}" if "GMime" in med else "n/a"
+            rate = f"{msgs / med[label]:.0f}" if msgs > 1 else ""
+            print(f"| {name} | {label} | {med[label]:.3f} | {med[label] / med['floor']:.2f} | {vs} | "
+                  f"{rate} | {rss[label]:.1f} |")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,343 @@
+// Base64 over whole blocks. The vector versions follow the well-known nibble-table
+// approach: the high and low nibble of every character index two small tables whose AND is
+// zero exactly for the alphabet, a third table gives the offset from character to value,
+// and multiply-add steps pack four 6-bit values into three bytes (and back for encoding).
+#include "codec/base64block.h"
+
+#include <cstdint>
+#include <cstring>
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
+#define MIMEENGINE_BASE64_X86 1
+#include <immintrin.h>
+#endif
+
+namespace base64block
+{
+
+namespace
+{
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+struct DecodeTable
+{
+    unsigned char value[256];
+    constexpr DecodeTable() : value()
+    {
+        for (int i = 0; i < 256; ++i)
+            value[i] = 0xFF;
+        for (int i = 0; i < 64; ++i)
+            value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
+    }
+};
+constexpr DecodeTable kDecode;
+
+size_t DecodeScalar(const char* in, size_t n, unsigned char* out)
+{
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(in);
+    size_t i = 0;
+    for (; i + 4 <= n; i += 4, out += 3)
+    {
+        const unsigned a = kDecode.value[s[i]], b = kDecode.value[s[i + 1]];
+        const unsigned c = kDecode.value[s[i + 2]], d = kDecode.value[s[i + 3]];
+        if ((a | b | c | d) & 0x80)
+            break;
+        const unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
+        out[0] = static_cast<unsigned char>(v >> 16);
+        out[1] = static_cast<unsigned char>(v >> 8);
+        out[2] = static_cast<unsigned char>(v);
+    }
+    return i;
+}
+
+size_t EncodeScalar(const unsigned char* in, size_t n, char* out)
+{
+    char* o = out;
+    size_t i = 0;
+    for (; i + 3 <= n; i += 3)
+    {
+        const unsigned v = (unsigned{in[i]} << 16) | (unsigned{in[i + 1]} << 8) | in[i + 2];
+        *o++ = kAlphabet[(v >> 18) & 0x3F];
+        *o++ = kAlphabet[(v >> 12) & 0x3F];
+        *o++ = kAlphabet[(v >> 6) & 0x3F];
+        *o++ = kAlphabet[v & 0x3F];
+    }
+    const size_t rest = n - i;
+    if (rest > 0)
+    {
+        const unsigned v = (unsigned{in[i]} << 16) | (rest == 2 ? unsigned{in[i + 1]} << 8 : 0u);
+        *o++ = kAlphabet[(v >> 18) & 0x3F];
+        *o++ = kAlphabet[(v >> 12) & 0x3F];
+        *o++ = rest == 2 ? kAlphabet[(v >> 6) & 0x3F] : '=';
+        *o++ = '=';
+    }
+    return static_cast<size_t>(o - out);
+}
+
+#ifdef MIMEENGINE_BASE64_X86
+
+// 16 characters to 12 bytes; FALSE (nothing stored) when one is outside the alphabet.
+__attribute__((target("sse4.1"))) inline bool Decode16(const unsigned char* s, unsigned char* o)
+{
+    const __m128i lutLo =
+        _mm_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
+    const __m128i lutHi =
+        _mm_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
+    const __m128i lutRoll = _mm_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m128i mask2F = _mm_set1_epi8(0x2F);
+    __m128i str = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i hiNibbles = _mm_and_si128(_mm_srli_epi32(str, 4), mask2F);
+    const __m128i loNibbles = _mm_and_si128(str, mask2F);
+    const __m128i hi = _mm_shuffle_epi8(lutHi, hiNibbles);
+    const __m128i lo = _mm_shuffle_epi8(lutLo, loNibbles);
+    if (!_mm_testz_si128(lo, hi))
+        return false;
+    const __m128i eq2F = _mm_cmpeq_epi8(str, mask2F);
+    const __m128i roll = _mm_shuffle_epi8(lutRoll, _mm_add_epi8(eq2F, hiNibbles));
+    str = _mm_add_epi8(str, roll);
+    const __m128i merged = _mm_maddubs_epi16(str, _mm_set1_epi32(0x01400140));
+    __m128i packed = _mm_madd_epi16(merged, _mm_set1_epi32(0x00011000));
+    packed = _mm_shuffle_epi8(packed, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), packed);
+    return true;
+}
+
+// The last characters after the vector steps stopped at i, out being where their bytes go:
+// when at least 16 characters and whole groups make up the text, one more step over its
+// last 16 decodes them (again for the groups already done, to the same bytes); otherwise,
+// or when a character there is outside the alphabet, the portable loop does.
+__attribute__((target("sse4.1"))) inline size_t DecodeTail(const char* in, size_t n, size_t i, unsigned char* out)
+{
+    if (i < n && n >= 16 && n % 4 == 0 && i % 4 == 0 && n - i < 16 &&
+        Decode16(reinterpret_cast<const unsigned char*>(in + n - 16), out - (i - (n - 16)) / 4 * 3))
+        return n - i;
+    return DecodeScalar(in + i, n - i, out);
+}
+
+__attribute__((target("sse4.1"))) size_t DecodeSse41(const char* in, size_t n, unsigned char* out)
+{
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(in);
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16, out += 12)
+        if (!Decode16(s + i, out))
+            break;
+    return i + DecodeTail(in, n, i, out);
+}
+
+__attribute__((target("avx2"))) size_t DecodeAvx2(const char* in, size_t n, unsigned char* out)
+{
+    const __m256i lutLo = _mm256_setr_epi8(0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x13, 0x1A, 0x1B,
+                                           0x1B, 0x1B, 0x1A, 0x15, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x11,
+                                           0x13, 0x1A, 0x1B, 0x1B, 0x1B, 0x1A);
+    const __m256i lutHi = _mm256_setr_epi8(0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10, 0x10, 0x10, 0x10,
+                                           0x10, 0x10, 0x10, 0x10, 0x10, 0x01, 0x02, 0x04, 0x08, 0x04, 0x08, 0x10, 0x10,
+                                           0x10, 0x10, 0x10, 0x10, 0x10, 0x10);
+    const __m256i lutRoll = _mm256_setr_epi8(0, 16, 19, 4, -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 16, 19, 4,
+                                             -65, -65, -71, -71, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i mask2F = _mm256_set1_epi8(0x2F);
+    const __m256i order = _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6, 5, 4, 10,
+                                           9, 8, 14, 13, 12, -1, -1, -1, -1);
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7);
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(in);
+    size_t i = 0;
+    for (; i + 32 <= n; i += 32, out += 24)
+    {
+        __m256i str = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        const __m256i hiNibbles = _mm256_and_si256(_mm256_srli_epi32(str, 4), mask2F);
+        const __m256i loNibbles = _mm256_and_si256(str, mask2F);
+        const __m256i hi = _mm256_shuffle_epi8(lutHi, hiNibbles);
+        const __m256i lo = _mm256_shuffle_epi8(lutLo, loNibbles);
+        if (!_mm256_testz_si256(lo, hi))
+            break;
+        const __m256i eq2F = _mm256_cmpeq_epi8(str, mask2F);
+        const __m256i roll = _mm256_shuffle_epi8(lutRoll, _mm256_add_epi8(eq2F, hiNibbles));
+        str = _mm256_add_epi8(str, roll);
+        const __m256i merged = _mm256_maddubs_epi16(str, _mm256_set1_epi32(0x01400140));
+        __m256i packed = _mm256_madd_epi16(merged, _mm256_set1_epi32(0x00011000));
+        packed = _mm256_shuffle_epi8(packed, order);
+        packed = _mm256_permutevar8x32_epi32(packed, lanes);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), packed);
+    }
+    if (i + 16 <= n && Decode16(s + i, out))
+    {
+        i += 16;
+        out += 12;
+    }
+    return i + DecodeTail(in, n, i, out);
+}
+
+// 12 bytes (of 16 loaded) to 16 characters.
+__attribute__((target("sse4.1"))) inline __m128i Encode12(__m128i in)
+{
+    in = _mm_shuffle_epi8(in, _mm_set_epi8(10, 11, 9, 10, 7, 8, 6, 7, 4, 5, 3, 4, 1, 2, 0, 1));
+    const __m128i t0 = _mm_and_si128(in, _mm_set1_epi32(0x0FC0FC00));
+    const __m128i t1 = _mm_mulhi_epu16(t0, _mm_set1_epi32(0x04000040));
+    const __m128i t2 = _mm_and_si128(in, _mm_set1_epi32(0x003F03F0));
+    const __m128i t3 = _mm_mullo_epi16(t2, _mm_set1_epi32(0x01000010));
+    const __m128i values = _mm_or_si128(t1, t3);
+    const __m128i lut = _mm_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
+    __m128i indices = _mm_subs_epu8(values, _mm_set1_epi8(51));
+    const __m128i isUpper = _mm_cmpgt_epi8(values, _mm_set1_epi8(25));
+    indices = _mm_sub_epi8(indices, isUpper);
+    return _mm_add_epi8(values, _mm_shuffle_epi8(lut, indices));
+}
+
+__attribute__((target("sse4.1"))) size_t EncodeSse41(const unsigned char* in, size_t n, char* out)
+{
+    size_t i = 0;
+    char* o = out;
+    // Each step loads 16 bytes and uses 12.
+    for (; i + 16 <= n; i += 12, o += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
+                         Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))));
+    return static_cast<size_t>(o - out) + EncodeScalar(in + i, n - i, o);
+}
+
+// 24 bytes (of 28 loaded) to 32 characters.
+__attribute__((target("avx2"))) inline void Encode24(const unsigned char* in, char* out)
+{
+    const __m256i order = _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10, 1, 0, 2, 1, 4, 3, 5, 4, 7,
+                                           6, 8, 7, 10, 9, 11, 10);
+    const __m256i lut = _mm256_setr_epi8(65, 71, -4, -4, -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0, 65, 71, -4, -4,
+                                         -4, -4, -4, -4, -4, -4, -4, -4, -19, -16, 0, 0);
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 12));
+    __m256i v = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(a), b, 1), order);
+    const __m256i t0 = _mm256_and_si256(v, _mm256_set1_epi32(0x0FC0FC00));
+    const __m256i t1 = _mm256_mulhi_epu16(t0, _mm256_set1_epi32(0x04000040));
+    const __m256i t2 = _mm256_and_si256(v, _mm256_set1_epi32(0x003F03F0));
+    const __m256i t3 = _mm256_mullo_epi16(t2, _mm256_set1_epi32(0x01000010));
+    const __m256i values = _mm256_or_si256(t1, t3);
+    __m256i indices = _mm256_subs_epu8(values, _mm256_set1_epi8(51));
+    indices = _mm256_sub_epi8(indices, _mm256_cmpgt_epi8(values, _mm256_set1_epi8(25)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_add_epi8(values, _mm256_shuffle_epi8(lut, indices)));
+}
+
+__attribute__((target("avx2"))) size_t EncodeAvx2(const unsigned char* in, size_t n, char* out)
+{
+    size_t i = 0;
+    char* o = out;
+    for (; i + 28 <= n; i += 24, o += 32)
+        Encode24(in + i, o);
+    return static_cast<size_t>(o - out) + EncodeSse41(in + i, n - i, o);
+}
+
+__attribute__((target("sse4.1"))) void EncodeLine54Sse41(const unsigned char* in, char* out)
+{
+    for (size_t i = 0; i <= 48; i += 12, out += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))));
+}
+
+__attribute__((target("avx2"))) void EncodeLine54Avx2(const unsigned char* in, char* out)
+{
+    Encode24(in, out);
+    Encode24(in + 24, out + 32);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64),
+                     Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48))));
+}
+
+__attribute__((target("sse4.1"))) size_t DecodeUUSse41(const char* in, size_t groups, unsigned char* out)
+{
+    // Four groups a step, while a fifth follows to take the four bytes stored beyond them.
+    size_t g = 0;
+    for (; g + 5 <= groups; g += 4)
+    {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * g));
+        v = _mm_and_si128(_mm_sub_epi8(v, _mm_set1_epi8(32)), _mm_set1_epi8(63));
+        const __m128i merged = _mm_maddubs_epi16(v, _mm_set1_epi32(0x01400140));
+        __m128i packed = _mm_madd_epi16(merged, _mm_set1_epi32(0x00011000));
+        packed = _mm_shuffle_epi8(packed, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * g), packed);
+    }
+    return g;
+}
+
+Level Detect()
+{
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2"))
+        return Level::Avx2;
+    if (__builtin_cpu_supports("sse4.1"))
+        return Level::Sse41;
+    return Level::Scalar;
+}
+
+#else
+
+Level Detect()
+{
+    return Level::Scalar;
+}
+
+#endif
+
+} // namespace
+
+Level Best()
+{
+    static const Level best = Detect();
+    return best;
+}
+
+size_t Decode(const char* in, size_t n, unsigned char* out, Level level)
+{
+#ifdef MIMEENGINE_BASE64_X86
+    if (level == Level::Avx2 && Best() == Level::Avx2)
+        return DecodeAvx2(in, n, out);
+    if (level != Level::Scalar && Best() != Level::Scalar)
+        return DecodeSse41(in, n, out);
+#else
+    (void)level;
+#endif
+    return DecodeScalar(in, n, out);
+}
+
+size_t Encode(const unsigned char* in, size_t n, char* out, Level level)
+{
+#ifdef MIMEENGINE_BASE64_X86
+    if (level == Level::Avx2 && Best() == Level::Avx2)
+        return EncodeAvx2(in, n, out);
+    if (level != Level::Scalar && Best() != Level::Scalar)
+        return EncodeSse41(in, n, out);
+#else
+    (void)level;
+#endif
+    return EncodeScalar(in, n, out);
+}
+
+void DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level level)
+{
+    size_t g = 0;
+#ifdef MIMEENGINE_BASE64_X86
+    if (level != Level::Scalar && Best() != Level::Scalar)
+        g = DecodeUUSse41(in, groups, out);
+#else
+    (void)level;
+#endif
+    for (; g < groups; ++g)
+    {
+        const unsigned char* s = reinterpret_cast<const unsigned char*>(in + 4 * g);
+        const unsigned v = (((s[0] - 32u) & 63u) << 18) | (((s[1] - 32u) & 63u) << 12) | (((s[2] - 32u) & 63u) << 6) |
+                           ((s[3] - 32u) & 63u);
+        out[3 * g] = static_cast<unsigned char>(v >> 16);
+        out[3 * g + 1] = static_cast<unsigned char>(v >> 8);
+        out[3 * g + 2] = static_cast<unsigned char>(v);
+    }
+}
+
+void EncodeLine54(const unsigned char* in, char* out, Level level)
+{
+#ifdef MIMEENGINE_BASE64_X86
+    if (level == Level::Avx2 && Best() == Level::Avx2)
+        return EncodeLine54Avx2(in, out);
+    if (level != Level::Scalar && Best() != Level::Scalar)
+        return EncodeLine54Sse41(in, out);
+#else
+    (void)level;
+#endif
+    EncodeScalar(in, 54, out);
+}
+
+} // namespace base64block

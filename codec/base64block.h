@@ -1,0 +1,38 @@
+// Base64 over whole blocks: the inner loops of the body decoder and of the composer's
+// encoder, with SSE4.1 and AVX2 versions chosen once at run time on x86 and the portable
+// loop everywhere else. Every version gives the same bytes.
+#pragma once
+
+#include <cstddef>
+
+namespace base64block
+{
+
+enum class Level
+{
+    Scalar,
+    Sse41,
+    Avx2
+};
+
+// The best version this processor runs.
+Level Best();
+
+// Decodes whole four-character groups of in[0..n) while every character is in the
+// alphabet ("=" is not): returns the number of characters used, a multiple of 4, and
+// writes three bytes per group to out. out must hold n / 4 * 3 + Slack bytes.
+constexpr size_t kDecodeSlack = 8;
+size_t Decode(const char* in, size_t n, unsigned char* out, Level level = Best());
+
+// Encodes in[0..n) as base64 with "=" padding: (n + 2) / 3 * 4 characters to out.
+size_t Encode(const unsigned char* in, size_t n, char* out, Level level = Best());
+
+// Decodes groups of four uuencoded characters (each worth (c - 32) & 63) to three bytes
+// each. Writes at most 3 * groups + 1 bytes.
+void DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level level = Best());
+
+// Encodes one line's worth, 54 bytes, to 72 characters. Reads 64 bytes from in and may
+// write 80 to out: for every line of a block but the last few.
+void EncodeLine54(const unsigned char* in, char* out, Level level = Best());
+
+} // namespace base64block

@@ -1,0 +1,19 @@
+// Quoted-printable decoding of one whole line held in place: long runs of plain bytes are
+// copied at once, and only an "=" needs a look.
+#pragma once
+
+#include <cstddef>
+
+namespace qpblock
+{
+
+// Decodes the line text[0..n) (its line end not included) as the body decoder does a line
+// ending in "\n": escapes become their bytes, a final "=" is a soft line break, and
+// otherwise the line end becomes CR LF (LF alone after a CR kept in the text). out must
+// hold n + kSlack bytes; *length gets the bytes written. FALSE, with nothing to be used, for a
+// line that holds a NUL or an "=" not followed by two upper-case hexadecimal digits: such
+// lines take the general path.
+constexpr size_t kSlack = 8;
+bool DecodeLine(const char* text, size_t n, unsigned char* out, size_t* length);
+
+} // namespace qpblock

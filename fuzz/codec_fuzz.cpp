@@ -1,0 +1,74 @@
+// The quick codec paths against the general ones on any input: every base64 version and
+// the uuencode groups against the portable loop, and each line as whole-line QP against the
+// escape steps and as whole-line uuencode against the 80-byte line step. Any difference aborts.
+#include "codec/base64block.h"
+#include "codec/qpblock.h"
+#include "extract/bodycodecs.h"
+#include "mimeengine/unpack/parseutilities.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    using base64block::Level;
+    const char* text = reinterpret_cast<const char*>(data);
+    std::vector<unsigned char> a(size + 8), b(size + 8);
+    std::vector<char> x((size + 2) / 3 * 4 + 8), y(x.size());
+    const size_t used = base64block::Decode(text, size, a.data(), Level::Scalar);
+    const size_t chars = base64block::Encode(data, size, x.data(), Level::Scalar);
+    for (Level level : {Level::Sse41, Level::Avx2})
+    {
+        if (base64block::Decode(text, size, b.data(), level) != used || memcmp(a.data(), b.data(), used / 4 * 3))
+            abort();
+        if (base64block::Encode(data, size, y.data(), level) != chars || memcmp(x.data(), y.data(), chars))
+            abort();
+    }
+    std::vector<unsigned char> u(size / 4 * 3 + 4), w(u.size());
+    base64block::DecodeUUGroups(text, size / 4, u.data(), Level::Scalar);
+    base64block::DecodeUUGroups(text, size / 4, w.data(), Level::Sse41);
+    if (memcmp(u.data(), w.data(), size / 4 * 3) != 0)
+        abort();
+    for (const uint8_t *p = data, *end = data + size, *stop; p < end; p = stop + 1)
+    {
+        stop = std::find(p, end, '\n');
+        const std::string line(p, std::min<const uint8_t*>(stop, p + LINE_BUFFER_SIZE - 2));
+        const std::string whole = line + "\n";
+        std::string want;
+        bool general = line.find('\0') != std::string::npos, soft = false;
+        const char* rest = whole.c_str();
+        for (const char* q; !general && (q = strchr(rest, '=')) != nullptr; rest = q + 3)
+        {
+            want.append(rest, q);
+            unsigned char byte = 0;
+            int escape = bodycodecs::QPEscape(q, &byte);
+            soft = escape == 2;
+            general = escape < 2;
+            if (escape != 3)
+                break;
+            want += static_cast<char>(byte);
+        }
+        if (!general && !soft)
+            want += (strlen(rest) >= 2 && rest[strlen(rest) - 2] == '\r')
+                        ? std::string(rest)
+                        : std::string(rest, strlen(rest) - 1) + "\r\n";
+        std::vector<unsigned char> got(line.size() + qpblock::kSlack);
+        size_t n = 0;
+        if (qpblock::DecodeLine(line.data(), line.size(), got.data(), &n) == general ||
+            (!general && want != std::string(got.begin(), got.begin() + static_cast<long>(n))))
+            abort();
+
+        char buffer[LINE_BUFFER_SIZE] = {};
+        memcpy(buffer, whole.data(), whole.size());
+        unsigned char one[64], two[64];
+        unsigned int oneCount = 0, twoCount = 0;
+        if (bodycodecs::UULineBytes(buffer, one, &oneCount) !=
+                bodycodecs::UUTextBytes(line.data(), line.size(), two, &twoCount) ||
+            oneCount != twoCount || memcmp(one, two, oneCount) != 0)
+            abort();
+    }
+    return 0;
+}

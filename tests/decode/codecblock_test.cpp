@@ -1,0 +1,104 @@
+// The quick paths of the body decoders: the vector base64 loops against the portable loop,
+// whole-line QP, and the buffered line runs against ReadString. fuzz/codec_fuzz.cpp (with
+// its saved inputs, replayed by CTest) checks whole-line QP and uuencode against the line steps.
+#include "codec/base64block.h"
+#include "codec/qpblock.h"
+#include "extract/bodycodecs.h"
+#include "mimeengine/unpack/parseutilities.h"
+#include "support/testsupport.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+
+namespace
+{
+
+using base64block::Level;
+
+// Rows: length of the text, position of a character outside the alphabet (-1 none), that
+// character. Every version must use the same characters and give the same bytes.
+TEST(Base64Blocks, SimdMatchesScalar)
+{
+    const int rows[][3] = {{0, -1, 0},     {4, -1, 0},   {16, -1, 0},   {28, -1, 0},    {32, -1, 0},
+                           {76, -1, 0},    {100, -1, 0}, {1024, -1, 0}, {32, 31, '='},  {64, 0, '-'},
+                           {76, 40, '\r'}, {76, 75, 0},  {96, 33, ' '}, {96, 50, 0x80}, {80, 16, '.'}};
+    std::mt19937 gen(7);
+    for (const auto& row : rows)
+    {
+        const size_t length = static_cast<size_t>(row[0]);
+        std::string text(length, 'A');
+        for (char& c : text)
+            c = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[gen() % 64];
+        if (row[1] >= 0)
+            text[static_cast<size_t>(row[1])] = static_cast<char>(row[2]);
+        std::vector<unsigned char> want(length + 8), got(length + 8);
+        const size_t used = base64block::Decode(text.data(), text.size(), want.data(), Level::Scalar);
+        EXPECT_EQ(used, row[1] < 0 ? length / 4 * 4 : static_cast<size_t>(row[1]) / 4 * 4);
+        for (Level level : {Level::Sse41, Level::Avx2})
+        {
+            EXPECT_EQ(used, base64block::Decode(text.data(), text.size(), got.data(), level)) << length;
+            EXPECT_TRUE(std::equal(want.begin(), want.begin() + used / 4 * 3, got.begin())) << length;
+        }
+        // Encoding back gives the text again, whichever version encodes.
+        for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2})
+        {
+            std::string again(used + 4, '?');
+            again.resize(base64block::Encode(want.data(), used / 4 * 3, &again[0], level));
+            EXPECT_EQ(text.substr(0, used), again);
+        }
+    }
+}
+
+// tests/data/decode/qpblock.tsv: a line without its line end, and its bytes or "general".
+TEST(QPBlocks, WholeLines)
+{
+    for (const testsupport::Row& row : testsupport::ReadTable("decode/qpblock.tsv"))
+    {
+        unsigned char out[256];
+        size_t n = 0;
+        const bool quick = qpblock::DecodeLine(row[0].data(), row[0].size(), out, &n);
+        EXPECT_EQ(row[1], quick ? std::string(reinterpret_cast<char*>(out), n) : "general") << row.line;
+    }
+}
+
+// Lines of every kind across the 64 KiB buffer: whole runs, CR LF split by a fill, lone CRs,
+// NULs and lines at and past the 2046-character limit, read both ways from the same file.
+TEST(LineRuns, MatchReadString)
+{
+    std::mt19937 gen(11);
+    std::string data;
+    const size_t lengths[] = {0, 1, 75, 76, 2044, 2045, 2046, 3000, 65535};
+    while (data.size() < 300 * 1024)
+    {
+        std::string line(lengths[gen() % 9] + gen() % 3, 'x');
+        for (char& c : line)
+            c = gen() % 50 == 0 ? "\r\0-"[gen() % 3] : static_cast<char>('a' + gen() % 26);
+        data += line + (gen() % 2 ? "\r\n" : "\n");
+    }
+    testsupport::ScratchDir dir;
+    const std::string path = dir.file("lineruns.txt");
+    testsupport::WriteFile(path, data);
+    for (UINT mode : {0u, static_cast<UINT>(CFile::typeBinary)})
+    {
+        CStdioFile plain(path.c_str(), CFile::modeRead | mode), quick(path.c_str(), CFile::modeRead | mode);
+        bodycodecs::CLineRun run(&quick);
+        char a[LINE_BUFFER_SIZE], b[LINE_BUFFER_SIZE];
+        for (int k = 0;; ++k)
+        {
+            // Every third line through ReadString, the others in place where they can be.
+            const char* text = nullptr;
+            size_t n = 0;
+            const bool peeked = k % 3 != 0 && run.Peek(&text, &n);
+            char* got = peeked ? (memcpy(b, text, n), memcpy(b + n, "\n", 2), run.Take(), b) : run.ReadString(b);
+            char* want = plain.ReadString(a, LINE_READ_LIMIT);
+            ASSERT_EQ(want == nullptr, got == nullptr);
+            if (want == nullptr)
+                break;
+            ASSERT_EQ(0, memcmp(want, got, strlen(want) + 1)) << k;
+            ASSERT_EQ(plain.GetPosition(), quick.GetPosition()) << k;
+        }
+    }
+}
+
+} // namespace
