@@ -88,7 +88,9 @@ COutputBlock* SelectTextPart(COutputBlock* root)
 }
 
 // Data files of the attachments, depth-first, each block before its children. Parts marked
-// inline count as attachments too when inlineToo is set.
+// inline count as attachments too when inlineToo is set. A multipart marked as attachment
+// has no data file and is not listed: an empty path would name no file, and a list of only
+// such paths would leave the work directory without a path that leads back to it.
 std::vector<std::string> CollectAttachments(COutputBlock* root, bool inlineToo)
 {
     std::vector<std::string> paths;
@@ -98,8 +100,10 @@ std::vector<std::string> CollectAttachments(COutputBlock* root, bool inlineToo)
         COutputBlock* block = pending.back();
         pending.pop_back();
         CMIMEPart::_DISPOSE_TYPE disposition = block->GetDisposition();
-        if (disposition == CMIMEPart::DISPOSE_ATTACHMENT || (inlineToo && disposition == CMIMEPart::DISPOSE_INLINE))
-            paths.emplace_back(block->GetDataFile());
+        const char* dataFile = block->GetDataFile();
+        if ((disposition == CMIMEPart::DISPOSE_ATTACHMENT || (inlineToo && disposition == CMIMEPart::DISPOSE_INLINE)) &&
+            dataFile != nullptr && dataFile[0] != '\0')
+            paths.emplace_back(dataFile);
         if (CObList* children = block->GetChildBlockList())
             for (POSITION pos = children->GetTailPosition(); pos != nullptr;)
                 pending.push_back(static_cast<COutputBlock*>(children->GetPrev(pos)));

@@ -63,7 +63,7 @@ int DecodeQPEscape(const char* p, CFile* output)
     return result;
 }
 
-// Decodes a quoted-printable body into a binary file. A bare line end becomes CR LF; the
+// Decodes a quoted-printable body into a binary file. A line end becomes CR LF; the
 // CR LF before the delimiter belongs to the delimiter and is not kept, which the sink's
 // two held-back bytes provide without shortening the file afterwards. A block that
 // already has a data file is left alone and nothing is read. CME_INVALID_ENCODING for an
@@ -138,7 +138,9 @@ _CME_RC CUnpacker::DecodeQuotedPrintable(COutputBlock* block, char** line, CStdi
             size_t n = strlen(p);
             memcpy(decoded + length, p, n);
             length += n;
-            if (n > 0 && p[n - 1] == '\n' && (n < 2 || p[n - 2] != '\r'))
+            // A source read as text delivers CR LF as "\n", so a CR before it is a byte of the
+            // data (the encoder keeps a lone CR of a text part as it is) and stays.
+            if (n > 0 && p[n - 1] == '\n' && (source->IsTextMode() || n < 2 || p[n - 2] != '\r'))
             {
                 decoded[length - 1] = '\r';
                 decoded[length++] = '\n';

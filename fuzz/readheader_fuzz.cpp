@@ -8,9 +8,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size == 0)
         return 0;
     const std::string message = fuzzfile::Write("message.eml", data + 1, size - 1);
-    const std::string work = fuzzfile::Directory() + "/work";
-    std::filesystem::remove_all(work);
-    std::filesystem::create_directory(work);
+    const std::string& work = fuzzfile::FreshWork();
     CWfxFile file(CString(message.c_str()), CFile::modeRead, FALSE, TRUE);
     fuzzfile::LinePair pair;
     CUnpacker unpacker;
