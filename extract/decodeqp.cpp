@@ -89,7 +89,8 @@ _CME_RC CUnpacker::DecodeQuotedPrintable(COutputBlock* block, char** line, CStdi
         if (lines.Peek(&text, &textLength) && (textLength == 0 || !lead.MayStart(text[0])))
         {
             size_t length = 0;
-            if (qpblock::DecodeLine(text, textLength, out.Reserve(textLength + qpblock::kSlack), &length))
+            if (qpblock::DecodeLine(text, textLength, source->IsTextMode() != FALSE,
+                                    out.Reserve(textLength + qpblock::kSlack), &length))
             {
                 out.Commit(length);
                 lines.Take();
