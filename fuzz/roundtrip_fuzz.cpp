@@ -250,7 +250,8 @@ void Compare(const Node& packed, const COutputBlock* got, const std::string& whe
             Fail(where, std::string("body (") + szEncodeType[packed.encoding] + ")", Quote(want.data), Quote(body));
         return;
     }
-    POSITION pos = children->GetHeadPosition();
+    // A multipart packed without children may come back without a child list at all.
+    POSITION pos = children == nullptr ? nullptr : children->GetHeadPosition();
     for (size_t i = 0; i < count; ++i)
         Compare(want.children[i], static_cast<const COutputBlock*>(children->GetNext(pos)),
                 where + "." + std::to_string(i + 1), firstLeaf);
