@@ -3,6 +3,7 @@
 // the sized variants never pass their buffer's end.
 #include "codec/base64.h"
 
+#include "codec/base64block.h"
 #include "codec/charset.h"
 #include "mimeengine/mimeengine_flat.h"
 
@@ -12,20 +13,8 @@
 namespace
 {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-struct DecodeTable
-{
-    unsigned char value[256];
-    constexpr DecodeTable() : value()
-    {
-        for (int i = 0; i < 256; ++i)
-            value[i] = 255;
-        for (int i = 0; i < 64; ++i)
-            value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
-    }
-};
-constexpr DecodeTable kDecode;
+using base64block::kAlphabet;
+using base64block::kDecode;
 
 // Appends to a caller's buffer of size bytes, dropping what would leave no room for the NUL.
 struct BoundedWriter

@@ -18,21 +18,6 @@ namespace base64block
 namespace
 {
 
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-struct DecodeTable
-{
-    unsigned char value[256];
-    constexpr DecodeTable() : value()
-    {
-        for (int i = 0; i < 256; ++i)
-            value[i] = 0xFF;
-        for (int i = 0; i < 64; ++i)
-            value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
-    }
-};
-constexpr DecodeTable kDecode;
-
 size_t DecodeScalar(const char* in, size_t n, unsigned char* out)
 {
     const unsigned char* s = reinterpret_cast<const unsigned char*>(in);

@@ -6,27 +6,6 @@
 namespace qpblock
 {
 
-namespace
-{
-
-// Upper-case hexadecimal digits only, 255 for every other byte.
-struct HexTable
-{
-    unsigned char value[256];
-    constexpr HexTable() : value()
-    {
-        for (int i = 0; i < 256; ++i)
-            value[i] = 255;
-        for (int i = 0; i < 10; ++i)
-            value['0' + i] = static_cast<unsigned char>(i);
-        for (int i = 0; i < 6; ++i)
-            value['A' + i] = static_cast<unsigned char>(10 + i);
-    }
-};
-constexpr HexTable kHex;
-
-} // namespace
-
 bool DecodeLine(const char* text, size_t n, bool fromText, unsigned char* out, size_t* length)
 {
     unsigned char* o = out;
@@ -75,7 +54,7 @@ bool DecodeLine(const char* text, size_t n, bool fromText, unsigned char* out, s
                 return false;
             const unsigned char high = kHex.value[static_cast<unsigned char>(text[p + 1])];
             const unsigned char low = kHex.value[static_cast<unsigned char>(text[p + 2])];
-            if ((high | low) == 255)
+            if ((high | low) == kNoDigit)
                 return false;
             *o++ = static_cast<unsigned char>(high * 16 + low);
             p += 3;

@@ -7,6 +7,24 @@
 namespace qpblock
 {
 
+// The value of an upper-case hexadecimal digit, kNoDigit for every other byte: quoted-printable
+// escapes take upper case only.
+constexpr unsigned char kNoDigit = 255;
+struct HexTable
+{
+    unsigned char value[256];
+    constexpr HexTable() : value()
+    {
+        for (int i = 0; i < 256; ++i)
+            value[i] = kNoDigit;
+        for (int i = 0; i < 10; ++i)
+            value['0' + i] = static_cast<unsigned char>(i);
+        for (int i = 0; i < 6; ++i)
+            value['A' + i] = static_cast<unsigned char>(10 + i);
+    }
+};
+inline constexpr HexTable kHex;
+
 // Decodes the line text[0..n) (its line end not included) as the body decoder does a line
 // ending in "\n": escapes become their bytes, a final "=" is a soft line break, and
 // otherwise the line end becomes CR LF. A CR at the end of the text is the line end's own

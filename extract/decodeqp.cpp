@@ -8,29 +8,6 @@
 #include <cstring>
 #include <memory>
 
-namespace
-{
-
-// Value of an upper-case hexadecimal digit, 255 for every other byte. RFC 2045 allows
-// only upper case in an escape; lower case is rejected as malformed.
-constexpr unsigned char kNoDigit = 255;
-struct HexTable
-{
-    unsigned char value[256];
-    constexpr HexTable() : value()
-    {
-        for (int i = 0; i < 256; ++i)
-            value[i] = kNoDigit;
-        for (int i = 0; i < 10; ++i)
-            value['0' + i] = static_cast<unsigned char>(i);
-        for (int i = 0; i < 6; ++i)
-            value['A' + i] = static_cast<unsigned char>(10 + i);
-    }
-};
-constexpr HexTable kHex;
-
-} // namespace
-
 namespace bodycodecs
 {
 
@@ -41,12 +18,12 @@ int QPEscape(const char* p, unsigned char* byte)
         return 1;
     if (*next == '\n')
         return 2;
-    unsigned char high = kHex.value[static_cast<unsigned char>(next[0])];
-    if (high == kNoDigit)
+    unsigned char high = qpblock::kHex.value[static_cast<unsigned char>(next[0])];
+    if (high == qpblock::kNoDigit)
         return 0;
     // next[0] is a digit, so next[1] is at worst the terminating NUL.
-    unsigned char low = kHex.value[static_cast<unsigned char>(next[1])];
-    if (low == kNoDigit)
+    unsigned char low = qpblock::kHex.value[static_cast<unsigned char>(next[1])];
+    if (low == qpblock::kNoDigit)
         return 0;
     *byte = static_cast<unsigned char>(high * 16 + low);
     return 3;
