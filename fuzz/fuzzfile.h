@@ -21,6 +21,7 @@
 #endif
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -105,6 +106,13 @@ inline const std::string& FreshWork()
     return work;
 }
 
+// The files written by Write(), by path: the guard watches them too.
+inline std::vector<std::string>& Written()
+{
+    static std::vector<std::string> paths;
+    return paths;
+}
+
 // Writes bytes to a file of the private directory and returns its path.
 inline std::string Write(const char* name, const void* data, size_t size)
 {
@@ -114,6 +122,8 @@ inline std::string Write(const char* name, const void* data, size_t size)
         abort();
     fwrite(data, 1, size, f);
     fclose(f);
+    if (std::find(Written().begin(), Written().end(), path) == Written().end())
+        Written().push_back(path);
     return path;
 }
 inline std::string Write(const char* name, const std::string& s)
@@ -137,70 +147,104 @@ struct LinePair
     char* readAhead = b.data();
 };
 
-// Name and size (-1 for anything but a regular file) of every entry of one directory,
-// sorted; links are listed, never followed.
-using Listing = std::vector<std::pair<std::string, long long>>;
-inline Listing List(const std::string& dir)
+// What the guard compares of a path, without following a link: identity, size, link count
+// and both change times. A directory's times and size change whenever an entry is created,
+// removed or renamed in it; a file's whenever it is written. All zero when nothing is there.
+struct Stamp
 {
-    Listing listing;
-    DIR* d = opendir(dir.c_str());
-    if (d == nullptr)
-        return listing;
-    while (const dirent* e = readdir(d))
+    unsigned long long dev = 0, ino = 0, size = 0, links = 0, mtime = 0, ctime = 0;
+    bool operator==(const Stamp& o) const
     {
-        struct stat st;
-        const bool regular = fstatat(dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
-        listing.emplace_back(e->d_name, regular ? (long long)st.st_size : -1);
+        return dev == o.dev && ino == o.ino && size == o.size && links == o.links && mtime == o.mtime &&
+               ctime == o.ctime;
     }
-    closedir(d);
-    std::sort(listing.begin(), listing.end());
-    return listing;
+};
+inline Stamp StampOf(const std::string& path)
+{
+    Stamp stamp;
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0)
+        stamp = {(unsigned long long)st.st_dev,  (unsigned long long)st.st_ino,
+                 (unsigned long long)st.st_size, (unsigned long long)st.st_nlink,
+                 (unsigned long long)st.st_mtim.tv_sec * 1000000000ull + st.st_mtim.tv_nsec,
+                 (unsigned long long)st.st_ctim.tv_sec * 1000000000ull + st.st_ctim.tv_nsec};
+    return stamp;
 }
 
-// Open descriptors of the process (-1 when /proc is not there).
+// The names in one directory but "." and "..", sorted; links are listed, never followed.
+inline std::vector<std::string> Names(const std::string& dir)
+{
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir.c_str()))
+    {
+        while (const dirent* e = readdir(d))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Open descriptors of the process (-1 when /proc is not there), counted through one
+// descriptor kept open and a fixed buffer, so that a count allocates nothing.
 inline int OpenFiles()
 {
-    DIR* d = opendir("/proc/self/fd");
-    if (d == nullptr)
+    static const int fd = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    alignas(8) static char buffer[16384];
+    if (fd < 0 || lseek(fd, 0, SEEK_SET) != 0)
         return -1;
     int count = 0;
-    while (readdir(d) != nullptr)
-        ++count;
-    closedir(d);
+    for (ssize_t got; (got = getdents64(fd, buffer, sizeof buffer)) > 0;)
+        for (ssize_t at = 0; at < got; at += reinterpret_cast<const dirent64*>(buffer + at)->d_reclen)
+            ++count;
     return count;
 }
 
 // Runs run() and aborts (so that the fuzzer reports the input) when it created, removed,
-// renamed or resized an entry outside the work directory: in the private directory, in the
-// directories between it and the work directory, or in TMPDIR; or when it left a file open.
-// TMPDIR must be empty again afterwards: whatever the library puts there it must remove.
+// renamed or wrote an entry outside the work directory: in the private directory, in the
+// directories between it and the work directory, or in a file that Write() made; or when it
+// left a file open. The library may use TMPDIR, but must leave it empty.
+//
+// Each watched path is compared by its stamp, a few stat calls a run; the names are read only
+// when something changed, to say what.
 template <typename Run> void Guarded(Run run)
 {
     const std::string& top = Directory();
-    static const std::string watched[] = {top, top + "/w", top + "/w/x", top + "/w/x/y", top + "/tmp"};
-    std::vector<Listing> before;
-    for (const std::string& dir : watched)
-        before.push_back(List(dir));
+    static const std::string tmp = top + "/tmp";
+    static const std::vector<std::string> dirs = {top, top + "/w", top + "/w/x", top + "/w/x/y"};
+    static std::vector<Stamp> before;
+    before.clear();
+    for (const std::string& dir : dirs)
+        before.push_back(StampOf(dir));
+    for (const std::string& file : Written())
+        before.push_back(StampOf(file));
+    const Stamp tmpBefore = StampOf(tmp);
     const int files = OpenFiles();
     run();
-    bool changed = OpenFiles() != files;
-    if (changed)
+    bool changed = false;
+    if (OpenFiles() != files)
+    {
+        changed = true;
         fprintf(stderr, "open files: %d before, %d after\n", files, OpenFiles());
+    }
     for (size_t i = 0; i < before.size(); ++i)
     {
-        const Listing after = List(watched[i]);
-        if (after == before[i])
+        const std::string& path = i < dirs.size() ? dirs[i] : Written()[i - dirs.size()];
+        if (StampOf(path) == before[i])
             continue;
         changed = true;
-        for (const auto& entry : before[i])
-            if (std::find(after.begin(), after.end(), entry) == after.end())
-                fprintf(stderr, "outside the work directory, removed or changed: %s/%s\n", watched[i].c_str(),
-                        entry.first.c_str());
-        for (const auto& entry : after)
-            if (std::find(before[i].begin(), before[i].end(), entry) == before[i].end())
-                fprintf(stderr, "outside the work directory, created: %s/%s (%lld bytes)\n", watched[i].c_str(),
-                        entry.first.c_str(), entry.second);
+        fprintf(stderr, "outside the work directory, changed: %s\n", path.c_str());
+        if (i < dirs.size())
+            for (const std::string& name : Names(path))
+                fprintf(stderr, "  it now holds: %s\n", name.c_str());
     }
+    if (!(StampOf(tmp) == tmpBefore))
+        for (const std::string& name : Names(tmp))
+        {
+            changed = true;
+            fprintf(stderr, "left in TMPDIR: %s/%s\n", tmp.c_str(), name.c_str());
+        }
     if (changed)
         Abort();
 }
