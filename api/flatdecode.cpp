@@ -1,6 +1,7 @@
 // Flat decoding interface: a message's main text in memory and its attachments as files in
 // a fresh private work directory, without engines or trees on the caller's side.
 #include "api/flatinternal.h"
+#include "extract/fileutilities.h"
 #include "mimeengine/engine/engine.h"
 #include "mimeengine/mimeengine_flat.h"
 #include "platform/win32.h"
@@ -39,6 +40,7 @@ void RemoveWorkDirectory(const char* directory)
         FindClose(find);
     }
     RemoveDirectoryA(directory);
+    g_FileUtilities.ForgetDirectory(directory);
 }
 
 // Heap copy of text from the allocator that FreeMimeMsgText and FreeMimeAttachmentList

@@ -203,6 +203,17 @@ void CFileUtilities::MakeWorkFileName(const CString& directory, const char* exte
         [](const CString& path) { return NameTaken(path) ? Candidate::Taken : Candidate::Chosen; }, nullptr);
 }
 
+void CFileUtilities::ForgetDirectory(const char* directory)
+{
+    const size_t length = std::strlen(directory);
+    std::lock_guard<std::mutex> lock(g_MemoMutex);
+    // Keys are the directory, a NUL and the extension.
+    for (auto it = g_WorkNameMemo.begin(); it != g_WorkNameMemo.end();)
+        it = it->first.size() > length && it->first[length] == '\0' && it->first.compare(0, length, directory) == 0
+                 ? g_WorkNameMemo.erase(it)
+                 : std::next(it);
+}
+
 BOOL CFileUtilities::CreateWorkFile(const CString& directory, const char* extension, CFile& file, UINT nOpenFlags,
                                     CString& result)
 {

@@ -17,6 +17,10 @@ public:
     // creators never share a file. TRUE with the full path in result; FALSE when no file can
     // be created, with result the last path tried (empty when none fit).
     BOOL CreateWorkFile(const CString& directory, const char* extension, CFile& file, UINT nOpenFlags, CString& result);
+    // Forgets where the naming of work files in directory had got to, once the library has
+    // removed that directory: a long-running process then keeps nothing for it. Allocates
+    // nothing, so it may run after memory has run out.
+    void ForgetDirectory(const char* directory);
     // directory + separator ("/", or "\\" on Windows) + name; no separator is added when the
     // directory already ends with one.
     void JoinPath(const CString& directory, const char* name, CString& result);
