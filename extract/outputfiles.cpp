@@ -92,6 +92,13 @@ static bool CreateFirstChoice(CUnpacker& unpacker, COutputBlock* block, CFile& f
         }
         return CreateWorkFileFor(directory, extension, file, name);
     }
+    // Most names are free, and then creating the file is the only call. Only when that fails
+    // is the name looked at, to number it or to give it up.
+    if (file.Open(path, kOutputFlags | CFile::modeCreateNew) != FALSE)
+    {
+        name = path;
+        return true;
+    }
     if (!NumberFreePath(unpacker, path, name))
     {
         // No room for the number: a work-file name with the same extension.
