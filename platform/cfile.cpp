@@ -74,7 +74,8 @@ BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pErro
     }
 
     intptr_t handle = hFileNull;
-    if (long err = platform::OpenRegularFile(pszFileName, nOpenFlags, handle))
+    ULONGLONG size = 0;
+    if (long err = platform::OpenRegularFile(pszFileName, nOpenFlags, handle, size))
     {
         SetError(pError, err, pszFileName);
         return FALSE;
@@ -85,8 +86,13 @@ BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pErro
     m_bufStart = 0;
     m_bufPos = m_bufLen = 0;
     m_writing = false;
-    m_endKnown = (nOpenFlags & modeCreate) != 0 && (nOpenFlags & modeCreateNew) != 0;
-    m_knownEnd = 0;
+    // A file this object created holds only what it writes; a file opened for reading only is
+    // read up to the size it had when it was opened. Either way the end is known, and the read
+    // that would only find it is not made. A size of 0 is no promise: files of /proc say 0 and
+    // still have something to read (or fail to be read), so those are read to the end.
+    const bool created = (nOpenFlags & modeCreate) != 0 && (nOpenFlags & modeCreateNew) != 0;
+    m_endKnown = created || ((nOpenFlags & 0x3) == modeRead && size > 0);
+    m_knownEnd = created ? 0 : size;
     return TRUE;
 }
 
@@ -132,6 +138,15 @@ void CFile::ResetBuffer(ULONGLONG position)
     m_writing = false;
 }
 
+// n, or fewer where the known end of the file comes first (the read starts at m_bufStart,
+// before that end).
+size_t CFile::UpToKnownEnd(size_t n) const
+{
+    if (!m_endKnown || m_knownEnd - m_bufStart >= n)
+        return n;
+    return static_cast<size_t>(m_knownEnd - m_bufStart);
+}
+
 UINT CFile::FillReadBuffer()
 {
     if (m_writing)
@@ -142,7 +157,7 @@ UINT CFile::FillReadBuffer()
     if (m_endKnown && m_bufStart >= m_knownEnd)
         return 0;
     size_t got = 0;
-    if (long err = platform::ReadSome(m_hFile, m_buf.get(), kBufferSize, got))
+    if (long err = platform::ReadSome(m_hFile, m_buf.get(), UpToKnownEnd(kBufferSize), got))
         ThrowOsError(err);
     m_bufLen = got;
     return static_cast<UINT>(got);
@@ -196,7 +211,7 @@ UINT CFile::RawRead(void* lpBuf, UINT nCount)
             if (m_endKnown && m_bufStart >= m_knownEnd)
                 break;
             size_t got = 0;
-            if (long err = platform::ReadSome(m_hFile, out + done, nCount - done, got))
+            if (long err = platform::ReadSome(m_hFile, out + done, UpToKnownEnd(nCount - done), got))
                 ThrowOsError(err);
             if (got == 0)
                 break;

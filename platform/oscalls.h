@@ -29,8 +29,9 @@ int CauseOfOsError(long error);
 
 // Opens a regular file with CFile's open flags (access, modeCreate, modeNoTruncate). A
 // create never follows a symbolic link at the last component; a directory, a FIFO or a
-// device is refused and a FIFO cannot block the open.
-long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle);
+// device is refused and a FIFO cannot block the open. size is the file's size as opened (0
+// for a file the call created), known from the type check without a call of its own.
+long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle, ULONGLONG& size);
 // Reads up to n bytes; *got is 0 at the end of the file.
 long ReadSome(intptr_t handle, void* buffer, size_t n, size_t& got);
 long WriteAll(intptr_t handle, const void* buffer, size_t n);

@@ -52,8 +52,9 @@ int CauseOfOsError(long error)
     }
 }
 
-long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle)
+long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle, ULONGLONG& size)
 {
+    size = 0;
     int oflags = O_CLOEXEC | O_NONBLOCK;
     switch (nOpenFlags & 0x3)
     {
@@ -106,6 +107,7 @@ long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle)
         return err;
     }
     handle = fd;
+    size = static_cast<ULONGLONG>(st.st_size);
     return 0;
 }
 

@@ -78,8 +78,9 @@ int CauseOfOsError(long error)
     }
 }
 
-long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle)
+long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle, ULONGLONG& size)
 {
+    size = 0;
     DWORD access;
     switch (nOpenFlags & 0x3)
     {
@@ -125,6 +126,7 @@ long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle)
         return ERROR_ACCESS_DENIED;
     }
     handle = reinterpret_cast<intptr_t>(h);
+    size = (static_cast<ULONGLONG>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     return 0;
 }
 

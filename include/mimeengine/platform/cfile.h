@@ -134,6 +134,7 @@ protected:
     void FlushWrite();
     void NoteWritten(ULONGLONG offset);
     UINT FillReadBuffer();
+    size_t UpToKnownEnd(size_t n) const;
     void EnsureBuffer();
 
     CString m_strFileName;
@@ -147,9 +148,10 @@ protected:
     size_t m_bufPos = 0;           // next byte to read or write in m_buf
     size_t m_bufLen = 0;           // bytes valid in m_buf (read mode)
     bool m_writing = false;        // m_buf holds pending writes
-    // For a file this object created (modeCreateNew), where it ends: every byte in it was
-    // written through this object, so reads need not ask the system where the end is, and
-    // bytes just written can be read back from the buffer.
+    // Where the file ends, for a file this object created (modeCreateNew: every byte in it was
+    // written through this object, and bytes just written can be read back from the buffer)
+    // and for a file opened for reading only (its size when opened): reads need not ask the
+    // system where the end is.
     bool m_endKnown = false;
     ULONGLONG m_knownEnd = 0;
 };
