@@ -21,10 +21,10 @@
 #endif
 
 #include <algorithm>
-#include <cstring>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -164,8 +164,10 @@ inline Stamp StampOf(const std::string& path)
     Stamp stamp;
     struct stat st;
     if (lstat(path.c_str(), &st) == 0)
-        stamp = {(unsigned long long)st.st_dev,  (unsigned long long)st.st_ino,
-                 (unsigned long long)st.st_size, (unsigned long long)st.st_nlink,
+        stamp = {(unsigned long long)st.st_dev,
+                 (unsigned long long)st.st_ino,
+                 (unsigned long long)st.st_size,
+                 (unsigned long long)st.st_nlink,
                  (unsigned long long)st.st_mtim.tv_sec * 1000000000ull + st.st_mtim.tv_nsec,
                  (unsigned long long)st.st_ctim.tv_sec * 1000000000ull + st.st_ctim.tv_nsec};
     return stamp;
