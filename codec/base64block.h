@@ -8,15 +8,16 @@
 namespace base64block
 {
 
-// The alphabet, and the value of every byte in it (0xFF for every other byte).
+// The alphabet, and the value of every byte in it (kNotInAlphabet for every other byte).
 inline constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr unsigned char kNotInAlphabet = 0xFF;
 struct DecodeTable
 {
     unsigned char value[256];
     constexpr DecodeTable() : value()
     {
         for (int i = 0; i < 256; ++i)
-            value[i] = 0xFF;
+            value[i] = kNotInAlphabet;
         for (int i = 0; i < 64; ++i)
             value[static_cast<unsigned char>(kAlphabet[i])] = static_cast<unsigned char>(i);
     }

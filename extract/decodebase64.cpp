@@ -11,26 +11,7 @@
 namespace
 {
 
-constexpr unsigned char kNotBase64 = 255;
-struct Base64Table
-{
-    unsigned char value[256];
-    constexpr Base64Table() : value()
-    {
-        for (int i = 0; i < 256; ++i)
-            value[i] = kNotBase64;
-        for (int i = 0; i < 26; ++i)
-        {
-            value['A' + i] = static_cast<unsigned char>(i);
-            value['a' + i] = static_cast<unsigned char>(26 + i);
-        }
-        for (int i = 0; i < 10; ++i)
-            value['0' + i] = static_cast<unsigned char>(52 + i);
-        value[static_cast<unsigned char>('+')] = 62;
-        value[static_cast<unsigned char>('/')] = 63;
-    }
-};
-constexpr Base64Table kBase64;
+constexpr unsigned char kNotBase64 = base64block::kNotInAlphabet;
 
 } // namespace
 
@@ -39,7 +20,7 @@ namespace bodycodecs
 
 unsigned char Base64Value(unsigned char c)
 {
-    return kBase64.value[c];
+    return base64block::kDecode.value[c];
 }
 
 int Base64Quad(const char* four, unsigned char* out)

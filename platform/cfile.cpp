@@ -92,7 +92,7 @@ BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pErro
     // still have something to read (or fail to be read), so those are read to the end.
     const bool created = (nOpenFlags & modeCreate) != 0 && (nOpenFlags & modeCreateNew) != 0;
     m_endKnown = created || ((nOpenFlags & 0x3) == modeRead && size > 0);
-    m_knownEnd = created ? 0 : size;
+    m_knownEnd = m_endKnown ? size : 0; // a created file's size is 0
     return TRUE;
 }
 
