@@ -32,31 +32,66 @@
 namespace fuzzfile
 {
 
-// Removes everything inside dir (not dir itself), entering real subdirectories only; links
-// are removed, never followed. One pass of readdir per directory.
+// Calls visit(entry) for each entry of the directory open as fd but "." and "..", reading it
+// from its start with getdents64 into a buffer on the stack: no allocation, and for a
+// directory of a few entries three system calls.
+template <typename Visit> void ForEachEntry(int fd, Visit visit)
+{
+    alignas(8) char buffer[4096];
+    if (lseek(fd, 0, SEEK_SET) != 0)
+        return;
+    for (ssize_t got; (got = getdents64(fd, buffer, sizeof buffer)) > 0;)
+        for (ssize_t at = 0; at < got;)
+        {
+            const dirent64* e = reinterpret_cast<const dirent64*>(buffer + at);
+            at += e->d_reclen;
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                visit(*e);
+        }
+}
+
+// Removes everything inside the directory open as fd (not the directory itself), entering
+// real subdirectories only; links are removed, never followed.
+inline void EmptyAt(int fd)
+{
+    ForEachEntry(fd, [fd](const dirent64& e) {
+        struct stat st;
+        const bool isDir =
+            e.d_type == DT_DIR ||
+            (e.d_type == DT_UNKNOWN && fstatat(fd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode));
+        if (!isDir)
+        {
+            unlinkat(fd, e.d_name, 0);
+            return;
+        }
+        const int sub = openat(fd, e.d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub >= 0)
+        {
+            EmptyAt(sub);
+            close(sub);
+        }
+        unlinkat(fd, e.d_name, AT_REMOVEDIR);
+    });
+}
+
+// Removes everything inside dir (not dir itself).
 inline void Empty(const std::string& dir)
 {
-    DIR* d = opendir(dir.c_str());
-    if (d == nullptr)
-        return;
-    while (const dirent* e = readdir(d))
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0)
     {
-        if (e->d_name[0] == '.' && (e->d_name[1] == '\0' || (e->d_name[1] == '.' && e->d_name[2] == '\0')))
-            continue;
-        const std::string path = dir + "/" + e->d_name;
-        bool isDir = e->d_type == DT_DIR;
-        struct stat st;
-        if (e->d_type == DT_UNKNOWN && lstat(path.c_str(), &st) == 0)
-            isDir = S_ISDIR(st.st_mode);
-        if (isDir)
-        {
-            Empty(path);
-            rmdir(path.c_str());
-        }
-        else
-            unlink(path.c_str());
+        EmptyAt(fd);
+        close(fd);
     }
-    closedir(d);
+}
+
+// A directory of the private directory, kept open for the life of the process.
+inline int KeptOpen(const std::string& dir)
+{
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        abort();
+    return fd;
 }
 
 // The private directory of the process, on tmpfs when /dev/shm is there, else in TMPDIR or
@@ -98,37 +133,13 @@ inline const std::string& Directory()
     abort();
 }
 
-// The work directory, emptied: each call gives a clean one.
+// The work directory, emptied through a descriptor kept open: each call gives a clean one.
 inline const std::string& FreshWork()
 {
     static const std::string work = Directory() + "/w/x/y/work";
-    Empty(work);
+    static const int fd = KeptOpen(work);
+    EmptyAt(fd);
     return work;
-}
-
-// The files written by Write(), by path: the guard watches them too.
-inline std::vector<std::string>& Written()
-{
-    static std::vector<std::string> paths;
-    return paths;
-}
-
-// Writes bytes to a file of the private directory and returns its path.
-inline std::string Write(const char* name, const void* data, size_t size)
-{
-    const std::string path = Directory() + "/" + name;
-    FILE* f = fopen(path.c_str(), "wb");
-    if (f == nullptr)
-        abort();
-    fwrite(data, 1, size, f);
-    fclose(f);
-    if (std::find(Written().begin(), Written().end(), path) == Written().end())
-        Written().push_back(path);
-    return path;
-}
-inline std::string Write(const char* name, const std::string& s)
-{
-    return Write(name, s.data(), s.size());
 }
 
 // The input as a NUL-terminated string (cut at its first NUL by string functions).
@@ -158,95 +169,145 @@ struct Stamp
         return dev == o.dev && ino == o.ino && size == o.size && links == o.links && mtime == o.mtime &&
                ctime == o.ctime;
     }
+    bool operator!=(const Stamp& o) const { return !(*this == o); }
 };
+inline Stamp StampOf(const struct stat& st)
+{
+    return {(unsigned long long)st.st_dev,
+            (unsigned long long)st.st_ino,
+            (unsigned long long)st.st_size,
+            (unsigned long long)st.st_nlink,
+            (unsigned long long)st.st_mtim.tv_sec * 1000000000ull + st.st_mtim.tv_nsec,
+            (unsigned long long)st.st_ctim.tv_sec * 1000000000ull + st.st_ctim.tv_nsec};
+}
 inline Stamp StampOf(const std::string& path)
 {
-    Stamp stamp;
     struct stat st;
-    if (lstat(path.c_str(), &st) == 0)
-        stamp = {(unsigned long long)st.st_dev,
-                 (unsigned long long)st.st_ino,
-                 (unsigned long long)st.st_size,
-                 (unsigned long long)st.st_nlink,
-                 (unsigned long long)st.st_mtim.tv_sec * 1000000000ull + st.st_mtim.tv_nsec,
-                 (unsigned long long)st.st_ctim.tv_sec * 1000000000ull + st.st_ctim.tv_nsec};
-    return stamp;
+    return lstat(path.c_str(), &st) == 0 ? StampOf(st) : Stamp();
+}
+
+// What the guard watches outside the work directory: the private directory, the directories
+// between it and the work directory, and every file that Write() made, each with the stamp
+// it had after the last run (or, for a file, after Write() wrote it).
+struct Watch
+{
+    std::string path;
+    Stamp stamp;
+    bool directory;
+};
+inline std::vector<Watch>& Watched()
+{
+    static std::vector<Watch> watched = [] {
+        std::vector<Watch> dirs;
+        for (const char* sub : {"", "/w", "/w/x", "/w/x/y"})
+            dirs.push_back({Directory() + sub, StampOf(Directory() + sub), true});
+        return dirs;
+    }();
+    return watched;
+}
+
+// Writes bytes to the file at path, replacing what it held, and returns its stat.
+inline struct stat WriteFile(const std::string& path, const void* data, size_t size)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    struct stat st;
+    for (size_t done = 0; fd >= 0 && done < size;)
+    {
+        const ssize_t n = write(fd, static_cast<const char*>(data) + done, size - done);
+        if (n <= 0)
+            abort();
+        done += static_cast<size_t>(n);
+    }
+    if (fd < 0 || fstat(fd, &st) != 0 || close(fd) != 0)
+        abort();
+    return st;
+}
+
+// Writes bytes to a file of the private directory, which the guard then watches, and
+// returns its path.
+inline std::string Write(const char* name, const void* data, size_t size)
+{
+    const std::string path = Directory() + "/" + name;
+    const struct stat st = WriteFile(path, data, size);
+    std::vector<Watch>& watched = Watched();
+    auto file = std::find_if(watched.begin(), watched.end(), [&](const Watch& w) { return w.path == path; });
+    if (file != watched.end())
+        file->stamp = StampOf(st);
+    else
+    {
+        watched.push_back({path, StampOf(st), false});
+        watched.front().stamp = StampOf(Directory()); // the new entry changed the private directory
+    }
+    return path;
+}
+inline std::string Write(const char* name, const std::string& s)
+{
+    return Write(name, s.data(), s.size());
 }
 
 // The names in one directory but "." and "..", sorted; links are listed, never followed.
 inline std::vector<std::string> Names(const std::string& dir)
 {
     std::vector<std::string> names;
-    if (DIR* d = opendir(dir.c_str()))
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0)
     {
-        while (const dirent* e = readdir(d))
-            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
-                names.push_back(e->d_name);
-        closedir(d);
+        ForEachEntry(fd, [&](const dirent64& e) { names.push_back(e.d_name); });
+        close(fd);
     }
     std::sort(names.begin(), names.end());
     return names;
 }
 
-// Open descriptors of the process (-1 when /proc is not there), counted through one
-// descriptor kept open and a fixed buffer, so that a count allocates nothing.
-inline int OpenFiles()
+// The number of entries in the directory open as fd, "." and ".." not counted.
+inline int Entries(int fd)
 {
-    static const int fd = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    alignas(8) static char buffer[16384];
-    if (fd < 0 || lseek(fd, 0, SEEK_SET) != 0)
-        return -1;
     int count = 0;
-    for (ssize_t got; (got = getdents64(fd, buffer, sizeof buffer)) > 0;)
-        for (ssize_t at = 0; at < got; at += reinterpret_cast<const dirent64*>(buffer + at)->d_reclen)
-            ++count;
+    ForEachEntry(fd, [&count](const dirent64&) { ++count; });
     return count;
 }
 
 // Runs run() and aborts (so that the fuzzer reports the input) when it created, removed,
-// renamed or wrote an entry outside the work directory: in the private directory, in the
-// directories between it and the work directory, or in a file that Write() made; or when it
-// left a file open. The library may use TMPDIR, but must leave it empty.
+// renamed or wrote an entry outside the work directory (see Watched()), or left a file open.
+// The library may use TMPDIR, but must leave it empty.
 //
-// Each watched path is compared by its stamp, a few stat calls a run; the names are read only
-// when something changed, to say what.
+// A run that passes leaves every watched stamp and the number of open descriptors as they
+// were, so these are taken once and then only compared after each run: a few stat calls a
+// run. The names of a directory are read only when something changed, to say what.
 template <typename Run> void Guarded(Run run)
 {
-    const std::string& top = Directory();
-    static const std::string tmp = top + "/tmp";
-    static const std::vector<std::string> dirs = {top, top + "/w", top + "/w/x", top + "/w/x/y"};
-    static std::vector<Stamp> before;
-    before.clear();
-    for (const std::string& dir : dirs)
-        before.push_back(StampOf(dir));
-    for (const std::string& file : Written())
-        before.push_back(StampOf(file));
-    const Stamp tmpBefore = StampOf(tmp);
-    const int files = OpenFiles();
+    static const std::string tmp = Directory() + "/tmp";
+    static const int tmpFd = KeptOpen(tmp);
+    static Stamp tmpStamp = StampOf(tmp);
+    // Counted through a descriptor kept open, so that a count allocates nothing.
+    static const int fdFd = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    static const int files = fdFd < 0 ? -1 : Entries(fdFd);
+    std::vector<Watch>& watched = Watched();
     run();
     bool changed = false;
-    if (OpenFiles() != files)
+    if (fdFd >= 0 && Entries(fdFd) != files)
     {
         changed = true;
-        fprintf(stderr, "open files: %d before, %d after\n", files, OpenFiles());
+        fprintf(stderr, "open files: %d before, %d after\n", files, Entries(fdFd));
     }
-    for (size_t i = 0; i < before.size(); ++i)
+    for (const Watch& w : watched)
     {
-        const std::string& path = i < dirs.size() ? dirs[i] : Written()[i - dirs.size()];
-        if (StampOf(path) == before[i])
+        if (StampOf(w.path) == w.stamp)
             continue;
         changed = true;
-        fprintf(stderr, "outside the work directory, changed: %s\n", path.c_str());
-        if (i < dirs.size())
-            for (const std::string& name : Names(path))
+        fprintf(stderr, "outside the work directory, changed: %s\n", w.path.c_str());
+        if (w.directory)
+            for (const std::string& name : Names(w.path))
                 fprintf(stderr, "  it now holds: %s\n", name.c_str());
     }
-    if (!(StampOf(tmp) == tmpBefore))
+    const Stamp tmpNow = StampOf(tmp);
+    if (tmpNow != tmpStamp && Entries(tmpFd) != 0)
+    {
+        changed = true;
         for (const std::string& name : Names(tmp))
-        {
-            changed = true;
             fprintf(stderr, "left in TMPDIR: %s/%s\n", tmp.c_str(), name.c_str());
-        }
+    }
+    tmpStamp = tmpNow;
     if (changed)
         Abort();
 }
