@@ -254,12 +254,7 @@ BOOL CFileUtilities::FileExists(const char* path)
 {
     if (path == nullptr || *path == '\0')
         return FALSE;
-    HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return FALSE;
-    CloseHandle(h);
-    return TRUE;
+    return platform::OpensAsExistingFile(path) ? TRUE : FALSE;
 }
 
 void CFileUtilities::CleanFileName(char* path)

@@ -93,22 +93,13 @@ static bool CreateFirstChoice(CUnpacker& unpacker, COutputBlock* block, CFile& f
         return CreateWorkFileFor(directory, extension, file, name);
     }
     // Most names are free, and then creating the file is the only call. Only when that fails
-    // is the name looked at, to number it or to give it up.
-    if (file.Open(path, kOutputFlags | CFile::modeCreateNew) != FALSE)
-    {
-        name = path;
-        return true;
-    }
-    if (!NumberFreePath(unpacker, path, name))
-    {
-        // No room for the number: a work-file name with the same extension.
-        CString extension;
-        g_FileUtilities.GetExtension(path, extension);
-        return CreateWorkFileFor(directory, extension, file, name);
-    }
-    // Only a new file: one that appeared at the name since it was found free is never
-    // written over.
-    return file.Open(name, kOutputFlags | CFile::modeCreateNew) != FALSE;
+    // is the name looked at: a file there gets a number, anything else gives the name up.
+    // Only a new file is ever made, so that nothing at a name is written over.
+    return NumberFreePath(unpacker, path, name, [&file](const char* candidate) {
+               if (file.Open(candidate, kOutputFlags | CFile::modeCreateNew) != FALSE)
+                   return NameClaim::Claimed;
+               return g_FileUtilities.FileExists(candidate) != FALSE ? NameClaim::Taken : NameClaim::Refused;
+           }) != FALSE;
 }
 
 // Creates the file for block's body, under its first choice of name or, when that cannot be

@@ -15,8 +15,7 @@ namespace
 
 // A file of that name, also one reached through a symbolic link, is in the way: the name
 // gets a number. A directory, or a link that leads nowhere, is no file: the name is kept,
-// creating the file there fails, and the body goes to a work-file name with the same
-// extension instead.
+// and moving a file there fails.
 bool NameTaken(const char* path)
 {
     return g_FileUtilities.FileExists(path) != FALSE;
@@ -37,16 +36,18 @@ BOOL PickFreeOutputPath(CUnpacker& unpacker, const char* name, CString& result)
     g_FileUtilities.CleanFileName(path);
     if (path[0] == '\0')
         return FALSE;
-    return NumberFreePath(unpacker, path, result);
+    return NumberFreePath(unpacker, path, result, [](const char* candidate) {
+        return NameTaken(candidate) ? NameClaim::Taken : NameClaim::Claimed;
+    });
 }
 
-BOOL NumberFreePath(CUnpacker& unpacker, const char* path, CString& result)
+BOOL NumberFreePath(CUnpacker& unpacker, const char* path, CString& result,
+                    const std::function<NameClaim(const char* candidate)>& claim)
 {
-    if (!NameTaken(path))
-    {
-        result = path;
-        return TRUE;
-    }
+    result = path;
+    NameClaim first = claim(path);
+    if (first != NameClaim::Taken)
+        return first == NameClaim::Claimed;
     PathParts parts = SplitPathParts(path);
     std::string stem(path, parts.extStart);
     const char* ext = path + parts.extStart;
@@ -59,11 +60,12 @@ BOOL NumberFreePath(CUnpacker& unpacker, const char* path, CString& result)
         int n = snprintf(numbered, sizeof numbered, "%s (%d)%s", stem.c_str(), next, ext);
         if (n < 0 || n >= MAX_PATH)
             return FALSE;
-        if (!NameTaken(numbered))
+        NameClaim got = claim(numbered);
+        if (got != NameClaim::Taken)
         {
             ++next;
             result = numbered;
-            return TRUE;
+            return got == NameClaim::Claimed;
         }
     }
 }

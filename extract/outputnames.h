@@ -3,6 +3,8 @@
 
 #include "mimeengine/platform/afx.h"
 
+#include <functional>
+
 class CUnpacker;
 
 // Picks the path under which a file called name (a bare file name, no directory) can be
@@ -12,8 +14,20 @@ class CUnpacker;
 // FALSE when the name cleans to nothing or no free path of at most 259 characters exists.
 BOOL PickFreeOutputPath(CUnpacker& unpacker, const char* name, CString& result);
 
-// path itself when nothing is at that name, else path with " (n)" put before its extension
-// for the first free n from 2. The next n to try is remembered per path in the unpacker, so
-// many files of one name do not rescan the numbers already used. FALSE when the numbered
-// name would not fit in 259 characters.
-BOOL NumberFreePath(CUnpacker& unpacker, const char* path, CString& result);
+// What claiming a candidate name gave: the name is now the caller's (a file was created
+// there, or it was found free), a file has it already, or it is no file's but cannot be had
+// (a directory, a link that leads nowhere).
+enum class NameClaim
+{
+    Claimed,
+    Taken,
+    Refused
+};
+
+// Claims path, or when a file has it, path with " (n)" put before its extension for the
+// first n from 2 that is not taken. result is the name claimed, or the last one tried: TRUE
+// when it was claimed, FALSE when it was refused or the numbered name would not fit in 259
+// characters (result is then path). The next n to try is remembered per path in the
+// unpacker, so many files of one name do not rescan the numbers already used.
+BOOL NumberFreePath(CUnpacker& unpacker, const char* path, CString& result,
+                    const std::function<NameClaim(const char* candidate)>& claim);

@@ -42,6 +42,10 @@ long CloseFile(intptr_t handle);
 
 // What is at the path, without following a final symbolic link: FALSE when nothing is.
 bool StatusOfPath(const char* path, CFileStatus& status);
+// TRUE when the system opens path as an existing file without asking for any access, read
+// and write sharing allowed: a directory, or a name that cannot be opened, is no file. A
+// symbolic link is followed. On POSIX one stat call, on Windows an open that is closed again.
+bool OpensAsExistingFile(const char* path);
 long RemoveFile(const char* path);
 long RenameFile(const char* oldPath, const char* newPath);
 

@@ -185,6 +185,15 @@ bool StatusOfPath(const char* path, CFileStatus& status)
     return true;
 }
 
+bool OpensAsExistingFile(const char* path)
+{
+    // An open without access rights succeeds on every regular file there is, and the open
+    // of the file layer takes regular files only: a stat says the same in one call.
+    struct stat st;
+    CountCall(OsCall::Stat);
+    return ::stat(path, &st) == 0 && S_ISREG(st.st_mode);
+}
+
 long RemoveFile(const char* path)
 {
     CountCall(OsCall::Other);

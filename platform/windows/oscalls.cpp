@@ -204,6 +204,16 @@ bool StatusOfPath(const char* path, CFileStatus& status)
     return true;
 }
 
+bool OpensAsExistingFile(const char* path)
+{
+    HANDLE h = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                             nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    ::CloseHandle(h);
+    return true;
+}
+
 long RemoveFile(const char* path)
 {
     return ::DeleteFileA(path) ? 0 : LastError();

@@ -61,6 +61,15 @@ const Row kRows[] = {
          Repeat("AAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8gISIjJCUmJygpKissLS4vMDEyMzQ1Njc4\r\n", 80) + "--mix--\r\n",
      // The named attachment is created at its name in one call: no look first.
      19, 6, 1},
+    {"five attachments of one name",
+     kHeader + "Content-Type: multipart/mixed; boundary=\"mix\"\r\n\r\n" +
+         Repeat("--mix\r\nContent-Type: application/octet-stream; name=\"same.bin\"\r\n"
+                "Content-Transfer-Encoding: base64\r\n\r\nAAECAwQFBgcICQoLDA0ODxAREhMUFRYXGBkaGxwdHh8g\r\n",
+                5) +
+         "--mix--\r\n",
+     // A name taken costs three calls: the create that fails, one stat that finds a file
+     // there, and the create under the next number.
+     45, 16, 5},
 };
 
 TEST(CallCounts, UnpackingStaysWithinItsBound)
