@@ -14,7 +14,7 @@ namespace
 enum
 {
     UU_LINE_SIZE = 2048,
-    UU_DECODE_SIZE = 64 * 1024,
+    UU_DECODE_SIZE = 8 * 1024,
     // Collected bytes are written once more than this many wait; one line adds at most 63.
     UU_FLUSH_AT = UU_DECODE_SIZE - 64
 };
