@@ -93,11 +93,10 @@ typedef DWORD REGSAM;
 #define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000000u)))
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000002u)))
 
+// What a directory listing gives of each entry: its name, and whether it is a directory.
 struct WIN32_FIND_DATAA
 {
     DWORD dwFileAttributes;
-    DWORD nFileSizeHigh;
-    DWORD nFileSizeLow;
     char cFileName[MAX_PATH];
 };
 

@@ -75,19 +75,16 @@ bool NextMatch(FindState* state, WIN32_FIND_DATAA* data)
             continue;
         std::memset(data, 0, sizeof(*data));
         CopyCut(data->cFileName, sizeof(data->cFileName), name, std::strlen(name));
-        struct stat st;
-        std::string full = JoinDir(state->directory.c_str(), name);
-        CountCall(OsCall::Stat);
-        if (::lstat(full.c_str(), &st) == 0)
+        // The entry's type comes with it on most file systems; only where it does not is the
+        // entry looked at, without following a link. A link is no directory either way.
+        bool directory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN)
         {
-            data->dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
-            data->nFileSizeHigh = static_cast<DWORD>(static_cast<unsigned long long>(st.st_size) >> 32);
-            data->nFileSizeLow = static_cast<DWORD>(st.st_size);
+            struct stat st;
+            CountCall(OsCall::Stat);
+            directory = ::lstat(JoinDir(state->directory.c_str(), name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
         }
-        else
-        {
-            data->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
-        }
+        data->dwFileAttributes = directory ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
         return true;
     }
     return false;

@@ -150,7 +150,7 @@ TEST(PlatformOps, Table)
            return to_string(fs.m_attribute) + (fs.m_attribute ? "" : " " + to_string(fs.m_size))),
         OP("find", WIN32_FIND_DATAA fd; HANDLE h = FindFirstFileA(P(v[0]).c_str(), &fd); std::set<string> all;
            for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &fd))
-               all.insert(fd.cFileName + (fd.dwFileAttributes & 0x10 ? "/" : ":" + to_string(fd.nFileSizeLow)));
+               all.insert(fd.cFileName + string(fd.dwFileAttributes & 0x10 ? "/" : ""));
            string o = h == INVALID_HANDLE_VALUE ? "invalid" : to_string(FindClose(h));
            return std::accumulate(all.begin(), all.end(), o, [](string a, string n) { return a + " " + n; })),
         OP("del", return to_string(DeleteFileA(P(v[0]).c_str()))),
