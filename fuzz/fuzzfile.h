@@ -16,11 +16,15 @@
 #else
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 #include <algorithm>
+#include <bitset>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -158,59 +162,72 @@ struct LinePair
     char* readAhead = b.data();
 };
 
-// What the guard compares of a path, without following a link: identity, size, link count
-// and both change times. A directory's times and size change whenever an entry is created,
-// removed or renamed in it; a file's whenever it is written. All zero when nothing is there.
-struct Stamp
+// What the guard watches outside the work directory, through inotify: the private
+// directory, the directories between it and the work directory, TMPDIR, and every file that
+// Write() made. Any entry created, removed, renamed, written or changed in its attributes
+// in one of these directories, and any write to one of these files, queues an event as it
+// happens; the guard reads the queue once after each run. Opening and reading are no events.
+class Watches
 {
-    unsigned long long dev = 0, ino = 0, size = 0, links = 0, mtime = 0, ctime = 0;
-    bool operator==(const Stamp& o) const
+public:
+    static Watches& Get()
     {
-        return dev == o.dev && ino == o.ino && size == o.size && links == o.links && mtime == o.mtime &&
-               ctime == o.ctime;
+        static Watches watches;
+        return watches;
     }
-    bool operator!=(const Stamp& o) const { return !(*this == o); }
-};
-inline Stamp StampOf(const struct stat& st)
-{
-    return {(unsigned long long)st.st_dev,
-            (unsigned long long)st.st_ino,
-            (unsigned long long)st.st_size,
-            (unsigned long long)st.st_nlink,
-            (unsigned long long)st.st_mtim.tv_sec * 1000000000ull + st.st_mtim.tv_nsec,
-            (unsigned long long)st.st_ctim.tv_sec * 1000000000ull + st.st_ctim.tv_nsec};
-}
-inline Stamp StampOf(const std::string& path)
-{
-    struct stat st;
-    return lstat(path.c_str(), &st) == 0 ? StampOf(st) : Stamp();
-}
+    void Add(const std::string& path)
+    {
+        const int wd = inotify_add_watch(m_fd, path.c_str(), kChanges);
+        if (wd < 0)
+            abort();
+        if (static_cast<size_t>(wd) >= m_paths.size())
+            m_paths.resize(static_cast<size_t>(wd) + 1);
+        m_paths[static_cast<size_t>(wd)] = path;
+    }
+    // Reads the events queued since the last call (none: one call that finds the queue
+    // empty). Calls changed(path, event) for each but those of TMPDIR; tells whether TMPDIR
+    // had any.
+    template <typename Changed> bool Read(Changed changed)
+    {
+        alignas(inotify_event) static char buffer[16384];
+        bool tmpTouched = false;
+        for (ssize_t got; (got = read(m_fd, buffer, sizeof buffer)) > 0;)
+            for (ssize_t at = 0; at < got;)
+            {
+                const inotify_event* e = reinterpret_cast<const inotify_event*>(buffer + at);
+                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+                if (e->wd == m_tmp)
+                    tmpTouched = true;
+                else
+                    changed(e->wd >= 0 && static_cast<size_t>(e->wd) < m_paths.size() ? m_paths[e->wd] : "?", *e);
+            }
+        return tmpTouched;
+    }
 
-// What the guard watches outside the work directory: the private directory, the directories
-// between it and the work directory, and every file that Write() made, each with the stamp
-// it had after the last run (or, for a file, after Write() wrote it).
-struct Watch
-{
-    std::string path;
-    Stamp stamp;
-    bool directory;
-};
-inline std::vector<Watch>& Watched()
-{
-    static std::vector<Watch> watched = [] {
-        std::vector<Watch> dirs;
+private:
+    // Every change, but not the close after a write: that event is raised when the last
+    // reference to the open file goes, which may be later than the close.
+    static constexpr uint32_t kChanges =
+        IN_ATTRIB | IN_CREATE | IN_DELETE | IN_DELETE_SELF | IN_MODIFY | IN_MOVE_SELF | IN_MOVED_FROM | IN_MOVED_TO;
+    Watches() : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        if (m_fd < 0)
+            abort();
         for (const char* sub : {"", "/w", "/w/x", "/w/x/y"})
-            dirs.push_back({Directory() + sub, StampOf(Directory() + sub), true});
-        return dirs;
-    }();
-    return watched;
-}
+            Add(Directory() + sub);
+        m_tmp = inotify_add_watch(m_fd, (Directory() + "/tmp").c_str(), kChanges);
+        if (m_tmp < 0)
+            abort();
+    }
+    int m_fd;
+    int m_tmp = -1;
+    std::vector<std::string> m_paths; // by watch descriptor
+};
 
-// Writes bytes to the file at path, replacing what it held, and returns its stat.
-inline struct stat WriteFile(const std::string& path, const void* data, size_t size)
+// Writes bytes to the file at path, replacing what it held.
+inline void WriteFile(const std::string& path, const void* data, size_t size)
 {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    struct stat st;
     for (size_t done = 0; fd >= 0 && done < size;)
     {
         const ssize_t n = write(fd, static_cast<const char*>(data) + done, size - done);
@@ -218,26 +235,24 @@ inline struct stat WriteFile(const std::string& path, const void* data, size_t s
             abort();
         done += static_cast<size_t>(n);
     }
-    if (fd < 0 || fstat(fd, &st) != 0 || close(fd) != 0)
+    if (fd < 0 || close(fd) != 0)
         abort();
-    return st;
 }
 
 // Writes bytes to a file of the private directory, which the guard then watches, and
 // returns its path.
 inline std::string Write(const char* name, const void* data, size_t size)
 {
+    static std::vector<std::string> written;
     const std::string path = Directory() + "/" + name;
-    const struct stat st = WriteFile(path, data, size);
-    std::vector<Watch>& watched = Watched();
-    auto file = std::find_if(watched.begin(), watched.end(), [&](const Watch& w) { return w.path == path; });
-    if (file != watched.end())
-        file->stamp = StampOf(st);
-    else
+    WriteFile(path, data, size);
+    Watches& watches = Watches::Get();
+    if (std::find(written.begin(), written.end(), path) == written.end())
     {
-        watched.push_back({path, StampOf(st), false});
-        watched.front().stamp = StampOf(Directory()); // the new entry changed the private directory
+        written.push_back(path);
+        watches.Add(path);
     }
+    watches.Read([](const std::string&, const inotify_event&) {}); // this write is no run's doing
     return path;
 }
 inline std::string Write(const char* name, const std::string& s)
@@ -259,55 +274,69 @@ inline std::vector<std::string> Names(const std::string& dir)
     return names;
 }
 
-// The number of entries in the directory open as fd, "." and ".." not counted.
-inline int Entries(int fd)
+// Which descriptors are open: poll() marks each closed one POLLNVAL. The process's limit is
+// set to kDescriptors on the first call, so that one call sees every descriptor a run could
+// have left open.
+constexpr int kDescriptors = 256;
+inline std::bitset<kDescriptors> OpenDescriptors()
 {
-    int count = 0;
-    ForEachEntry(fd, [&count](const dirent64&) { ++count; });
-    return count;
+    static pollfd fds[kDescriptors];
+    static const bool limited = [] {
+        rlimit limit;
+        if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+            abort();
+        limit.rlim_cur = kDescriptors;
+        if (limit.rlim_max < limit.rlim_cur || setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            abort();
+        for (int i = 0; i < kDescriptors; ++i)
+            fds[i].fd = i;
+        return true;
+    }();
+    (void)limited;
+    std::bitset<kDescriptors> open;
+    if (poll(fds, kDescriptors, 0) < 0)
+        abort();
+    for (int i = 0; i < kDescriptors; ++i)
+        open[i] = (fds[i].revents & POLLNVAL) == 0;
+    return open;
 }
 
 // Runs run() and aborts (so that the fuzzer reports the input) when it created, removed,
-// renamed or wrote an entry outside the work directory (see Watched()), or left a file open.
+// renamed or wrote an entry outside the work directory (see Watches), or left a file open.
 // The library may use TMPDIR, but must leave it empty.
 //
-// A run that passes leaves every watched stamp and the number of open descriptors as they
-// were, so these are taken once and then only compared after each run: a few stat calls a
-// run. The names of a directory are read only when something changed, to say what.
+// Two calls a run when nothing is wrong: one read of the watches' events and one poll of the
+// descriptors. The names of a directory are read only when something changed, to say what.
 template <typename Run> void Guarded(Run run)
 {
     static const std::string tmp = Directory() + "/tmp";
     static const int tmpFd = KeptOpen(tmp);
-    static Stamp tmpStamp = StampOf(tmp);
-    // Counted through a descriptor kept open, so that a count allocates nothing.
-    static const int fdFd = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    static const int files = fdFd < 0 ? -1 : Entries(fdFd);
-    std::vector<Watch>& watched = Watched();
+    Watches& watches = Watches::Get();
+    static const std::bitset<kDescriptors> files = OpenDescriptors();
     run();
     bool changed = false;
-    if (fdFd >= 0 && Entries(fdFd) != files)
-    {
+    const std::bitset<kDescriptors> now = OpenDescriptors();
+    for (int i = 0; i < kDescriptors; ++i)
+        if (now[i] != files[i])
+        {
+            changed = true;
+            fprintf(stderr, "descriptor %d: %s before the run, %s after\n", i, files[i] ? "open" : "closed",
+                    now[i] ? "open" : "closed");
+        }
+    const bool tmpTouched = watches.Read([&](const std::string& path, const inotify_event& e) {
         changed = true;
-        fprintf(stderr, "open files: %d before, %d after\n", files, Entries(fdFd));
-    }
-    for (const Watch& w : watched)
-    {
-        if (StampOf(w.path) == w.stamp)
-            continue;
-        changed = true;
-        fprintf(stderr, "outside the work directory, changed: %s\n", w.path.c_str());
-        if (w.directory)
-            for (const std::string& name : Names(w.path))
-                fprintf(stderr, "  it now holds: %s\n", name.c_str());
-    }
-    const Stamp tmpNow = StampOf(tmp);
-    if (tmpNow != tmpStamp && Entries(tmpFd) != 0)
-    {
-        changed = true;
+        fprintf(stderr, "outside the work directory, changed: %s%s%s (event %#x)\n", path.c_str(), e.len > 0 ? "/" : "",
+                e.len > 0 ? e.name : "", e.mask);
+    });
+    bool tmpUsed = false;
+    if (tmpTouched)
+        ForEachEntry(tmpFd, [&tmpUsed](const dirent64&) { tmpUsed = true; });
+    if (tmpUsed)
         for (const std::string& name : Names(tmp))
+        {
+            changed = true;
             fprintf(stderr, "left in TMPDIR: %s/%s\n", tmp.c_str(), name.c_str());
-    }
-    tmpStamp = tmpNow;
+        }
     if (changed)
         Abort();
 }

@@ -22,8 +22,6 @@
 
 #include <cctype>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace
 {
@@ -192,16 +190,25 @@ void EndCopiedBodies(Node& node)
         EndCopiedBodies(child);
 }
 
-bool HoldsBoundary(const Node& node, const std::string& message)
+// The delimiters of the packed message: "--" and each boundary parameter's value.
+std::vector<std::string> Delimiters(const std::string& message)
 {
+    std::vector<std::string> delimiters;
     for (size_t at = 0; (at = message.find("boundary=\"", at)) != std::string::npos;)
     {
         at += 10;
-        if (node.data.find("--" + message.substr(at, message.find('"', at) - at)) != std::string::npos)
-            return true;
+        delimiters.push_back("--" + message.substr(at, message.find('"', at) - at));
     }
+    return delimiters;
+}
+
+bool HoldsBoundary(const Node& node, const std::vector<std::string>& delimiters)
+{
+    for (const std::string& delimiter : delimiters)
+        if (node.data.find(delimiter) != std::string::npos)
+            return true;
     for (const Node& child : node.children)
-        if (HoldsBoundary(child, message))
+        if (HoldsBoundary(child, delimiters))
             return true;
     return false;
 }
@@ -214,7 +221,7 @@ CInputBlock* Add(CMIMEEngine& engine, CInputBlock* parent, Node& node, const std
     {
         node.file = "d" + std::to_string(count++);
         data = work + "/" + node.file;
-        std::ofstream(data, std::ios::binary) << node.data;
+        fuzzfile::WriteFile(data, node.data.data(), node.data.size());
     }
     const std::string parameters = node.charset.empty() ? "" : "charset=" + node.charset;
     const M::_ENCODE_TYPE encoding = node.type == M::CONTENT_MULTIPART ? M::ENCODE_UNKNOWN : node.encoding;
@@ -311,7 +318,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             engine.FreeBlocks(root);
             return;
         }
-        if (HoldsBoundary(tree, ReadFile(message.c_str(), 65536)))
+        if (HoldsBoundary(tree, Delimiters(ReadFile(message.c_str(), 65536))))
             return;
         mkdir(unpacked.c_str(), 0700); // FreshWork() removed the last one
         _CME_RC rc = CME_SUCCESS;
