@@ -7,10 +7,6 @@
 namespace
 {
 
-// The buffer starts small and doubles up to its full size as a file needs it: most files
-// the engine writes are a few hundred bytes, and a read that knows the file's end asks for
-// no more than is left.
-const size_t kFirstBufferSize = 4 * 1024;
 const size_t kBufferSize = 64 * 1024;
 
 void SetError(CFileException* pError, long err, const char* name)
@@ -127,23 +123,12 @@ void CFile::FlushWrite()
     }
 }
 
-// Makes the buffer hold at least need bytes (need is at most kBufferSize), keeping its first
-// keep bytes. A new buffer is left uninitialised: clearing it would cost more than the work
-// on most small files.
-void CFile::EnsureBuffer(size_t need, size_t keep)
+// The buffer is left uninitialised: clearing 64 KiB for every file opened would cost more
+// than the work on most small files.
+void CFile::EnsureBuffer()
 {
-    if (m_bufSize >= need)
-        return;
-    size_t size = m_bufSize == 0 ? kFirstBufferSize : m_bufSize;
-    while (size < need)
-        size *= 2;
-    if (size > kBufferSize)
-        size = kBufferSize;
-    std::unique_ptr<char[]> larger(new char[size]);
-    if (keep > 0)
-        std::memcpy(larger.get(), m_buf.get(), keep);
-    m_buf = std::move(larger);
-    m_bufSize = size;
+    if (!m_buf)
+        m_buf.reset(new char[kBufferSize]);
 }
 
 void CFile::ResetBuffer(ULONGLONG position)
@@ -166,14 +151,13 @@ UINT CFile::FillReadBuffer()
 {
     if (m_writing)
         FlushWrite();
+    EnsureBuffer();
     m_bufStart += m_bufLen;
     m_bufPos = m_bufLen = 0;
     if (m_endKnown && m_bufStart >= m_knownEnd)
         return 0;
-    const size_t ask = UpToKnownEnd(kBufferSize);
-    EnsureBuffer(ask, 0);
     size_t got = 0;
-    if (long err = platform::ReadSome(m_hFile, m_buf.get(), ask, got))
+    if (long err = platform::ReadSome(m_hFile, m_buf.get(), UpToKnownEnd(kBufferSize), got))
         ThrowOsError(err);
     m_bufLen = got;
     return static_cast<UINT>(got);
@@ -257,6 +241,7 @@ void CFile::RawWrite(const void* lpBuf, UINT nCount)
         ResetBuffer(pos);
         m_writing = true;
     }
+    EnsureBuffer();
     const char* in = static_cast<const char*>(lpBuf);
     if (nCount >= kBufferSize)
     {
@@ -268,8 +253,7 @@ void CFile::RawWrite(const void* lpBuf, UINT nCount)
         m_writing = true;
         return;
     }
-    EnsureBuffer(m_bufPos + nCount < kBufferSize ? m_bufPos + nCount : kBufferSize, m_bufPos);
-    if (m_bufPos + nCount > m_bufSize)
+    if (m_bufPos + nCount > kBufferSize)
     {
         FlushWrite();
         m_writing = true;

@@ -135,7 +135,7 @@ protected:
     void NoteWritten(ULONGLONG offset);
     UINT FillReadBuffer();
     size_t UpToKnownEnd(size_t n) const;
-    void EnsureBuffer(size_t need, size_t keep);
+    void EnsureBuffer();
 
     CString m_strFileName;
     UINT m_nOpenFlags = 0;
@@ -143,8 +143,7 @@ protected:
     // One buffer, holding either bytes read ahead (m_bufPos..m_bufLen) or pending writes
     // (0..m_bufPos). In read mode the OS file offset is m_bufStart + m_bufLen; in write
     // mode it is m_bufStart. The logical position is always m_bufStart + m_bufPos.
-    std::unique_ptr<char[]> m_buf; // allocated, not cleared, on first use; grown as needed
-    size_t m_bufSize = 0;          // bytes allocated at m_buf
+    std::unique_ptr<char[]> m_buf; // allocated, not cleared, on first use
     ULONGLONG m_bufStart = 0;      // file offset of m_buf[0]
     size_t m_bufPos = 0;           // next byte to read or write in m_buf
     size_t m_bufLen = 0;           // bytes valid in m_buf (read mode)
