@@ -305,14 +305,16 @@ inline std::bitset<kDescriptors> OpenDescriptors()
 // renamed or wrote an entry outside the work directory (see Watches), or left a file open.
 // The library may use TMPDIR, but must leave it empty.
 //
-// Two calls a run when nothing is wrong: one read of the watches' events and one poll of the
-// descriptors. The names of a directory are read only when something changed, to say what.
+// Three calls a run when nothing is wrong: a poll of the descriptors before and after it, and
+// one read of the watches' events. The names of a directory are read only when something changed, to say what.
 template <typename Run> void Guarded(Run run)
 {
     static const std::string tmp = Directory() + "/tmp";
     static const int tmpFd = KeptOpen(tmp);
     Watches& watches = Watches::Get();
-    static const std::bitset<kDescriptors> files = OpenDescriptors();
+    // Taken before every run: the fuzzer and the sanitizers may keep descriptors of their own
+    // open between runs (a leak check does).
+    const std::bitset<kDescriptors> files = OpenDescriptors();
     run();
     bool changed = false;
     const std::bitset<kDescriptors> now = OpenDescriptors();
