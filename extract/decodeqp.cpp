@@ -13,7 +13,7 @@ namespace bodycodecs
 
 int QPEscape(const char* p, unsigned char* byte)
 {
-    const char* next = CharNextA(p);
+    const char* next = NextCharacter(p);
     if (*next == '\0')
         return 1;
     if (*next == '\n')

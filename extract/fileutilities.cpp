@@ -84,7 +84,7 @@ constexpr IllegalNameChars kIllegalNameChars;
 
 void ReplaceIllegalChars(char* text)
 {
-    for (char* p = text; *p != '\0'; p = CharNextA(p))
+    for (char* p = text; *p != '\0'; p = NextCharacter(p))
         if (kIllegalNameChars.is[static_cast<unsigned char>(*p)])
             *p = '_';
 }
@@ -282,10 +282,12 @@ PathParts SplitPathParts(const char* path)
     const char* lastDot = nullptr;
     while (*p != '\0')
     {
-        const char* next = CharNextA(p);
+        const char* next = NextCharacter(p);
         // The file system takes every "/" byte for a separator, also one that the code
         // page pairs with a lead byte; "\\" counts only as a character of its own.
-        const char* slash = static_cast<const char*>(std::memchr(p, '/', static_cast<size_t>(next - p)));
+        const char* slash = next == p + 1
+                                ? (*p == '/' ? p : nullptr)
+                                : static_cast<const char*>(std::memchr(p, '/', static_cast<size_t>(next - p)));
         if (slash != nullptr || *p == '\\')
         {
             nameStart = (slash != nullptr ? slash : p) + 1;

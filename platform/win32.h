@@ -186,6 +186,16 @@ void SetACPForTesting(UINT nCodePage);
 // One character forward in code page cp: a lead byte of 932, 936, 949 or 950 and its
 // trail byte are one character; never past the NUL.
 char* NextCharacterInCodePage(UINT cp, const char* lpsz);
+// CharNextA, answered without the call for a byte below 0x80: that is a character of its
+// own in every code page, since only a higher byte can lead a double-byte character.
+inline const char* NextCharacter(const char* p)
+{
+    return static_cast<unsigned char>(*p) < 0x80 ? (*p != '\0' ? p + 1 : p) : CharNextA(p);
+}
+inline char* NextCharacter(char* p)
+{
+    return const_cast<char*>(NextCharacter(static_cast<const char*>(p)));
+}
 // Case-insensitive comparison that steps over double-byte characters as units.
 int _mbsicmp(const unsigned char* a, const unsigned char* b);
 inline int _mbsicmp(const char* a, const char* b)

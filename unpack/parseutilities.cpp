@@ -17,7 +17,7 @@ namespace parsetext
 
 const char* FindChar(const char* text, char c)
 {
-    for (const char* p = text; *p != '\0'; p = CharNextA(p))
+    for (const char* p = text; *p != '\0'; p = NextCharacter(p))
     {
         if (*p == c)
             return p;
