@@ -85,7 +85,7 @@ private:
     const char* m_run = nullptr; // buffered whole lines, and how far they are consumed
     size_t m_runLength = 0;
     size_t m_used = 0;
-    size_t m_peekRaw = 0; // raw length of the peeked line, its line end included
+    size_t m_peekRaw = 0;          // raw length of the peeked line, its line end included
     bool m_waitForLineEnd = false; // no whole line is buffered before the next line end
 };
 
