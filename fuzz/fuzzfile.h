@@ -1,18 +1,14 @@
 // Scaffolding of the fuzz targets: one private scratch directory per process (removed at
-// exit), input files in it, the line pair of the header readers, a work directory that is
-// emptied between inputs, and a guard that aborts when a run changed anything outside it or
-// left a file open.
-//
-// Everything is set up once per process and only emptied between inputs, so that a run costs
-// a few system calls beyond the library's own: the fuzzer then spends its time in the parser.
+// exit) with the input files, the line pair of the header readers, a work directory emptied
+// between inputs, and a guard that aborts when a run changed anything outside it or left a
+// file open. All is set up once per process, so that a run costs few calls beyond the library's.
 #pragma once
 
 #include "mimeengine/engine/engine.h"
 #include "mimeengine/unpack/parseutilities.h"
 
 #if defined(_WIN32)
-#error                                                                                                                 \
-    "fuzzfile.h works on POSIX directories (dirent, mkdtemp, /proc/self/fd); the fuzz targets are not built for Windows"
+#error "fuzzfile.h works on Linux directories (getdents64, inotify, poll); the fuzz targets are not built for Windows"
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -30,15 +26,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace fuzzfile
 {
 
-// Calls visit(entry) for each entry of the directory open as fd but "." and "..", reading it
-// from its start with getdents64 into a buffer on the stack: no allocation, and for a
-// directory of a few entries three system calls.
+// Calls visit(entry) for each entry but "." and ".." of the directory open as fd, read from
+// its start by getdents64 into a stack buffer (three calls for a few entries, no allocation).
 template <typename Visit> void ForEachEntry(int fd, Visit visit)
 {
     alignas(8) char buffer[4096];
@@ -60,33 +54,27 @@ inline void EmptyAt(int fd)
 {
     ForEachEntry(fd, [fd](const dirent64& e) {
         struct stat st;
-        const bool isDir =
-            e.d_type == DT_DIR ||
-            (e.d_type == DT_UNKNOWN && fstatat(fd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode));
-        if (!isDir)
-        {
+        if (e.d_type != DT_DIR &&
+            (e.d_type != DT_UNKNOWN || fstatat(fd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode)))
             unlinkat(fd, e.d_name, 0);
-            return;
-        }
-        const int sub = openat(fd, e.d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (sub >= 0)
+        else if (const int sub = openat(fd, e.d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); sub >= 0)
         {
             EmptyAt(sub);
             close(sub);
+            unlinkat(fd, e.d_name, AT_REMOVEDIR);
         }
-        unlinkat(fd, e.d_name, AT_REMOVEDIR);
     });
 }
 
-// Removes everything inside dir (not dir itself).
-inline void Empty(const std::string& dir)
+// Removes the private directory with everything in it.
+inline void RemovePrivate(const std::string& dir)
 {
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0)
+    if (const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); fd >= 0)
     {
         EmptyAt(fd);
         close(fd);
     }
+    rmdir(dir.c_str());
 }
 
 // A directory of the private directory, kept open for the life of the process.
@@ -120,10 +108,7 @@ inline const std::string& Directory()
                 abort();
         if (setenv("TMPDIR", (pattern + "/tmp").c_str(), 1) != 0)
             abort();
-        atexit([] {
-            Empty(Directory());
-            rmdir(Directory().c_str());
-        });
+        atexit([] { RemovePrivate(Directory()); });
         return new std::string(pattern);
     }();
     return *dir;
@@ -132,8 +117,7 @@ inline const std::string& Directory()
 // Removes the private directory and aborts, so that the fuzzer reports the input.
 [[noreturn]] inline void Abort()
 {
-    Empty(Directory());
-    rmdir(Directory().c_str());
+    RemovePrivate(Directory());
     abort();
 }
 
@@ -162,67 +146,58 @@ struct LinePair
     char* readAhead = b.data();
 };
 
-// What the guard watches outside the work directory, through inotify: the private
-// directory, the directories between it and the work directory, TMPDIR, and every file that
-// Write() made. Any entry created, removed, renamed, written or changed in its attributes
-// in one of these directories, and any write to one of these files, queues an event as it
-// happens; the guard reads the queue once after each run. Opening and reading are no events.
-class Watches
+// The guard's inotify watches on the private directory, the directories down to the work
+// directory, TMPDIR and every file Write() made: an entry created, removed, renamed, written
+// or changed in its attributes queues an event as it happens. Reading is no event, nor is the
+// close after a write (raised when the last reference goes, which may be after the close).
+struct Watches
 {
-public:
-    static Watches& Get()
+    int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    std::vector<std::string> paths; // by watch descriptor
+    int tmp = -1;
+    int Add(const std::string& path)
     {
-        static Watches watches;
-        return watches;
-    }
-    void Add(const std::string& path)
-    {
-        const int wd = inotify_add_watch(m_fd, path.c_str(), kChanges);
+        const int wd = inotify_add_watch(fd, path.c_str(),
+                                         IN_ATTRIB | IN_CREATE | IN_DELETE | IN_DELETE_SELF | IN_MODIFY | IN_MOVE_SELF |
+                                             IN_MOVED_FROM | IN_MOVED_TO);
         if (wd < 0)
             abort();
-        if (static_cast<size_t>(wd) >= m_paths.size())
-            m_paths.resize(static_cast<size_t>(wd) + 1);
-        m_paths[static_cast<size_t>(wd)] = path;
+        paths.resize(std::max(paths.size(), static_cast<size_t>(wd) + 1));
+        paths[static_cast<size_t>(wd)] = path;
+        return wd;
     }
-    // Reads the events queued since the last call (none: one call that finds the queue
-    // empty). Calls changed(path, event) for each but those of TMPDIR; tells whether TMPDIR
-    // had any.
-    template <typename Changed> bool Read(Changed changed)
-    {
-        alignas(inotify_event) static char buffer[16384];
-        bool tmpTouched = false;
-        for (ssize_t got; (got = read(m_fd, buffer, sizeof buffer)) > 0;)
-            for (ssize_t at = 0; at < got;)
-            {
-                const inotify_event* e = reinterpret_cast<const inotify_event*>(buffer + at);
-                at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-                if (e->wd == m_tmp)
-                    tmpTouched = true;
-                else
-                    changed(e->wd >= 0 && static_cast<size_t>(e->wd) < m_paths.size() ? m_paths[e->wd] : "?", *e);
-            }
-        return tmpTouched;
-    }
-
-private:
-    // Every change, but not the close after a write: that event is raised when the last
-    // reference to the open file goes, which may be later than the close.
-    static constexpr uint32_t kChanges =
-        IN_ATTRIB | IN_CREATE | IN_DELETE | IN_DELETE_SELF | IN_MODIFY | IN_MOVE_SELF | IN_MOVED_FROM | IN_MOVED_TO;
-    Watches() : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
-    {
-        if (m_fd < 0)
-            abort();
-        for (const char* sub : {"", "/w", "/w/x", "/w/x/y"})
-            Add(Directory() + sub);
-        m_tmp = inotify_add_watch(m_fd, (Directory() + "/tmp").c_str(), kChanges);
-        if (m_tmp < 0)
-            abort();
-    }
-    int m_fd;
-    int m_tmp = -1;
-    std::vector<std::string> m_paths; // by watch descriptor
 };
+inline Watches& Watched()
+{
+    static Watches* watches = [] {
+        Watches* w = new Watches;
+        for (const char* sub : {"", "/w", "/w/x", "/w/x/y"})
+            w->Add(Directory() + sub);
+        w->tmp = w->Add(Directory() + "/tmp");
+        return w;
+    }();
+    return *watches;
+}
+
+// Reads the events queued since the last call (none: one call that finds the queue empty),
+// calls changed(path, event) for each but TMPDIR's, and tells whether TMPDIR had any.
+template <typename Changed> bool ReadEvents(Changed changed)
+{
+    alignas(inotify_event) static char buffer[16384];
+    const Watches& w = Watched();
+    bool tmpTouched = false;
+    for (ssize_t got; (got = read(w.fd, buffer, sizeof buffer)) > 0;)
+        for (ssize_t at = 0; at < got;)
+        {
+            const inotify_event* e = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+            if (e->wd == w.tmp)
+                tmpTouched = true;
+            else
+                changed(w.paths.at(static_cast<size_t>(e->wd)), *e);
+        }
+    return tmpTouched;
+}
 
 // Writes bytes to the file at path, replacing what it held.
 inline void WriteFile(const std::string& path, const void* data, size_t size)
@@ -243,35 +218,17 @@ inline void WriteFile(const std::string& path, const void* data, size_t size)
 // returns its path.
 inline std::string Write(const char* name, const void* data, size_t size)
 {
-    static std::vector<std::string> written;
     const std::string path = Directory() + "/" + name;
     WriteFile(path, data, size);
-    Watches& watches = Watches::Get();
-    if (std::find(written.begin(), written.end(), path) == written.end())
-    {
-        written.push_back(path);
-        watches.Add(path);
-    }
-    watches.Read([](const std::string&, const inotify_event&) {}); // this write is no run's doing
+    Watches& w = Watched();
+    if (std::find(w.paths.begin(), w.paths.end(), path) == w.paths.end())
+        w.Add(path);
+    ReadEvents([](const std::string&, const inotify_event&) {}); // this write is no run's doing
     return path;
 }
 inline std::string Write(const char* name, const std::string& s)
 {
     return Write(name, s.data(), s.size());
-}
-
-// The names in one directory but "." and "..", sorted; links are listed, never followed.
-inline std::vector<std::string> Names(const std::string& dir)
-{
-    std::vector<std::string> names;
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0)
-    {
-        ForEachEntry(fd, [&](const dirent64& e) { names.push_back(e.d_name); });
-        close(fd);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // Which descriptors are open: poll() marks each closed one POLLNVAL. The process's limit is
@@ -283,37 +240,30 @@ inline std::bitset<kDescriptors> OpenDescriptors()
     static pollfd fds[kDescriptors];
     static const bool limited = [] {
         rlimit limit;
-        if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
-            abort();
+        getrlimit(RLIMIT_NOFILE, &limit);
         limit.rlim_cur = kDescriptors;
-        if (limit.rlim_max < limit.rlim_cur || setrlimit(RLIMIT_NOFILE, &limit) != 0)
-            abort();
         for (int i = 0; i < kDescriptors; ++i)
             fds[i].fd = i;
-        return true;
+        return limit.rlim_max >= kDescriptors && setrlimit(RLIMIT_NOFILE, &limit) == 0;
     }();
-    (void)limited;
-    std::bitset<kDescriptors> open;
-    if (poll(fds, kDescriptors, 0) < 0)
+    if (!limited || poll(fds, kDescriptors, 0) < 0)
         abort();
+    std::bitset<kDescriptors> open;
     for (int i = 0; i < kDescriptors; ++i)
         open[i] = (fds[i].revents & POLLNVAL) == 0;
     return open;
 }
 
 // Runs run() and aborts (so that the fuzzer reports the input) when it created, removed,
-// renamed or wrote an entry outside the work directory (see Watches), or left a file open.
-// The library may use TMPDIR, but must leave it empty.
-//
-// Three calls a run when nothing is wrong: a poll of the descriptors before and after it, and
-// one read of the watches' events. The names of a directory are read only when something changed, to say what.
+// renamed or wrote an entry outside the work directory (see Watches), or left a file open;
+// TMPDIR may be used but must be left empty. Three calls when all is well: a poll of the
+// descriptors before and after (the fuzzer's leak check keeps some open between runs) and
+// one read of the events.
 template <typename Run> void Guarded(Run run)
 {
     static const std::string tmp = Directory() + "/tmp";
     static const int tmpFd = KeptOpen(tmp);
-    Watches& watches = Watches::Get();
-    // Taken before every run: the fuzzer and the sanitizers may keep descriptors of their own
-    // open between runs (a leak check does).
+    Watched();
     const std::bitset<kDescriptors> files = OpenDescriptors();
     run();
     bool changed = false;
@@ -325,20 +275,16 @@ template <typename Run> void Guarded(Run run)
             fprintf(stderr, "descriptor %d: %s before the run, %s after\n", i, files[i] ? "open" : "closed",
                     now[i] ? "open" : "closed");
         }
-    const bool tmpTouched = watches.Read([&](const std::string& path, const inotify_event& e) {
+    const bool tmpTouched = ReadEvents([&](const std::string& path, const inotify_event& e) {
         changed = true;
-        fprintf(stderr, "outside the work directory, changed: %s%s%s (event %#x)\n", path.c_str(), e.len > 0 ? "/" : "",
+        fprintf(stderr, "outside the work directory, changed: %s %s (event %#x)\n", path.c_str(),
                 e.len > 0 ? e.name : "", e.mask);
     });
-    bool tmpUsed = false;
     if (tmpTouched)
-        ForEachEntry(tmpFd, [&tmpUsed](const dirent64&) { tmpUsed = true; });
-    if (tmpUsed)
-        for (const std::string& name : Names(tmp))
-        {
+        ForEachEntry(tmpFd, [&](const dirent64& e) {
             changed = true;
-            fprintf(stderr, "left in TMPDIR: %s/%s\n", tmp.c_str(), name.c_str());
-        }
+            fprintf(stderr, "left in TMPDIR: %s/%s\n", tmp.c_str(), e.d_name);
+        });
     if (changed)
         Abort();
 }

@@ -70,23 +70,23 @@ Node ReadPart(Reader& in, int depth, int& parts)
             node.children.push_back(ReadPart(in, depth + 1, ++parts));
         return node;
     }
-    static const M::_CONTENT_TYPE kTypes[] = {M::CONTENT_TEXT, M::CONTENT_IMAGE, M::CONTENT_AUDIO, M::CONTENT_VIDEO,
-                                              M::CONTENT_APPLICATION};
+    // The leaf types, each with its subtype table (row 0 is no subtype) and that table's rows.
+    static const struct
+    {
+        M::_CONTENT_TYPE type;
+        const char (*table)[NAME_ROW_SIZE];
+        unsigned rows;
+    } kTypes[] = {{M::CONTENT_TEXT, szTextSubType, TEXT_SUBTYPE_ROWS},
+                  {M::CONTENT_IMAGE, szImageSubType, IMAGE_SUBTYPE_ROWS},
+                  {M::CONTENT_AUDIO, szAudioSubType, AUDIO_SUBTYPE_ROWS},
+                  {M::CONTENT_VIDEO, szVideoSubType, VIDEO_SUBTYPE_ROWS},
+                  {M::CONTENT_APPLICATION, szApplicationSubType, APPLICATION_SUBTYPE_ROWS}};
     static const M::_ENCODE_TYPE kEncodings[] = {M::ENCODE_BASE64, M::ENCODE_QUOTED_PRINTABLE, M::ENCODE_7BIT,
                                                  M::ENCODE_8BIT, M::ENCODE_BINARY};
-    node.type = kTypes[b % 5];
+    const auto& kind = kTypes[b % 5];
+    node.type = kind.type;
     const unsigned row = b / 5 % 4;
-    const char(*table)[NAME_ROW_SIZE] = node.type == M::CONTENT_TEXT    ? szTextSubType
-                                        : node.type == M::CONTENT_IMAGE ? szImageSubType
-                                        : node.type == M::CONTENT_AUDIO ? szAudioSubType
-                                        : node.type == M::CONTENT_VIDEO ? szVideoSubType
-                                                                        : szApplicationSubType;
-    const unsigned rows = node.type == M::CONTENT_TEXT    ? TEXT_SUBTYPE_ROWS
-                          : node.type == M::CONTENT_IMAGE ? IMAGE_SUBTYPE_ROWS
-                          : node.type == M::CONTENT_AUDIO ? AUDIO_SUBTYPE_ROWS
-                          : node.type == M::CONTENT_VIDEO ? VIDEO_SUBTYPE_ROWS
-                                                          : APPLICATION_SUBTYPE_ROWS;
-    node.subtype = row == 0 ? "x-unheard-of" : Lower(table[1 + (row - 1) % (rows - 1)]);
+    node.subtype = row == 0 ? "x-unheard-of" : Lower(kind.table[1 + (row - 1) % (kind.rows - 1)]);
     const uint8_t flags = in.Byte();
     node.encoding = kEncodings[flags % 5];
     if (flags & 8)
@@ -101,25 +101,18 @@ Node ReadPart(Reader& in, int depth, int& parts)
     return node;
 }
 
-// The bytes of a file, read with as few calls as it takes: reads of `expected` + 1 bytes at
-// first, and of twice as many after each full one; a read of a regular file that returns
-// less than asked for has met its end. Nothing when the file cannot be opened.
+// The bytes of a file (none when it cannot be opened), read in as few calls as it takes: a
+// read of a regular file that returns less than it was asked for has met the end.
 std::string ReadFile(const char* path, size_t expected)
 {
-    std::string bytes;
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return bytes;
+    std::string bytes(expected + 1, '\0');
     size_t size = 0;
-    for (size_t ask = expected + 1;; ask *= 2)
+    if (const int fd = open(path, O_RDONLY | O_CLOEXEC); fd >= 0)
     {
-        bytes.resize(size + ask);
-        const ssize_t n = read(fd, &bytes[size], ask);
-        size += n > 0 ? static_cast<size_t>(n) : 0;
-        if (n < static_cast<ssize_t>(ask))
-            break;
+        for (ssize_t n; (n = read(fd, &bytes[size], bytes.size() - size)) > 0 && (size += n) == bytes.size();)
+            bytes.resize(2 * size);
+        close(fd);
     }
-    close(fd);
     bytes.resize(size);
     return bytes;
 }
@@ -142,13 +135,8 @@ bool KnownCharset(const std::string& charset)
 // HoldsBoundary() skips such inputs after packing.
 Node Expected(const Node& want, bool firstLeaf)
 {
-    Node got; // the part alone: its children are compared one by one
-    got.type = want.type;
-    got.encoding = want.encoding;
-    got.subtype = want.subtype;
-    got.name = want.name;
-    got.charset = want.charset;
-    got.data = want.data;
+    // The part alone: its children are compared one by one.
+    Node got{want.type, want.encoding, want.subtype, want.name, want.charset, want.data, want.file, {}};
     if (firstLeaf)
         got.name.clear();
     else if (want.name.empty())
