@@ -3,18 +3,14 @@
 #include "mimeengine/pack/packer.h"
 #include "platform/win32.h"
 
+#include <cstring>
+#include <initializer_list>
+
 namespace
 {
 
 // Parameters after the type each start a continuation line.
 constexpr char kParameterSeparator[] = ";\r\n\t";
-
-void AppendParameter(CString& parameters, const CString& parameter)
-{
-    if (!parameters.IsEmpty())
-        parameters += kParameterSeparator;
-    parameters += parameter;
-}
 
 const char* MainTypeName(CMIMEPart::_CONTENT_TYPE type)
 {
@@ -60,9 +56,11 @@ CString HeaderSafeName(const CString& name)
     return safe;
 }
 
-void WriteText(CFile& output, const CString& text)
+// Writes the pieces one after the other: no line is put together in memory first.
+void WriteText(CFile& output, std::initializer_list<const char*> pieces)
 {
-    output.Write(text.GetString(), static_cast<UINT>(text.GetLength()));
+    for (const char* piece : pieces)
+        output.Write(piece, static_cast<UINT>(std::strlen(piece)));
 }
 
 } // namespace
@@ -75,8 +73,7 @@ void CPacker::WriteHeader(CInputBlock* block, CFile& output, CString boundary)
 {
     const CMIMEPart::_CONTENT_TYPE givenType = block->GetContentType();
     CString suggestName(block->GetSuggestName());
-    CString parameters(block->GetParameters());
-    bool unnamed = false;
+    bool named = false;
 
     if (!IsComposite(givenType))
     {
@@ -89,10 +86,8 @@ void CPacker::WriteHeader(CInputBlock* block, CFile& output, CString boundary)
         }
         suggestName = HeaderSafeName(suggestName);
         // In message mode the first generated leaf is the message text, not an attachment.
-        unnamed = m_FirstPart && m_EncodeMode == ENCODE_MODE_MESSAGE;
+        named = !(m_FirstPart && m_EncodeMode == ENCODE_MODE_MESSAGE);
         m_FirstPart = FALSE;
-        if (!unnamed)
-            AppendParameter(parameters, "name=\"" + suggestName + "\"");
     }
 
     if (givenType == CMIMEPart::CONTENT_UNKNOWN)
@@ -108,23 +103,22 @@ void CPacker::WriteHeader(CInputBlock* block, CFile& output, CString boundary)
     }
 
     const CMIMEPart::_CONTENT_TYPE type = block->GetContentType();
-    CString subType(block->GetSubTypeString());
+    const char* subType = block->GetSubTypeString();
+    if (type == CMIMEPart::CONTENT_MULTIPART && subType[0] == '\0')
+        subType = "mixed";
+    // The caller's parameters, then the name of a leaf, then the boundary of a multipart.
+    WriteText(output, {"Content-Type: ", MainTypeName(type), "/", subType});
+    if (block->GetParameters()[0] != '\0')
+        WriteText(output, {kParameterSeparator, block->GetParameters()});
+    if (named)
+        WriteText(output, {kParameterSeparator, "name=\"", suggestName, "\""});
     if (type == CMIMEPart::CONTENT_MULTIPART)
-    {
-        AppendParameter(parameters, "boundary=\"" + boundary + "\"");
-        if (subType.IsEmpty())
-            subType = "mixed";
-    }
-
-    CString line = CString("Content-Type: ") + MainTypeName(type) + "/" + subType;
-    if (!parameters.IsEmpty())
-        line += kParameterSeparator + parameters;
-    line += "\r\n";
-    WriteText(output, line);
+        WriteText(output, {kParameterSeparator, "boundary=\"", boundary, "\""});
+    WriteText(output, {"\r\n"});
 
     if (IsComposite(type))
         return;
-    WriteText(output, CString("Content-Transfer-Encoding: ") + EncodingName(block->GetEncodeType()) + "\r\n");
-    if (!unnamed && !suggestName.IsEmpty())
-        WriteText(output, "Content-Disposition: attachment; filename=" + suggestName + "\r\n");
+    WriteText(output, {"Content-Transfer-Encoding: ", EncodingName(block->GetEncodeType()), "\r\n"});
+    if (named && !suggestName.IsEmpty())
+        WriteText(output, {"Content-Disposition: attachment; filename=", suggestName, "\r\n"});
 }
