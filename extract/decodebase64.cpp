@@ -11,7 +11,7 @@
 namespace
 {
 
-constexpr unsigned char kNotBase64 = base64block::kNotInAlphabet;
+using base64block::kNotInAlphabet;
 
 } // namespace
 
@@ -27,15 +27,15 @@ int Base64Quad(const char* four, unsigned char* out)
 {
     unsigned char p = Base64Value(static_cast<unsigned char>(four[0]));
     unsigned char q = Base64Value(static_cast<unsigned char>(four[1]));
-    if (p == kNotBase64 || q == kNotBase64)
+    if (p == kNotInAlphabet || q == kNotInAlphabet)
         return 0;
     out[0] = static_cast<unsigned char>(p * 4 + q / 16);
     unsigned char r = Base64Value(static_cast<unsigned char>(four[2]));
-    if (r == kNotBase64)
+    if (r == kNotInAlphabet)
         return 1;
     out[1] = static_cast<unsigned char>((q % 16) * 16 + r / 4);
     unsigned char s = Base64Value(static_cast<unsigned char>(four[3]));
-    if (s == kNotBase64)
+    if (s == kNotInAlphabet)
         return 2;
     out[2] = static_cast<unsigned char>((r % 4) * 64 + s);
     return 3;
@@ -70,7 +70,7 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out)
         }
         else if (c == '(')
             state.inComment = true;
-        else if (c == '=' || Base64Value(static_cast<unsigned char>(c)) != kNotBase64)
+        else if (c == '=' || Base64Value(static_cast<unsigned char>(c)) != kNotInAlphabet)
             work[length++] = c;
     }
     if (state.ended)
