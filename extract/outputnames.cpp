@@ -45,15 +45,24 @@ BOOL NumberFreePath(CUnpacker& unpacker, const char* path, CString& result,
                     const std::function<NameClaim(const char* candidate)>& claim)
 {
     result = path;
-    NameClaim first = claim(path);
-    if (first != NameClaim::Taken)
-        return first == NameClaim::Claimed;
+    // A name this run has given out or found taken is not tried again: many files of one
+    // name cost one call each, not three.
+    auto known = unpacker.m_NextCollisionNumber.find(path);
+    if (known == unpacker.m_NextCollisionNumber.end())
+    {
+        NameClaim first = claim(path);
+        if (first != NameClaim::Taken)
+        {
+            if (first == NameClaim::Claimed)
+                unpacker.m_NextCollisionNumber.emplace(path, 2);
+            return first == NameClaim::Claimed;
+        }
+        known = unpacker.m_NextCollisionNumber.emplace(path, 2).first;
+    }
     PathParts parts = SplitPathParts(path);
     std::string stem(path, parts.extStart);
     const char* ext = path + parts.extStart;
-    int& next = unpacker.m_NextCollisionNumber[path];
-    if (next < 2)
-        next = 2;
+    int& next = known->second;
     for (;; ++next)
     {
         char numbered[MAX_PATH + 64];

@@ -27,7 +27,8 @@ enum class NameClaim
 // Claims path, or when a file has it, path with " (n)" put before its extension for the
 // first n from 2 that is not taken. result is the name claimed, or the last one tried: TRUE
 // when it was claimed, FALSE when it was refused or the numbered name would not fit in 259
-// characters (result is then path). The next n to try is remembered per path in the
-// unpacker, so many files of one name do not rescan the numbers already used.
+// characters (result is then path). The unpacker remembers each path claimed or found taken
+// in its run with the next n to try, so many files of one name neither try the path again
+// nor rescan the numbers already used.
 BOOL NumberFreePath(CUnpacker& unpacker, const char* path, CString& result,
                     const std::function<NameClaim(const char* candidate)>& claim);

@@ -126,8 +126,9 @@ public:
     // caller chooses a lower limit).
     int m_nParts = 0;
     int m_nMaxParts = MAX_PARTS;
-    // Next collision number to try per output name, so that many parts with one name
-    // do not rescan " (2)", " (3)", ... for every file. Cleared at the start of each run.
+    // The output names this run has given out or found taken, each with the next collision
+    // number to try, so that many parts with one name neither try the name again nor rescan
+    // " (2)", " (3)", ... for every file. Cleared at the start of each run.
     std::unordered_map<std::string, int> m_NextCollisionNumber;
     // Whose delimiters end a BINARY body that CopyBinaryBody copies without a block (the
     // child that the part walk skips). Null: no delimiter is recognised.
