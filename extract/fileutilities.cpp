@@ -232,13 +232,18 @@ BOOL CFileUtilities::CreateWorkFile(const CString& directory, const char* extens
     return FALSE;
 }
 
+// Made in one piece, at its full length, and then moved into result (which may be
+// directory itself): one allocation per path, as many names are joined per message.
 void CFileUtilities::JoinPath(const CString& directory, const char* name, CString& result)
 {
-    CString joined = directory;
+    const size_t nameLength = name != nullptr ? strlen(name) : 0;
+    std::string joined;
+    joined.reserve(directory.str().size() + 1 + nameLength);
+    joined = directory.str();
     if (!EndsWithSeparator(directory))
         joined += kPathSeparator;
-    joined += name != nullptr ? name : "";
-    result = joined;
+    joined.append(name != nullptr ? name : "", nameLength);
+    result = CString(std::move(joined));
 }
 
 void CFileUtilities::GetExtension(const char* path, CString& result)

@@ -5,6 +5,7 @@
 #include "mimeengine/platform/types.h"
 
 #include <string>
+#include <utility>
 
 class MIMEENGINE_API CString
 {
@@ -14,6 +15,7 @@ public:
     CString(const char* pch, int nLength);
     CString(char ch, int nRepeat = 1);
     CString(const std::string& s) : m_str(s) {}
+    CString(std::string&& s) : m_str(std::move(s)) {}
 
     int GetLength() const { return static_cast<int>(m_str.size()); }
     BOOL IsEmpty() const { return m_str.empty(); }
