@@ -47,26 +47,22 @@ BOOL NumberFreePath(CUnpacker& unpacker, const char* path, CString& result,
     result = path;
     // A name this run has given out or found taken is not tried again: many files of one
     // name cost one call each, not three.
-    auto known = unpacker.m_NextCollisionNumber.find(path);
-    if (known == unpacker.m_NextCollisionNumber.end())
+    const auto [known, fresh] = unpacker.m_NextCollisionNumber.try_emplace(path, 2);
+    if (fresh)
     {
         NameClaim first = claim(path);
+        if (first == NameClaim::Refused)
+            unpacker.m_NextCollisionNumber.erase(known);
         if (first != NameClaim::Taken)
-        {
-            if (first == NameClaim::Claimed)
-                unpacker.m_NextCollisionNumber.emplace(path, 2);
             return first == NameClaim::Claimed;
-        }
-        known = unpacker.m_NextCollisionNumber.emplace(path, 2).first;
     }
-    PathParts parts = SplitPathParts(path);
-    std::string stem(path, parts.extStart);
-    const char* ext = path + parts.extStart;
+    const int stemLength = static_cast<int>(SplitPathParts(path).extStart);
+    const char* ext = path + stemLength;
     int& next = known->second;
     for (;; ++next)
     {
         char numbered[MAX_PATH + 64];
-        int n = snprintf(numbered, sizeof numbered, "%s (%d)%s", stem.c_str(), next, ext);
+        int n = snprintf(numbered, sizeof numbered, "%.*s (%d)%s", stemLength, path, next, ext);
         if (n < 0 || n >= MAX_PATH)
             return FALSE;
         NameClaim got = claim(numbered);

@@ -2,11 +2,13 @@
 // ("begin 644 name" ... "end"): one child block and one decoded file per embedded file.
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
+#include "extract/fileutilities.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace
 {
@@ -196,9 +198,8 @@ int CUnpacker::ExtractUUEncodedFile(CStdioFile* source, const char* workDirector
         return UU_MALFORMED;
 
     CString directory(workDirectory != nullptr ? workDirectory : "");
-    const bool hasSeparator = !directory.IsEmpty() && (directory[directory.GetLength() - 1] == '\\' ||
-                                                       directory[directory.GetLength() - 1] == '/');
-    CString path = hasSeparator ? directory + name : directory + PATH_SEPARATOR_STRING + name;
+    CString path;
+    g_FileUtilities.JoinPath(directory, name, path);
     // A path cut by the 260-byte field could name something other than a file in the work
     // directory; such a name is refused like a malformed line.
     if (path.GetLength() >= CBlock::PATH_SIZE)
@@ -211,9 +212,11 @@ int CUnpacker::ExtractUUEncodedFile(CStdioFile* source, const char* workDirector
     std::unique_ptr<CFile> output;
     if (bExtract)
     {
-        // The output name follows the rules of every decoded body in this directory.
-        const CString savedDirectory = m_WorkDirectory;
-        m_WorkDirectory = directory;
+        // The output name follows the rules of every decoded body in this directory (the
+        // unpacker's own, but for a caller that names another one).
+        const bool otherDirectory = directory != m_WorkDirectory;
+        if (otherDirectory)
+            std::swap(directory, m_WorkDirectory);
         child->SetDataFile("");
         try
         {
@@ -223,7 +226,8 @@ int CUnpacker::ExtractUUEncodedFile(CStdioFile* source, const char* workDirector
         {
             output.reset();
         }
-        m_WorkDirectory = savedDirectory;
+        if (otherDirectory)
+            std::swap(directory, m_WorkDirectory);
         if (!output)
             return UU_MALFORMED;
     }
