@@ -22,6 +22,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <map>
 
 namespace
 {
@@ -201,15 +202,19 @@ bool HoldsBoundary(const Node& node, const std::vector<std::string>& delimiters)
     return false;
 }
 
-// Writes the data files and adds the part (and its children) to the engine's tree.
-CInputBlock* Add(CMIMEEngine& engine, CInputBlock* parent, Node& node, const std::string& work, int& count)
+// Writes the data files and adds the part (and its children) to the engine's tree. Leaves
+// of the same data share a data file (files: data to name), and so the name of one without.
+CInputBlock* Add(CMIMEEngine& engine, CInputBlock* parent, Node& node, const std::string& work,
+                 std::map<std::string, std::string>& files)
 {
     std::string data;
     if (node.type != M::CONTENT_MULTIPART)
     {
-        node.file = "d" + std::to_string(count++);
+        const auto [file, fresh] = files.emplace(node.data, "d" + std::to_string(files.size()));
+        node.file = file->second;
         data = work + "/" + node.file;
-        fuzzfile::WriteFile(data, node.data.data(), node.data.size());
+        if (fresh)
+            fuzzfile::WriteFile(data, node.data.data(), node.data.size());
     }
     const std::string parameters = node.charset.empty() ? "" : "charset=" + node.charset;
     const M::_ENCODE_TYPE encoding = node.type == M::CONTENT_MULTIPART ? M::ENCODE_UNKNOWN : node.encoding;
@@ -219,7 +224,7 @@ CInputBlock* Add(CMIMEEngine& engine, CInputBlock* parent, Node& node, const std
                              : engine.AddInputBlock(parent, data.c_str(), node.name.c_str(), node.type, encoding,
                                                     node.subtype.c_str(), nullptr, TRUE, parameters.c_str());
     for (Node& child : node.children)
-        if (block == nullptr || Add(engine, block, child, work, count) == nullptr)
+        if (block == nullptr || Add(engine, block, child, work, files) == nullptr)
             return nullptr;
     return block;
 }
@@ -298,8 +303,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string message = work + "/message.eml", unpacked = work + "/unpacked";
     fuzzfile::Guarded([&] {
         CMIMEEngine engine;
-        int count = 0;
-        CInputBlock* root = Add(engine, nullptr, tree, work, count);
+        std::map<std::string, std::string> files;
+        CInputBlock* root = Add(engine, nullptr, tree, work, files);
         std::string out = message;
         if (root == nullptr || engine.Pack(root, &out[0], 0, TRUE) != CME_SUCCESS)
         {
