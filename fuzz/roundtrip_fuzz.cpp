@@ -132,8 +132,9 @@ bool KnownCharset(const std::string& charset)
 //     any type, which are also cut at NUL bytes (see below).
 // Two more decide what is packed at all: a copied body that does not end in a line end runs
 // into the delimiter that follows, so EndCopiedBodies() ends it with CR LF before packing;
-// the boundary is not checked against the data, so a body that holds it splits the part:
-// HoldsBoundary() skips such inputs after packing.
+// the boundary is not checked against the data, so a body that holds it, in any case (a
+// line is compared with a delimiter ignoring case), splits the part: HoldsBoundary() skips
+// such inputs after packing.
 Node Expected(const Node& want, bool firstLeaf)
 {
     // The part alone: its children are compared one by one.
@@ -179,14 +180,14 @@ void EndCopiedBodies(Node& node)
         EndCopiedBodies(child);
 }
 
-// The delimiters of the packed message: "--" and each boundary parameter's value.
+// The delimiters of the packed message, in lower case: "--" and each boundary's value.
 std::vector<std::string> Delimiters(const std::string& message)
 {
     std::vector<std::string> delimiters;
     for (size_t at = 0; (at = message.find("boundary=\"", at)) != std::string::npos;)
     {
         at += 10;
-        delimiters.push_back("--" + message.substr(at, message.find('"', at) - at));
+        delimiters.push_back(Lower("--" + message.substr(at, message.find('"', at) - at)));
     }
     return delimiters;
 }
@@ -194,7 +195,7 @@ std::vector<std::string> Delimiters(const std::string& message)
 bool HoldsBoundary(const Node& node, const std::vector<std::string>& delimiters)
 {
     for (const std::string& delimiter : delimiters)
-        if (node.data.find(delimiter) != std::string::npos)
+        if (Lower(node.data).find(delimiter) != std::string::npos)
             return true;
     for (const Node& child : node.children)
         if (HoldsBoundary(child, delimiters))
