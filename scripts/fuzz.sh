@@ -10,9 +10,9 @@
 #
 # Environment: FUZZ_BUILD (build directory, default build-fuzz), FUZZ_JOBS (targets run at
 # once, default all cores), FUZZ_TARGETS (names to run, default all), FUZZ_OUT (where crashes
-# and logs go, default a fresh directory in TMPDIR). It ends with one line per target:
-# executions, executions per second, coverage, new corpus files and crashes; the exit status
-# is 1 when a target crashed.
+# and logs go, default a fresh directory in TMPDIR), ASAN_OPTIONS (added to the one below).
+# It ends with one line per target: executions, executions per second, coverage, new corpus
+# files and crashes; the exit status is 1 when a target crashed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 minutes=${1:-15}
@@ -22,6 +22,13 @@ build=${FUZZ_BUILD:-build-fuzz}
 jobs=${FUZZ_JOBS:-$(nproc 2>/dev/null || echo 1)}
 out=${FUZZ_OUT:-$(mktemp -d "${TMPDIR:-/tmp}/mimeengine-fuzz-run.XXXXXX")}
 mkdir -p "$out"
+
+# AddressSanitizer holds freed memory back from reuse until 64 MB more has been freed, not
+# its default 256 MB: still many times what one input frees, so a use after free within a
+# run is caught, while the allocator keeps reusing memory that is still in the caches (a
+# fifth more executions a second on the targets that make many files). ASAN_OPTIONS given
+# by the caller come after and win.
+export ASAN_OPTIONS="quarantine_size_mb=64${ASAN_OPTIONS:+:$ASAN_OPTIONS}"
 
 command -v clang++ >/dev/null 2>&1 || ./scripts/install-deps.sh fuzz
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
