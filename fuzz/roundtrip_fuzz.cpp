@@ -194,8 +194,9 @@ std::vector<std::string> Delimiters(const std::string& message)
 
 bool HoldsBoundary(const Node& node, const std::vector<std::string>& delimiters)
 {
+    const std::string data = Lower(node.data);
     for (const std::string& delimiter : delimiters)
-        if (Lower(node.data).find(delimiter) != std::string::npos)
+        if (data.find(delimiter) != std::string::npos)
             return true;
     for (const Node& child : node.children)
         if (HoldsBoundary(child, delimiters))
