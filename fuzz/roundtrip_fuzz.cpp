@@ -10,7 +10,8 @@
 // base64, quoted-printable, 7bit, 8bit, binary), a name (F & 8: a length byte and as many
 // name bytes), a charset (F & 16: which from F / 32 % 4, 3 being unknown), and repeats the
 // data to 1000 bytes (F & 128); then two bytes give the data length (up to 2047), and the
-// data bytes follow.
+// data bytes follow. No child starts past the end of the input: padded with zeros, a short
+// input would make up to 32 empty leaves, which cost files and find nothing new.
 //
 // Every input runs the same way twice: the clock and the random draws behind the boundaries
 // are fixed, and the MIME database is a fixed empty one.
@@ -67,7 +68,7 @@ Node ReadPart(Reader& in, int depth, int& parts)
     {
         node.type = M::CONTENT_MULTIPART;
         node.subtype = Lower(szMultipartSubType[1 + b % (MULTIPART_SUBTYPE_ROWS - 1)]);
-        for (int n = 1 + (in.Byte() & 7); n > 0 && parts < 32; --n)
+        for (int n = 1 + (in.Byte() & 7); n > 0 && parts < 32 && in.left > 0; --n)
             node.children.push_back(ReadPart(in, depth + 1, ++parts));
         return node;
     }
