@@ -87,9 +87,10 @@ inline int KeptOpen(const std::string& dir)
 }
 
 // The private directory of the process, on tmpfs when /dev/shm is there, else in TMPDIR or
-// /tmp. It holds the input files, "tmp" (the process's TMPDIR from the first call on) and
-// the work directory "w/x/y/work", three levels down so that a "../" escape lands in a
-// directory the guard watches.
+// /tmp. It holds the input files, "tmp" (the process's TMPDIR from the first call on),
+// "data" (input files a target keeps from input to input) and the work directory
+// "w/x/y/work", three levels down so that a "../" escape lands in a directory the guard
+// watches.
 inline const std::string& Directory()
 {
     // Never destroyed, so that the exit handler that removes the directory can still use it.
@@ -103,7 +104,7 @@ inline const std::string& Directory()
         std::string pattern = base + "/mimeengine-fuzz-XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr)
             abort();
-        for (const char* sub : {"/tmp", "/w", "/w/x", "/w/x/y", "/w/x/y/work"})
+        for (const char* sub : {"/tmp", "/data", "/w", "/w/x", "/w/x/y", "/w/x/y/work"})
             if (mkdir((pattern + sub).c_str(), 0700) != 0)
                 abort();
         if (setenv("TMPDIR", (pattern + "/tmp").c_str(), 1) != 0)
@@ -147,9 +148,10 @@ struct LinePair
 };
 
 // The guard's inotify watches on the private directory, the directories down to the work
-// directory, TMPDIR and every file Write() made: an entry created, removed, renamed, written
-// or changed in its attributes queues an event as it happens. Reading is no event, nor is the
-// close after a write (raised when the last reference goes, which may be after the close).
+// directory, "data", TMPDIR and every file Write() made: an entry created, removed, renamed,
+// written or changed in its attributes queues an event as it happens. Reading is no event,
+// nor is the close after a write (raised when the last reference goes, which may be after
+// the close).
 struct Watches
 {
     int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
@@ -171,7 +173,7 @@ inline Watches& Watched()
 {
     static Watches* watches = [] {
         Watches* w = new Watches;
-        for (const char* sub : {"", "/w", "/w/x", "/w/x/y"})
+        for (const char* sub : {"", "/data", "/w", "/w/x", "/w/x/y"})
             w->Add(Directory() + sub);
         w->tmp = w->Add(Directory() + "/tmp");
         return w;

@@ -24,6 +24,7 @@
 #include <cctype>
 #include <cstring>
 #include <map>
+#include <string_view>
 
 namespace
 {
@@ -103,20 +104,24 @@ Node ReadPart(Reader& in, int depth, int& parts)
     return node;
 }
 
-// The bytes of a file (none when it cannot be opened), read in as few calls as it takes: a
-// read of a regular file that returns less than it was asked for has met the end.
-std::string ReadFile(const char* path, size_t expected)
+// The bytes of a file (none when it cannot be opened), read into buffer, which keeps its
+// size from call to call, in as few calls as it takes: a read of a regular file that returns
+// less than it was asked for has met the end. Where no bytes are expected, a stat that finds
+// none stands in for the open, the read and the close.
+std::string_view ReadFile(const char* path, std::string& buffer, bool expectEmpty)
 {
-    std::string bytes(expected + 1, '\0');
+    struct stat st;
+    if (expectEmpty && (stat(path, &st) != 0 || st.st_size == 0))
+        return {};
     size_t size = 0;
+    buffer.resize(std::max<size_t>(buffer.size(), 4096));
     if (const int fd = open(path, O_RDONLY | O_CLOEXEC); fd >= 0)
     {
-        for (ssize_t n; (n = read(fd, &bytes[size], bytes.size() - size)) > 0 && (size += n) == bytes.size();)
-            bytes.resize(2 * size);
+        for (ssize_t n; (n = read(fd, &buffer[size], buffer.size() - size)) > 0 && (size += n) == buffer.size();)
+            buffer.resize(2 * size);
         close(fd);
     }
-    bytes.resize(size);
-    return bytes;
+    return {buffer.data(), size};
 }
 
 bool KnownCharset(const std::string& charset)
@@ -182,13 +187,13 @@ void EndCopiedBodies(Node& node)
 }
 
 // The delimiters of the packed message, in lower case: "--" and each boundary's value.
-std::vector<std::string> Delimiters(const std::string& message)
+std::vector<std::string> Delimiters(std::string_view message)
 {
     std::vector<std::string> delimiters;
     for (size_t at = 0; (at = message.find("boundary=\"", at)) != std::string::npos;)
     {
         at += 10;
-        delimiters.push_back(Lower("--" + message.substr(at, message.find('"', at) - at)));
+        delimiters.push_back(Lower("--" + std::string(message.substr(at, message.find('"', at) - at))));
     }
     return delimiters;
 }
@@ -205,20 +210,35 @@ bool HoldsBoundary(const Node& node, const std::vector<std::string>& delimiters)
     return false;
 }
 
-// Writes the data files and adds the part (and its children) to the engine's tree. Leaves
-// of the same data share a data file (files: data to name), and so the name of one without.
-CInputBlock* Add(CMIMEEngine& engine, CInputBlock* parent, Node& node, const std::string& work,
-                 std::map<std::string, std::string>& files)
+std::map<std::string, std::string> g_held; // data file name to the data it holds
+
+// Gives each leaf its data file, "d<n>" in dir, and writes the files that do not hold their
+// data yet: they are kept from input to input. Leaves of the same data share a file (files:
+// data to name), and so the name of one without. Tells whether it wrote.
+bool WriteData(Node& node, const std::string& dir, std::map<std::string, std::string>& files)
 {
-    std::string data;
+    bool wrote = false;
     if (node.type != M::CONTENT_MULTIPART)
     {
         const auto [file, fresh] = files.emplace(node.data, "d" + std::to_string(files.size()));
         node.file = file->second;
-        data = work + "/" + node.file;
-        if (fresh)
-            fuzzfile::WriteFile(data, node.data.data(), node.data.size());
+        const auto [holds, made] = g_held.try_emplace(node.file);
+        if (fresh && (made || holds->second != node.data))
+        {
+            fuzzfile::WriteFile(dir + "/" + node.file, node.data.data(), node.data.size());
+            holds->second = node.data;
+            wrote = true;
+        }
     }
+    for (Node& child : node.children)
+        wrote |= WriteData(child, dir, files);
+    return wrote;
+}
+
+// Adds the part (and its children) to the engine's tree.
+CInputBlock* Add(CMIMEEngine& engine, CInputBlock* parent, const Node& node, const std::string& dir)
+{
+    const std::string data = node.type == M::CONTENT_MULTIPART ? "" : dir + "/" + node.file;
     const std::string parameters = node.charset.empty() ? "" : "charset=" + node.charset;
     const M::_ENCODE_TYPE encoding = node.type == M::CONTENT_MULTIPART ? M::ENCODE_UNKNOWN : node.encoding;
     CInputBlock* block = parent == nullptr
@@ -226,8 +246,8 @@ CInputBlock* Add(CMIMEEngine& engine, CInputBlock* parent, Node& node, const std
                                                   node.subtype.c_str(), nullptr, TRUE, parameters.c_str())
                              : engine.AddInputBlock(parent, data.c_str(), node.name.c_str(), node.type, encoding,
                                                     node.subtype.c_str(), nullptr, TRUE, parameters.c_str());
-    for (Node& child : node.children)
-        if (block == nullptr || Add(engine, block, child, work, files) == nullptr)
+    for (const Node& child : node.children)
+        if (block == nullptr || Add(engine, block, child, dir) == nullptr)
             return nullptr;
     return block;
 }
@@ -271,9 +291,11 @@ void Compare(const Node& packed, const COutputBlock* got, const std::string& whe
         Fail(where, "number of parts", std::to_string(packed.children.size()), std::to_string(count));
     if (want.type != M::CONTENT_MULTIPART)
     {
-        const std::string body = ReadFile(got->GetDataFile(), want.data.size());
+        static std::string buffer;
+        const std::string_view body = ReadFile(got->GetDataFile(), buffer, want.data.empty());
         if (body != want.data)
-            Fail(where, std::string("body (") + szEncodeType[packed.encoding] + ")", Quote(want.data), Quote(body));
+            Fail(where, std::string("body (") + szEncodeType[packed.encoding] + ")", Quote(want.data),
+                 Quote(std::string(body)));
         return;
     }
     // A multipart packed without children may come back without a child list at all.
@@ -302,19 +324,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int parts = 1;
     Node tree = ReadPart(in, 0, parts);
     EndCopiedBodies(tree);
+    // The data files are kept where the guard watches them: the engine may only read them.
+    static const std::string dir = fuzzfile::Directory() + "/data";
+    std::map<std::string, std::string> files;
+    if (WriteData(tree, dir, files))
+        fuzzfile::ReadEvents([](const std::string&, const inotify_event&) {}); // not the run's doing
     const std::string& work = fuzzfile::FreshWork();
     const std::string message = work + "/message.eml", unpacked = work + "/unpacked";
     fuzzfile::Guarded([&] {
         CMIMEEngine engine;
-        std::map<std::string, std::string> files;
-        CInputBlock* root = Add(engine, nullptr, tree, work, files);
+        CInputBlock* root = Add(engine, nullptr, tree, dir);
         std::string out = message;
         if (root == nullptr || engine.Pack(root, &out[0], 0, TRUE) != CME_SUCCESS)
         {
             engine.FreeBlocks(root);
             return;
         }
-        if (HoldsBoundary(tree, Delimiters(ReadFile(message.c_str(), 65536))))
+        static std::string buffer;
+        if (HoldsBoundary(tree, Delimiters(ReadFile(message.c_str(), buffer, false))))
             return;
         mkdir(unpacked.c_str(), 0700); // FreshWork() removed the last one
         _CME_RC rc = CME_SUCCESS;
