@@ -6,7 +6,7 @@
 namespace qpblock
 {
 
-bool DecodeLine(const char* text, size_t n, bool fromText, unsigned char* out, size_t* length)
+bool DecodeLine(const char* text, size_t n, unsigned char* out, size_t* length)
 {
     unsigned char* o = out;
     size_t p = 0;
@@ -67,9 +67,9 @@ bool DecodeLine(const char* text, size_t n, bool fromText, unsigned char* out, s
         if (text[p] == '\0')
             return false;
     }
-    // The rest ends with the line end: a CR already there is the line end's own in binary
-    // mode, and only the LF follows; otherwise the line end is written as CR LF.
-    if (fromText || n == last || text[n - 1] != '\r')
+    // The rest ends with the line end: after a CR of the text only the LF follows;
+    // otherwise the line end is written as CR LF.
+    if (n == last || text[n - 1] != '\r')
         *o++ = '\r';
     *o++ = '\n';
     *length = static_cast<size_t>(o - out);

@@ -27,13 +27,13 @@ inline constexpr HexTable kHex;
 
 // Decodes the line text[0..n) (its line end not included) as the body decoder does a line
 // ending in "\n": escapes become their bytes, a final "=" is a soft line break, and
-// otherwise the line end becomes CR LF. A CR at the end of the text is the line end's own
-// when the source is read in binary mode (only the LF follows), a byte of the data when it
-// is read as text, which has already taken CR LF away (fromText: CR LF follows). out must
+// otherwise the line end becomes CR LF, or LF alone after a CR that ends the text: that CR
+// is taken for the line end's own, so that a CR of the data right before a line end, read
+// as text, merges with it (a CR decoded from "=0D" is data, and CR LF follows it). out must
 // hold n + kSlack bytes; *length gets the bytes written. FALSE, with nothing to be used, for a
 // line that holds a NUL or an "=" not followed by two upper-case hexadecimal digits: such
 // lines take the general path.
 constexpr size_t kSlack = 8;
-bool DecodeLine(const char* text, size_t n, bool fromText, unsigned char* out, size_t* length);
+bool DecodeLine(const char* text, size_t n, unsigned char* out, size_t* length);
 
 } // namespace qpblock

@@ -66,8 +66,7 @@ _CME_RC CUnpacker::DecodeQuotedPrintable(COutputBlock* block, char** line, CStdi
         if (lines.Peek(&text, &textLength) && (textLength == 0 || !lead.MayStart(text[0])))
         {
             size_t length = 0;
-            if (qpblock::DecodeLine(text, textLength, source->IsTextMode() != FALSE,
-                                    out.Reserve(textLength + qpblock::kSlack), &length))
+            if (qpblock::DecodeLine(text, textLength, out.Reserve(textLength + qpblock::kSlack), &length))
             {
                 out.Commit(length);
                 lines.Take();
@@ -116,9 +115,10 @@ _CME_RC CUnpacker::DecodeQuotedPrintable(COutputBlock* block, char** line, CStdi
             size_t n = strlen(p);
             memcpy(decoded + length, p, n);
             length += n;
-            // A source read as text delivers CR LF as "\n", so a CR before it is a byte of the
-            // data (the encoder keeps a lone CR of a text part as it is) and stays.
-            if (n > 0 && p[n - 1] == '\n' && (source->IsTextMode() || n < 2 || p[n - 2] != '\r'))
+            // A "\n" after a CR of the rest is written alone: that CR stands for the line
+            // end's own, also where the source, read as text, has already taken CR LF away
+            // and the CR was a byte of the data.
+            if (n > 0 && p[n - 1] == '\n' && (n < 2 || p[n - 2] != '\r'))
             {
                 decoded[length - 1] = '\r';
                 decoded[length++] = '\n';

@@ -57,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                         : std::string(rest, strlen(rest) - 1) + "\r\n";
         std::vector<unsigned char> got(line.size() + qpblock::kSlack);
         size_t n = 0;
-        if (qpblock::DecodeLine(line.data(), line.size(), false, got.data(), &n) == general ||
+        if (qpblock::DecodeLine(line.data(), line.size(), got.data(), &n) == general ||
             (!general && want != std::string(got.begin(), got.begin() + static_cast<long>(n))))
             abort();
 

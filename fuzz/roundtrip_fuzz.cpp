@@ -18,6 +18,7 @@
 #include "fuzz/fuzzfile.h"
 #include "mimeengine/platform/ctime.h"
 #include "model/nametables.h"
+#include "pack/encoders.h"
 #include "platform/crt.h"
 #include "platform/win32.h"
 
@@ -135,13 +136,14 @@ bool KnownCharset(const std::string& charset)
 //   - a part with a charset the engine does not know, and an image, audio or video part with
 //     a subtype its table lacks, come back as application data;
 //   - quoted-printable text comes back with CR LF line ends, and so do 7bit and 8bit bodies of
-//     any type, which are also cut at NUL bytes (see below).
+//     any type, which are also cut at NUL bytes (see below);
+//   - a CR of quoted-printable text that stands right before a line end does not come back.
 // Two more decide what is packed at all: a copied body that does not end in a line end runs
 // into the delimiter that follows, so EndCopiedBodies() ends it with CR LF before packing;
 // the boundary is not checked against the data, so a body that holds it, in any case (a
 // line is compared with a delimiter ignoring case), splits the part: HoldsBoundary() skips
 // such inputs after packing.
-Node Expected(const Node& want, bool firstLeaf)
+Node Expected(const Node& want, bool firstLeaf, bool hasParent)
 {
     // The part alone: its children are compared one by one.
     Node got{want.type, want.encoding, want.subtype, want.name, want.charset, want.data, want.file, {}};
@@ -168,11 +170,30 @@ Node Expected(const Node& want, bool firstLeaf)
     if (want.type == M::CONTENT_TEXT && want.encoding == M::ENCODE_QUOTED_PRINTABLE)
     {
         // CR and LF of text are written as themselves, and a line end is read back as CR LF:
-        // an LF without a CR before it comes back as CR LF.
+        // an LF without a CR before it comes back as CR LF. A CR of the data right before a
+        // line end (a CR LF of the data, or the CR LF that ends the body of a part with a
+        // parent) is read back as that line end's own and does not come back, unless the
+        // encoder's soft line break (at column 73) stands between them.
         got.data.clear();
-        for (size_t at = 0; at < want.data.size(); ++at)
-            got.data += want.data[at] == '\n' && (at == 0 || want.data[at - 1] != '\r') ? "\r\n"
-                                                                                        : std::string(1, want.data[at]);
+        const std::string& in = want.data;
+        unsigned column = 0;
+        bool crLast = false; // the last byte was a CR of the data, on the encoded line
+        for (size_t at = 0; at < in.size(); ++at)
+        {
+            const bool broken = column >= 73;
+            column = broken ? 0 : column;
+            const bool pair = in[at] == '\r' && at + 1 < in.size() && in[at + 1] == '\n';
+            if (pair && crLast && !broken)
+                got.data.pop_back();
+            got.data += pair || in[at] == '\n' ? "\r\n" : std::string(1, in[at]);
+            crLast = !pair && in[at] == '\r';
+            const bool white = in[at] == ' ' && (at + 1 == in.size() || in[at + 1] == '\r');
+            column =
+                pair ? 0 : column + (white || (mimepack::QPMustEscape(in[at]) && !crLast && in[at] != '\n') ? 3 : 1);
+            at += pair;
+        }
+        if (crLast && hasParent)
+            got.data.pop_back();
     }
     return got;
 }
@@ -274,7 +295,7 @@ std::string Quote(const std::string& s)
 
 void Compare(const Node& packed, const COutputBlock* got, const std::string& where, bool& firstLeaf)
 {
-    const Node want = Expected(packed, firstLeaf && packed.type != M::CONTENT_MULTIPART);
+    const Node want = Expected(packed, firstLeaf && packed.type != M::CONTENT_MULTIPART, where != "1");
     if (packed.type != M::CONTENT_MULTIPART)
         firstLeaf = false;
     if (got->GetContentType() != want.type)
