@@ -3,6 +3,7 @@
 #include "portability.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace cli
 {
@@ -90,6 +91,15 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
 void PrintError(const std::string& command, const std::string& message)
 {
     std::fprintf(stderr, "mimeengine %s: %s\n", command.c_str(), message.c_str());
+}
+
+std::string FileErrorText(const CFileException& error)
+{
+    std::string text = "file error on " +
+                       (error.m_strFileName.IsEmpty() ? std::string("a file") : "'" + error.m_strFileName.str() + "'");
+    if (error.m_lOsError > 0)
+        text += ": " + std::string(std::strerror(static_cast<int>(error.m_lOsError)));
+    return text;
 }
 
 std::string BaseName(const std::string& path)

@@ -2,6 +2,8 @@
 // the subcommands.
 #pragma once
 
+#include "mimeengine/mimeengine.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -42,6 +44,10 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
 
 // Prints "mimeengine COMMAND: message" on stderr.
 void PrintError(const std::string& command, const std::string& message);
+
+// What a file error of the library says: "file error on 'PATH': " and the system's text of
+// its error ("file error on a file" when it names none).
+std::string FileErrorText(const CFileException& error);
 
 // The last component of a path: what follows the last separator (kPathSeparators).
 std::string BaseName(const std::string& path);

@@ -4,6 +4,7 @@
 #include "mimeengine/mimeengine.h"
 #include "portability.h"
 #include "textfiles.h"
+#include "wholefiles.h"
 
 #include <cerrno>
 #include <clocale>
@@ -83,31 +84,9 @@ std::string TextCharset(const std::string& message, bool bodyOnly)
     return charset;
 }
 
-// Opens a new file in dir for name, numbering the name until one is free. O_EXCL makes
-// the check and the creation one step, and kCreateFlags refuse a planted link where the
-// system has them. Returns the descriptor, or -1 with errno set.
-int CreateUnique(const std::string& dir, const std::string& name, std::string& made)
-{
-    size_t dot = name.find_last_of('.');
-    std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-    std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
-    for (int n = 1; n < 100000; ++n)
-    {
-        std::string candidate = dir + "/" + (n == 1 ? name : stem + "-" + std::to_string(n) + ext);
-        int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | kCreateFlags, 0644);
-        if (fd >= 0)
-        {
-            made = candidate;
-            return fd;
-        }
-        if (errno != EEXIST)
-            return -1;
-    }
-    errno = EEXIST;
-    return -1;
-}
-
-// Copies source into a new file of dir; false with a message on failure.
+// Copies source into dir under its own name, or the first free numbered one (name-2.ext,
+// name-3.ext, ...): written whole under a temporary name in dir first and renamed onto a free
+// name only then, so that nothing of it is left in dir when it fails. False with a message.
 bool SaveAttachment(const std::string& source, const std::string& dir, std::string& made, std::string& error)
 {
     int in = ::open(source.c_str(), O_RDONLY | kOpenFlags);
@@ -119,10 +98,10 @@ bool SaveAttachment(const std::string& source, const std::string& dir, std::stri
     std::string name = BaseName(source);
     if (name.empty())
         name = "attachment";
-    int out = CreateUnique(dir, name, made);
-    if (out < 0)
+    TemporaryFile temporary(0);
+    int out = -1;
+    if (!temporary.Create(dir, error, &out))
     {
-        error = "cannot create a file for '" + name + "' in " + dir + ": " + std::strerror(errno);
         ::close(in);
         return false;
     }
@@ -148,7 +127,7 @@ bool SaveAttachment(const std::string& source, const std::string& dir, std::stri
                 continue;
             if (put < 0)
             {
-                error = "cannot write '" + made + "': " + std::strerror(errno);
+                error = "cannot save '" + name + "' in " + dir + ": " + std::strerror(errno);
                 ok = false;
                 break;
             }
@@ -160,10 +139,23 @@ bool SaveAttachment(const std::string& source, const std::string& dir, std::stri
     ::close(in);
     if (::close(out) != 0 && ok)
     {
-        error = "cannot write '" + made + "': " + std::strerror(errno);
+        error = "cannot save '" + name + "' in " + dir + ": " + std::strerror(errno);
         ok = false;
     }
-    return ok;
+    size_t dot = name.find_last_of('.');
+    std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
+    for (int n = 1; ok && n < 100000; ++n)
+    {
+        made = dir + "/" + (n == 1 ? name : stem + "-" + std::to_string(n) + ext);
+        if (temporary.PutInPlace(made, false, error))
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    if (ok)
+        error = "no free name for '" + name + "' in " + dir;
+    return false;
 }
 
 } // namespace
@@ -209,6 +201,17 @@ int RunDecode(const std::vector<std::string>& args)
         return CME_FILE_ERROR;
     }
     ::close(probe);
+
+    // The library's work directory goes into a private one of the program (through TMPDIR),
+    // so that an interrupt removes it with the attachment being saved.
+    WorkDirectory work;
+    if (!work.Create(error))
+    {
+        PrintError("decode", error);
+        return CME_OUTPUT_FILE_ERROR;
+    }
+    GuardInterrupts({work.Path()});
+    SetTemporaryDirectory(work.Path());
 
     char* text = nullptr;
     unsigned long count = 0;

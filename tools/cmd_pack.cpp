@@ -4,6 +4,7 @@
 #include "portability.h"
 #include "textfiles.h"
 #include "treeoutput.h"
+#include "wholefiles.h"
 
 #include <algorithm>
 #include <cctype>
@@ -26,7 +27,8 @@ const char kHelp[] = "Usage: mimeengine pack [-o OUT] [--header FILE] [--text FI
                      "Composes a MIME message and prints the path it was written to. Without -o the\n"
                      "message goes to a new .MME file in the temporary directory.\n"
                      "\n"
-                     "  -o, --output OUT  the message file to write (replaced when it exists)\n"
+                     "  -o, --output OUT  the message file to write (replaced when it exists, once the\n"
+                     "                    new message is whole)\n"
                      "  --header FILE     header lines (From:, To:, Subject:, ...) for the message\n"
                      "  --text FILE       the text/plain body (quoted-printable)\n"
                      "  --html FILE       a text/html body; with --text both form a multipart/alternative\n"
@@ -358,13 +360,14 @@ int RunPack(const std::vector<std::string>& args)
         return kUsageError;
     }
 
-    // Removed, with the copies in it, however the command ends.
+    // Removed, with the copies in it, however the command ends, an interrupt included.
     WorkDirectory work;
     if (!work.Create(error))
     {
         PrintError("pack", error);
         return CME_OUTPUT_FILE_ERROR;
     }
+    GuardInterrupts({work.Path()});
     const TextFiles texts(work, parsed.Has("--keep-line-ends"));
 
     CMIMEEngine engine;
@@ -430,18 +433,59 @@ int RunPack(const std::vector<std::string>& args)
         return CME_INVALID_BLOCK;
     }
 
-    // Room for the generated name when no output is given.
-    std::string output = parsed.Value("--output");
-    std::vector<char> path(output.begin(), output.end());
-    path.resize(output.size() + 4096, '\0');
-    _CME_RC rc = engine.Pack(root, path.data(), static_cast<unsigned long>(path.size()), TRUE);
+    // The message goes to a new file beside OUT, renamed to OUT once it is whole. Without -o
+    // the engine makes a new .MME file and names it in the buffer (a pending slot, so that an
+    // interrupt removes it); it is removed when packing fails.
+    const std::string output = parsed.Value("--output");
+    TemporaryFile temporary(0);
+    char* path = PendingPath(1);
+    path[0] = '\0';
+    const size_t slash = output.find_last_of(kPathSeparators);
+    if (!output.empty() &&
+        !temporary.Create(slash == std::string::npos ? "." : output.substr(0, std::max<size_t>(slash, 1)), error))
+    {
+        PrintError("pack", error);
+        engine.FreeBlocks(root);
+        return CME_OUTPUT_FILE_ERROR;
+    }
+    std::strncat(path, temporary.Path().c_str(), kPendingPathSize - 1);
+    // An output file error is one where the engine made no file.
+    auto discard = [&](_CME_RC failure) {
+        if (output.empty() && path[0] != '\0' && failure != CME_OUTPUT_FILE_ERROR)
+            std::remove(path);
+        path[0] = '\0';
+    };
+    _CME_RC rc = CME_FAILURE;
+    try
+    {
+        rc = engine.Pack(root, path, static_cast<unsigned long>(kPendingPathSize), TRUE);
+    }
+    catch (CFileException& e)
+    {
+        // The user knows the message file by the name OUT.
+        if (!output.empty() && e.m_strFileName.str() == temporary.Path())
+            e.m_strFileName = output.c_str();
+        discard(CME_FILE_ERROR);
+        throw;
+    }
     if (rc != CME_SUCCESS)
     {
-        PrintError("pack", std::string(engine.GetErrorString()) + " (" + ResultName(rc) + ")");
+        std::string told = engine.GetErrorString();
+        const size_t at = output.empty() ? std::string::npos : told.find(temporary.Path());
+        if (at != std::string::npos)
+            told.replace(at, temporary.Path().size(), output);
+        PrintError("pack", told + " (" + ResultName(rc) + ")");
         engine.FreeBlocks(root);
+        discard(rc);
         return static_cast<int>(rc);
     }
-    std::printf("%s\n", path.data());
+    if (!output.empty() && !temporary.PutInPlace(output, true, error))
+    {
+        PrintError("pack", error);
+        return CME_OUTPUT_FILE_ERROR;
+    }
+    std::printf("%s\n", output.empty() ? path : output.c_str());
+    path[0] = '\0';
     return 0;
 }
 

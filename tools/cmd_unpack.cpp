@@ -2,6 +2,7 @@
 #include "cli.h"
 #include "portability.h"
 #include "treeoutput.h"
+#include "wholefiles.h"
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <iostream>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -145,12 +147,12 @@ void UnpackOne(const BatchOptions& options, BatchItem& item)
         }
         catch (const CFileException& e)
         {
+            // The body being written was cut short: it is set aside, so that the directory
+            // holds complete files only besides it, and named.
             rc = CME_FILE_ERROR;
-            error = e.m_strFileName.IsEmpty() ? "file error" : "file error on '" + e.m_strFileName.str() + "'";
-            if (e.m_lOsError > 0)
-                error += std::string(": ") + std::strerror(static_cast<int>(e.m_lOsError));
             root = nullptr;
             object = UnpackResultToJson(rc, nullptr);
+            error = FileErrorText(e) + SetAsideIncomplete(dir, e.m_strFileName.str(), {}, object["incomplete"]);
         }
         catch (const std::exception& e)
         {
@@ -420,8 +422,25 @@ int RunUnpack(const std::vector<std::string>& args)
     CString source(message.c_str());
     _CME_RC rc = CME_SUCCESS;
     BOOL extract = parsed.Has("--no-extract") ? FALSE : TRUE;
-    COutputBlock* root = parsed.Has("--body-only") ? engine.UnpackBody(source, dir.c_str(), extract, rc)
-                                                   : engine.Unpack(source, dir.c_str(), extract, rc);
+    const std::set<std::string> before = EntryNames(dir);
+    COutputBlock* root = nullptr;
+    try
+    {
+        root = parsed.Has("--body-only") ? engine.UnpackBody(source, dir.c_str(), extract, rc)
+                                         : engine.Unpack(source, dir.c_str(), extract, rc);
+    }
+    catch (const CFileException& e)
+    {
+        // As for a message of a batch: what was cut short is set aside and named.
+        nlohmann::json object = UnpackResultToJson(CME_FILE_ERROR, nullptr);
+        error = FileErrorText(e) + SetAsideIncomplete(dir, e.m_strFileName.str(), before, object["incomplete"]);
+        if (parsed.Has("--json"))
+            std::printf("%s\n", DumpJson(object).c_str());
+        if (madeDefault)
+            ::rmdir(dir.c_str());
+        PrintError("unpack", "'" + message + "': " + error);
+        return CME_FILE_ERROR;
+    }
 
     if (parsed.Has("--json"))
         std::printf("%s\n", DumpJson(UnpackResultToJson(rc, root)).c_str());

@@ -3,7 +3,6 @@
 #include "mimeengine/mimeengine.h"
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -71,10 +70,7 @@ int main(int argc, char** argv)
         catch (const CFileException& e)
         {
             // The engine interface passes file errors on as exceptions.
-            std::string what = e.m_strFileName.IsEmpty() ? std::string("a file") : "'" + e.m_strFileName.str() + "'";
-            if (e.m_lOsError > 0)
-                what += ": " + std::string(std::strerror(static_cast<int>(e.m_lOsError)));
-            cli::PrintError(first, "file error on " + what);
+            cli::PrintError(first, cli::FileErrorText(e));
             return CME_FILE_ERROR;
         }
         catch (const std::exception& e)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -38,6 +39,12 @@ inline bool IsTerminal(std::FILE* stream)
     return ::_isatty(::_fileno(stream)) != 0;
 }
 
+// Where the library and the program make their temporary files from now on.
+inline void SetTemporaryDirectory(const std::string& path)
+{
+    ::_putenv_s("TMP", path.c_str());
+}
+
 #else
 
 constexpr int kOpenFlags = O_CLOEXEC;
@@ -53,6 +60,11 @@ inline int MakeDirectory(const std::string& path, int mode)
 inline bool IsTerminal(std::FILE* stream)
 {
     return ::isatty(::fileno(stream)) != 0;
+}
+
+inline void SetTemporaryDirectory(const std::string& path)
+{
+    ::setenv("TMPDIR", path.c_str(), 1);
 }
 
 #endif

@@ -4,10 +4,13 @@ NAME, with {D} and work-file names replaced; MIMEENGINE_REGEN rewrites it), rege
 in stderr; '-' for any. A command is a shell-quoted mimeengine command line after optional
 NAME=value words for its environment, or a step of this script: !cat FILE, !ls DIR, !same A B
 (equal but for CR LF), !mkdir DIR, !write FILE TEXT, !decode MESSAGE [FUNCTION] (below),
-!email MESSAGE (below).
+!email MESSAGE (below), !big FILE SIZE (random bytes), !rm FILE, !tmpfs DIR SIZE [ro] (mounts a
+tmpfs, unmounted at the end; where mounting fails the rest of the table is SKIPPED), !interrupt
+SIGNAL GLOB COMMAND... (the signal to a mimeengine command once GLOB names a file that is not
+empty; exit 128+N).
 {R} is examples/messages/report.eml, {C} examples/compose, {F} tests/data/flat.
 Usage: cli_test.py TABLE MIMEENGINE_PROGRAM EXAMPLES_DIR"""
-import ctypes, email as email_package, os, re, shlex, shutil, subprocess, sys, tempfile
+import ctypes, email as email_package, glob, os, re, shlex, shutil, signal, subprocess, sys, tempfile, time
 
 DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "flat")
 
@@ -51,12 +54,26 @@ def email(path):
     return ("CRLF %s\n%s" % (re.search(rb"[^\r]\n|\r[^\n]|\A\n|\r\Z", data) is None, parts)).encode()
 
 
+def interrupt(d, sig, pattern, args, env):
+    p = subprocess.Popen([PROGRAM] + args, cwd=d, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    while not any(map(os.path.getsize, glob.glob(os.path.join(d, pattern)))) and p.poll() is None:
+        time.sleep(0.0005)
+    p.send_signal(getattr(signal, sig))
+    out, err = p.communicate()
+    return (128 - p.returncode if p.returncode < 0 else 1), out, err  # 1: it ended before
+
+
 def step(d, args, env):
     a, unlf = [os.path.join(d, x) for x in args[1:]], lambda i: read(a[i]).replace(b"\r\n", b"\n")
     steps = {"!cat": lambda: read(a[0]), "!ls": lambda: "".join(n + "\n" for n in sorted(os.listdir(a[0]))).encode(),
              "!same": lambda: b"" if unlf(0) == unlf(1) else None, "!mkdir": lambda: os.makedirs(a[0]) or b"",
              "!write": lambda: open(a[0], "w").write(args[2]) and b"", "!decode": lambda: decode(d, a[0], *args[2:]),
-             "!email": lambda: email(a[0])}
+             "!email": lambda: email(a[0]), "!rm": lambda: os.remove(a[0]) or b"",
+             "!big": lambda: open(a[0], "wb").write(os.urandom(int(args[2]))) and b"",
+             "!tmpfs": lambda: MOUNTS.append(os.makedirs(a[0]) or a[0]) or subprocess.run(
+                 ["mount", "-t", "tmpfs", "-o", "size=" + ",".join(args[2:]), "tmpfs", a[0]], capture_output=True).stderr}
+    if args[0] == "!interrupt":
+        return interrupt(d, args[1], args[2], args[3:], env)
     if args[0] in steps:
         out = steps[args[0]]()
         return int(out is None), out or b"", b""
@@ -65,33 +82,44 @@ def step(d, args, env):
 
 
 def main(table):
-    failures, d = 0, tempfile.mkdtemp(prefix="mimeengine-cli.")
+    failures, ran, d = 0, 0, tempfile.mkdtemp(prefix="mimeengine-cli.")
     rows = [(n, l.rstrip("\n").split("\t")) for n, l in enumerate(open(os.path.join(DATA, table)), 1)]
     rows = [(n, cells) for n, cells in rows if cells[0] and not cells[0].startswith("#")]
-    for n, (command, code, out, err) in rows:
-        for k, v in (("{D}", d), ("{R}", EXAMPLES + "/messages/report.eml"), ("{C}", EXAMPLES + "/compose"), ("{F}", DATA)):
-            command = command.replace(k, v)
-        words, env = shlex.split(command), dict(os.environ)
-        while "=" in words[0] and not words[0].startswith("!"):
-            env.update([words.pop(0).split("=", 1)])
-        try:
-            got = step(d, words, env)
-        except OSError as e:
-            got = 1, b"", str(e).encode()
-        got = (got[0],) + tuple(re.sub(r"\b(md\w{6}|\w{8}(?=\.TMP|\.HDR))\b", "*", s.decode("latin-1").replace(d, "{D}"))
-                                for s in got[1:])
-        if out.startswith("@") and os.environ.get("MIMEENGINE_REGEN"):
-            open(os.path.join(DATA, out[1:]), "w").write(got[1])
-        if got[0] != int(code) or not all(
-                want == "-" or (got[i] == open(os.path.join(DATA, want[1:])).read() if want[0] == "@" else
-                                re.search(want, got[i], re.S)) for i, want in ((1, out), (2, err))):
-            failures += 1
-            print("%s:%d: %s\n  got exit %d\n  stdout: %r\n  stderr: %r" % (table, n, command, *got))
+    try:
+        for n, (command, code, out, err) in rows:
+            ran += 1
+            for k, v in (("{D}", d), ("{R}", EXAMPLES + "/messages/report.eml"), ("{C}", EXAMPLES + "/compose"), ("{F}", DATA)):
+                command = command.replace(k, v)
+            words, env = shlex.split(command), dict(os.environ)
+            while "=" in words[0] and not words[0].startswith("!"):
+                env.update([words.pop(0).split("=", 1)])
+            try:
+                got = step(d, words, env)
+            except OSError as e:
+                got = 1, b"", str(e).encode()
+            if words[0] == "!tmpfs" and not os.path.ismount(MOUNTS[-1]):
+                print("SKIPPED: %s: %s: no tmpfs could be mounted (%s); rows %d on did not run"
+                      % (table, command, ((got[1] + got[2]).decode() or "?").splitlines()[0], n))
+                ran -= 1
+                break
+            got = (got[0],) + tuple(re.sub(r"\b(md\w{6}|\w{8}(?=\.TMP|\.HDR))\b", "*", s.decode("latin-1").replace(d, "{D}"))
+                                    for s in got[1:])
+            if out.startswith("@") and os.environ.get("MIMEENGINE_REGEN"):
+                open(os.path.join(DATA, out[1:]), "w").write(got[1])
+            if got[0] != int(code) or not all(
+                    want == "-" or (got[i] == open(os.path.join(DATA, want[1:])).read() if want[0] == "@" else
+                                    re.search(want, got[i], re.S)) for i, want in ((1, out), (2, err))):
+                failures += 1
+                print("%s:%d: %s\n  got exit %d\n  stdout: %r\n  stderr: %r" % (table, n, command, *got))
+    finally:
+        for mount in filter(os.path.ismount, MOUNTS):
+            subprocess.run(["umount", mount])
     shutil.rmtree(d)
-    print("%d passed, %d failed" % (len(rows) - failures, failures))
+    print("%d passed, %d failed" % (ran - failures, failures))
     return failures == 0
 
 
+MOUNTS = []
 if __name__ == "__main__":
     PROGRAM, EXAMPLES = sys.argv[2], sys.argv[3]
     sys.exit(0 if main(sys.argv[1]) else 1)

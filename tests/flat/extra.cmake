@@ -76,5 +76,8 @@ if(Python3_Interpreter_FOUND AND NOT MIMEENGINE_TESTS_UNDER_WINE)
   if(TARGET mimeengine_cli)
     add_test(NAME flat.cli COMMAND ${Python3_EXECUTABLE} ${flat_dir}/cli_test.py cli.tsv
                                    $<TARGET_FILE:mimeengine_cli> ${PROJECT_SOURCE_DIR}/examples)
+    # The program on a full and a read-only disk: tmpfs mounts, as root (SKIPPED elsewhere).
+    add_test(NAME flat.cli_full_disk COMMAND ${Python3_EXECUTABLE} ${flat_dir}/cli_test.py cli_fulldisk.tsv
+                                             $<TARGET_FILE:mimeengine_cli> ${PROJECT_SOURCE_DIR}/examples)
   endif()
 endif()
