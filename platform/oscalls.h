@@ -53,7 +53,8 @@ long RenameFile(const char* oldPath, const char* newPath);
 struct tm LocalTime(time_t t);
 
 // The system calls of the file layer, counted by kind where they are made (the POSIX side
-// counts every call it makes), so that tests can hold the cost per message where it is.
+// counts every call it makes, the Windows side those of the functions above), so that tests
+// can hold the cost per message where it is. Listing a directory counts as Other.
 enum class OsCall
 {
     Open,
@@ -62,11 +63,27 @@ enum class OsCall
     Write,
     Seek,
     Close,
+    Rename,
     Other,
     Kinds
 };
-void CountCall(OsCall call);
+// Counts one call, and answers what a test has made of it (FailCall): 0 when it is to be made
+// as usual, else the error it is to fail with. The opens, writes, closes and renames of
+// files heed the answer: an interrupted open or write is made again, an interrupted close
+// has released the file all the same.
+long CountCall(OsCall call);
 // The number of calls of each kind so far, in the order of OsCall, for the whole process.
 void CallCounts(unsigned long long (&counts)[static_cast<int>(OsCall::Kinds)]);
+// For tests: the n-th call of this kind from now on (1: the next) fails with error, once;
+// n 0 takes back a fault that has not struck yet.
+void FailCall(OsCall call, unsigned long long n, long error);
+
+#if !defined(_WIN32)
+// open(2) as a counted call, made again when a signal interrupts it; -1 with errno set on
+// failure.
+int OpenCounted(const char* path, int flags, unsigned mode);
+// What a call that CountCall tells to fail answers: errno set to the fault's error, and -1.
+int FailWith(long fault);
+#endif
 
 } // namespace platform

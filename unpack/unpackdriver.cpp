@@ -100,19 +100,16 @@ _CME_RC WalkMultipart(CUnpacker& unpacker, char** line, char** readAhead, CWfxFi
         }
 
         const ULONGLONG atDelimiter = file.GetPosition();
-        COutputBlock* child = nullptr;
-        rc = unpacker.ReadHeader(line, readAhead, file, source, errorText, &child, FALSE);
+        // Freed until it is attached, also when a file exception passes.
+        COutputBlock* unattached = nullptr;
+        unpackrun::TreeGuard guard(unattached);
+        rc = unpacker.ReadHeader(line, readAhead, file, source, errorText, &unattached, FALSE);
         if (rc != CME_SUCCESS)
-        {
-            unpackrun::FreeTree(child);
             return rc;
-        }
-        rc = block->AddChildBlock(child, errorText);
+        rc = block->AddChildBlock(unattached, errorText);
         if (rc != CME_SUCCESS)
-        {
-            unpackrun::FreeTree(child);
             return rc;
-        }
+        COutputBlock* child = guard.Release();
         ++unpacker.m_nParts;
 
         if (bExtract)
@@ -168,18 +165,14 @@ _CME_RC WalkMessage(CUnpacker& unpacker, char** line, char** readAhead, CWfxFile
     if (unpacker.m_nParts >= unpacker.m_nMaxParts)
         return CME_SUCCESS;
 
-    COutputBlock* child = nullptr;
-    rc = unpacker.ReadHeader(line, readAhead, file, source, errorText, &child, FALSE);
+    COutputBlock* unattached = nullptr;
+    unpackrun::TreeGuard guard(unattached);
+    rc = unpacker.ReadHeader(line, readAhead, file, source, errorText, &unattached, FALSE);
     if (rc != CME_SUCCESS)
-    {
-        unpackrun::FreeTree(child);
         return rc;
-    }
-    if (block->AddChildBlock(child, errorText) != CME_SUCCESS)
-    {
-        unpackrun::FreeTree(child);
+    if (block->AddChildBlock(unattached, errorText) != CME_SUCCESS)
         return CME_SUCCESS;
-    }
+    COutputBlock* child = guard.Release();
     ++unpacker.m_nParts;
     if (bExtract)
         unpacker.ParsePart(line, readAhead, file, source, errorText, child, bExtract);

@@ -1,4 +1,5 @@
 // MoveFileA: renaming that refuses to replace an existing file.
+#include "platform/oscalls.h"
 #include "platform/win32.h"
 
 #include <cerrno>
@@ -11,6 +12,11 @@ BOOL MoveFileA(const char* lpExistingFileName, const char* lpNewFileName)
 {
     if (lpExistingFileName == nullptr || lpNewFileName == nullptr)
         return FALSE;
+    if (const long fault = platform::CountCall(platform::OsCall::Rename))
+    {
+        errno = static_cast<int>(fault);
+        return FALSE;
+    }
 #ifdef RENAME_NOREPLACE
     if (renameat2(AT_FDCWD, lpExistingFileName, AT_FDCWD, lpNewFileName, RENAME_NOREPLACE) == 0)
         return TRUE;

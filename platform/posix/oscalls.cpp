@@ -9,6 +9,22 @@
 
 namespace platform
 {
+int FailWith(long fault)
+{
+    errno = static_cast<int>(fault);
+    return -1;
+}
+
+int OpenCounted(const char* path, int flags, unsigned mode)
+{
+    for (;;)
+    {
+        const long fault = CountCall(OsCall::Open);
+        const int fd = fault != 0 ? FailWith(fault) : ::open(path, flags, static_cast<mode_t>(mode));
+        if (fd >= 0 || errno != EINTR)
+            return fd;
+    }
+}
 
 const long kErrorClosedFile = EBADF;
 const long kErrorInvalidArgument = EINVAL;
@@ -74,8 +90,7 @@ long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle, ULONGL
     {
         // A file this call creates is a regular file of ours: nothing can be in the way and
         // nothing needs checking. O_EXCL also refuses a symbolic link at the name.
-        CountCall(OsCall::Open);
-        int fd = ::open(path, (oflags & ~O_NONBLOCK) | O_CREAT | O_EXCL, 0666);
+        int fd = OpenCounted(path, (oflags & ~O_NONBLOCK) | O_CREAT | O_EXCL, 0666);
         if (fd >= 0)
         {
             handle = fd;
@@ -93,8 +108,7 @@ long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle, ULONGL
     // An existing file. O_NONBLOCK keeps a FIFO from blocking the open itself; it is then
     // refused, like a directory or a device. On a regular file O_NONBLOCK changes nothing,
     // so it stays set.
-    CountCall(OsCall::Open);
-    int fd = ::open(path, oflags, 0666);
+    int fd = OpenCounted(path, oflags, 0666);
     if (fd < 0)
         return errno;
     struct stat st;
@@ -116,8 +130,8 @@ long ReadSome(intptr_t handle, void* buffer, size_t n, size_t& got)
     ssize_t r;
     do
     {
-        CountCall(OsCall::Read);
-        r = ::read(static_cast<int>(handle), buffer, n);
+        const long fault = CountCall(OsCall::Read);
+        r = fault != 0 ? FailWith(fault) : ::read(static_cast<int>(handle), buffer, n);
     } while (r < 0 && errno == EINTR);
     if (r < 0)
         return errno;
@@ -130,8 +144,8 @@ long WriteAll(intptr_t handle, const void* buffer, size_t n)
     const char* p = static_cast<const char*>(buffer);
     while (n > 0)
     {
-        CountCall(OsCall::Write);
-        ssize_t put = ::write(static_cast<int>(handle), p, n);
+        const long fault = CountCall(OsCall::Write);
+        ssize_t put = fault != 0 ? FailWith(fault) : ::write(static_cast<int>(handle), p, n);
         if (put < 0)
         {
             if (errno == EINTR)
@@ -168,8 +182,12 @@ long SizeOf(intptr_t handle, ULONGLONG& size)
 
 long CloseFile(intptr_t handle)
 {
-    CountCall(OsCall::Close);
-    return ::close(static_cast<int>(handle)) != 0 ? errno : 0;
+    // The descriptor is released whatever close answers, so it is never closed twice; an
+    // interrupted close has nothing left that a second one could do.
+    const long fault = CountCall(OsCall::Close);
+    long err = ::close(static_cast<int>(handle)) != 0 ? errno : 0;
+    err = fault != 0 ? fault : err;
+    return err == EINTR ? 0 : err;
 }
 
 bool StatusOfPath(const char* path, CFileStatus& status)
@@ -202,7 +220,8 @@ long RemoveFile(const char* path)
 
 long RenameFile(const char* oldPath, const char* newPath)
 {
-    CountCall(OsCall::Other);
+    if (const long fault = CountCall(OsCall::Rename))
+        return fault;
     return ::rename(oldPath, newPath) != 0 ? errno : 0;
 }
 

@@ -172,8 +172,7 @@ UINT GetTempFileNameA(const char* lpPathName, const char* lpPrefixString, UINT u
             CopyCut(lpTempFileName, MAX_PATH, path.c_str(), path.size());
             return uUnique;
         }
-        platform::CountCall(platform::OsCall::Open);
-        int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        int fd = platform::OpenCounted(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd >= 0)
         {
             platform::CountCall(platform::OsCall::Close);
@@ -222,8 +221,7 @@ HANDLE CreateFileA(const char* lpFileName, DWORD dwDesiredAccess, DWORD, void*, 
         flags |= O_WRONLY;
     else
         flags |= O_RDONLY;
-    platform::CountCall(platform::OsCall::Open);
-    int fd = ::open(lpFileName, flags);
+    int fd = platform::OpenCounted(lpFileName, flags, 0);
     if (fd < 0)
         return INVALID_HANDLE_VALUE;
     // A FIFO cannot block the open (O_NONBLOCK) and is refused here with anything else that
@@ -261,8 +259,9 @@ BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* l
     DWORD done = 0;
     while (done < nNumberOfBytesToRead)
     {
-        platform::CountCall(platform::OsCall::Read);
-        ssize_t got = ::read(HandleToFd(hFile), out + done, nNumberOfBytesToRead - done);
+        const long fault = platform::CountCall(platform::OsCall::Read);
+        ssize_t got =
+            fault != 0 ? platform::FailWith(fault) : ::read(HandleToFd(hFile), out + done, nNumberOfBytesToRead - done);
         if (got < 0)
         {
             if (errno == EINTR)
@@ -282,8 +281,8 @@ BOOL CloseHandle(HANDLE hObject)
 {
     if (hObject == INVALID_HANDLE_VALUE)
         return FALSE;
-    platform::CountCall(platform::OsCall::Close);
-    return ::close(HandleToFd(hObject)) == 0;
+    const long fault = platform::CountCall(platform::OsCall::Close);
+    return ::close(HandleToFd(hObject)) == 0 && fault == 0;
 }
 
 HANDLE FindFirstFileA(const char* lpFileName, WIN32_FIND_DATAA* lpFindFileData)
@@ -296,14 +295,14 @@ HANDLE FindFirstFileA(const char* lpFileName, WIN32_FIND_DATAA* lpFindFileData)
     std::string mask = sep == std::string::npos ? pattern : pattern.substr(sep + 1);
     if (directory.empty())
         directory = "/";
-    platform::CountCall(platform::OsCall::Open);
+    platform::CountCall(platform::OsCall::Other);
     DIR* dir = ::opendir(directory.c_str());
     if (dir == nullptr)
         return INVALID_HANDLE_VALUE;
     FindState* state = new FindState{dir, directory, mask};
     if (!NextMatch(state, lpFindFileData))
     {
-        platform::CountCall(platform::OsCall::Close);
+        platform::CountCall(platform::OsCall::Other);
         ::closedir(dir);
         delete state;
         return INVALID_HANDLE_VALUE;
@@ -323,7 +322,7 @@ BOOL FindClose(HANDLE hFindFile)
     if (hFindFile == INVALID_HANDLE_VALUE || hFindFile == nullptr)
         return FALSE;
     FindState* state = static_cast<FindState*>(hFindFile);
-    platform::CountCall(platform::OsCall::Close);
+    platform::CountCall(platform::OsCall::Other);
     ::closedir(state->dir);
     delete state;
     return TRUE;

@@ -107,6 +107,8 @@ long OpenRegularFile(const char* path, UINT nOpenFlags, intptr_t& handle, ULONGL
         // Opens a link itself rather than its target; it is refused below.
         flags |= FILE_FLAG_OPEN_REPARSE_POINT;
     }
+    if (const long fault = CountCall(OsCall::Open))
+        return fault;
     // Share flags are not enforced: other openers may read, write and delete.
     HANDLE h = ::CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
                              flags, nullptr);
@@ -134,6 +136,8 @@ long ReadSome(intptr_t handle, void* buffer, size_t n, size_t& got)
 {
     DWORD read = 0;
     DWORD ask = static_cast<DWORD>(n < kMaxTransfer ? n : kMaxTransfer);
+    if (const long fault = CountCall(OsCall::Read))
+        return fault;
     if (!::ReadFile(AsHandle(handle), buffer, ask, &read, nullptr))
     {
         long err = LastError();
@@ -152,6 +156,8 @@ long WriteAll(intptr_t handle, const void* buffer, size_t n)
     {
         DWORD put = 0;
         DWORD ask = static_cast<DWORD>(n < kMaxTransfer ? n : kMaxTransfer);
+        if (const long fault = CountCall(OsCall::Write))
+            return fault;
         if (!::WriteFile(AsHandle(handle), p, ask, &put, nullptr))
             return LastError();
         if (put == 0)
@@ -166,6 +172,7 @@ long SeekTo(intptr_t handle, ULONGLONG offset)
 {
     LARGE_INTEGER to;
     to.QuadPart = static_cast<LONGLONG>(offset);
+    CountCall(OsCall::Seek);
     return ::SetFilePointerEx(AsHandle(handle), to, nullptr, FILE_BEGIN) ? 0 : LastError();
 }
 
@@ -173,12 +180,14 @@ long Truncate(intptr_t handle, ULONGLONG length)
 {
     if (long err = SeekTo(handle, length))
         return err;
+    CountCall(OsCall::Other);
     return ::SetEndOfFile(AsHandle(handle)) ? 0 : LastError();
 }
 
 long SizeOf(intptr_t handle, ULONGLONG& size)
 {
     LARGE_INTEGER value;
+    CountCall(OsCall::Stat);
     if (!::GetFileSizeEx(AsHandle(handle), &value))
         return LastError();
     size = static_cast<ULONGLONG>(value.QuadPart);
@@ -187,12 +196,16 @@ long SizeOf(intptr_t handle, ULONGLONG& size)
 
 long CloseFile(intptr_t handle)
 {
-    return ::CloseHandle(AsHandle(handle)) ? 0 : LastError();
+    // The handle is released whatever the fault: it is never closed twice.
+    const long fault = CountCall(OsCall::Close);
+    const long err = ::CloseHandle(AsHandle(handle)) ? 0 : LastError();
+    return fault != 0 ? fault : err;
 }
 
 bool StatusOfPath(const char* path, CFileStatus& status)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
+    CountCall(OsCall::Stat);
     if (!::GetFileAttributesExA(path, GetFileExInfoStandard, &data))
         return false;
     status.m_size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -206,6 +219,7 @@ bool StatusOfPath(const char* path, CFileStatus& status)
 
 bool OpensAsExistingFile(const char* path)
 {
+    CountCall(OsCall::Stat);
     HANDLE h = ::CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                              nullptr);
     if (h == INVALID_HANDLE_VALUE)
@@ -216,11 +230,14 @@ bool OpensAsExistingFile(const char* path)
 
 long RemoveFile(const char* path)
 {
+    CountCall(OsCall::Other);
     return ::DeleteFileA(path) ? 0 : LastError();
 }
 
 long RenameFile(const char* oldPath, const char* newPath)
 {
+    if (const long fault = CountCall(OsCall::Rename))
+        return fault;
     return ::MoveFileA(oldPath, newPath) ? 0 : LastError();
 }
 

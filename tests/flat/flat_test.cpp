@@ -3,11 +3,15 @@
 #include "api/flatinternal.h"
 #include "codec/charset.h"
 #include "mimeengine/mimeengine.h"
+#include "platform/crt.h"
+#include "platform/oscalls.h"
 #include "platform/win32.h"
 #include "support/testsupport.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #if !defined(_WIN32)
@@ -203,6 +207,106 @@ TEST_F(Flat, AllocationFailures)
         successes += rc == 0 && ok;
     }
     EXPECT_TRUE(n > 1 && successes >= 1) << n << " runs";
+}
+
+// One realistic run, with the n-th call of a kind failing with an error, for every n the run
+// makes: a message with an attachment is composed (flat), unpacked and decoded (flat). Each
+// step ends in a failure (CFileException from Unpack), or with the outputs of the run without
+// fault; nothing is left outside the work directory, nor of the decoding's own directory. An
+// interrupted call (EINTR) is made again, and the run succeeds.
+TEST_F(Flat, InjectedFaults)
+{
+    using platform::OsCall;
+#if defined(_WIN32)
+    const long kErrors[] = {ERROR_DISK_FULL, ERROR_WRITE_FAULT, ERROR_ACCESS_DENIED}, kInterrupted = -1;
+#else
+    const long kErrors[] = {ENOSPC, EIO, EACCES, EINTR}, kInterrupted = EINTR;
+#endif
+    const CTime now(944000000);
+    CTime::SetCurrentTimeForTesting(&now);
+    PlatformSetRandForTesting(+[] { return 42; });
+    std::string logo, out = m_files.file("out.eml");
+    for (int i = 0; i < 150000; ++i)
+        logo += static_cast<char>(i * 7 % 251);
+    WriteFile(m_files.file("logo.bin"), logo);
+    const std::string inputs = ListTree(m_files.path());
+    auto contents = [](const char* path) { return Exists(path) ? ReadFile(path) : std::string("?"); };
+    // The outputs of each step, or "failed".
+    auto run = [&] {
+        std::string message = "failed", unpacked = "failed", decoded = "failed";
+        std::remove(out.c_str());
+        long root = AddBlockList(0, "", "", MIMEENGINE_CONTENT_MULTIPART, 0, "mixed", nullptr);
+        if (root > 0 && AddDeriveTypeBlockList(root, m_body.c_str(), "body.txt") > 0 &&
+            AddDeriveTypeBlockList(root, m_files.file("logo.bin").c_str(), "logo.bin") > 0 &&
+            MIMEEncode(&out[0], 0, TRUE) == 0)
+            message = ReadFile(out);
+        ClearBlockList();
+        if (message == "failed")
+            return std::vector<std::string>{message, message, message};
+        const std::string work = m_files.mkdir("work");
+        try
+        {
+            CMIMEEngine engine;
+            CString source(out.c_str());
+            _CME_RC rc = CME_FAILURE;
+            Tree tree(engine.Unpack(source, work.c_str(), TRUE, rc));
+            for (std::vector<const CBlock*> blocks{tree.get()}; rc == CME_SUCCESS && !blocks.empty();)
+            {
+                const auto* block = static_cast<const COutputBlock*>(blocks.back());
+                blocks.pop_back();
+                unpacked = (unpacked == "failed" ? "" : unpacked) + contents(block->GetHeaderFile()) + "|" +
+                           (block->GetDataFile()[0] ? contents(block->GetDataFile()) : "") + "|";
+                for (COutputBlock* child : Children(block))
+                    blocks.push_back(child);
+            }
+        }
+        catch (const CFileException&)
+        {
+        }
+        char *text = nullptr, **list = nullptr;
+        unsigned long count = 0;
+        if (DecodeMimeMessage(out.c_str(), &text, &count, &list))
+        {
+            decoded = text + std::string("|");
+            for (unsigned long i = 0; i < count; ++i)
+                decoded += contents(list[i]) + "|";
+        }
+        else
+            EXPECT_TRUE(text == nullptr && count == 0 && list == nullptr);
+        FreeMimeMsgText(&text);
+        FreeMimeAttachmentList(count, &list);
+        std::filesystem::remove_all(work);
+        EXPECT_EQ(ListTree(m_tmp.path()), "") << "left by the decoding";
+        EXPECT_EQ(ListTree(m_files.path()), inputs + (Exists(out) ? "out.eml\n" : "")) << "left outside";
+        EXPECT_EQ(ReadFile(m_files.file("logo.bin")), logo);
+        return std::vector<std::string>{message, unpacked, decoded};
+    };
+
+    unsigned long long before[static_cast<int>(OsCall::Kinds)], after[static_cast<int>(OsCall::Kinds)];
+    platform::CallCounts(before);
+    const std::vector<std::string> reference = run();
+    platform::CallCounts(after);
+    ASSERT_EQ(std::count(reference.begin(), reference.end(), "failed"), 0);
+    for (OsCall kind : {OsCall::Open, OsCall::Read, OsCall::Write, OsCall::Close, OsCall::Rename})
+    {
+        const int k = static_cast<int>(kind);
+        int failures = 0;
+        for (long error : kErrors)
+            for (unsigned long long n = 1; n <= after[k] - before[k]; ++n)
+            {
+                SCOPED_TRACE(testing::Message() << "call kind " << k << " number " << n << " error " << error);
+                platform::FailCall(kind, n, error);
+                const std::vector<std::string> got = run();
+                platform::FailCall(kind, 0, 0);
+                for (size_t step = 0; step < got.size(); ++step)
+                    EXPECT_TRUE(got[step] == reference[step] || (got[step] == "failed" && error != kInterrupted))
+                        << "step " << step;
+                failures += got != reference;
+            }
+        EXPECT_TRUE(failures > 0 || after[k] == before[k]) << "kind " << k;
+    }
+    CTime::SetCurrentTimeForTesting(nullptr);
+    PlatformSetRandForTesting(nullptr);
 }
 
 } // namespace
