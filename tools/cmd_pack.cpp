@@ -465,6 +465,7 @@ int RunPack(const std::vector<std::string>& args)
         // The user knows the message file by the name OUT.
         if (!output.empty() && e.m_strFileName.str() == temporary.Path())
             e.m_strFileName = output.c_str();
+        engine.FreeBlocks(root);
         discard(CME_FILE_ERROR);
         throw;
     }

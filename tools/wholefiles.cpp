@@ -130,10 +130,11 @@ bool TemporaryFile::PutInPlace(const std::string& target, bool replace, std::str
 {
     if (!SyncFile(m_path))
     {
-        error = "cannot write '" + m_path + "': " + std::strerror(errno);
+        error = "cannot write '" + target + "': " + std::strerror(errno);
         return false;
     }
-    std::error_code ec;
+    bool moved;
+    std::string why;
     if (replace)
     {
 #if !defined(_WIN32)
@@ -142,13 +143,20 @@ bool TemporaryFile::PutInPlace(const std::string& target, bool replace, std::str
         if (::stat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
             ::chmod(m_path.c_str(), existing.st_mode & 07777);
 #endif
+        std::error_code ec;
         fs::rename(fs::u8path(m_path), fs::u8path(target), ec);
-        errno = ec.value();
+        moved = !ec;
+        why = ec.message();
     }
-    if (replace ? static_cast<bool>(ec) : RenameNoReplace(m_path, target) != 0)
+    else
+    {
+        moved = RenameNoReplace(m_path, target) == 0;
+        why = std::strerror(errno);
+    }
+    if (!moved)
     {
         const int failure = errno;
-        error = "cannot rename '" + m_path + "' to '" + target + "': " + std::strerror(failure);
+        error = "cannot rename '" + m_path + "' to '" + target + "': " + why;
         errno = failure;
         return false;
     }
