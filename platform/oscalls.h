@@ -68,9 +68,9 @@ enum class OsCall
     Kinds
 };
 // Counts one call, and answers what a test has made of it (FailCall): 0 when it is to be made
-// as usual, else the error it is to fail with. The opens, writes, closes and renames of
-// files heed the answer: an interrupted open or write is made again, an interrupted close
-// has released the file all the same.
+// as usual, else the error it is to fail with. The opens, reads, writes, closes and renames
+// of files heed the answer: an interrupted open, read or write is made again, an interrupted
+// close has released the file all the same.
 long CountCall(OsCall call);
 // The number of calls of each kind so far, in the order of OsCall, for the whole process.
 void CallCounts(unsigned long long (&counts)[static_cast<int>(OsCall::Kinds)]);

@@ -9,6 +9,7 @@
 
 namespace platform
 {
+
 int FailWith(long fault)
 {
     errno = static_cast<int>(fault);

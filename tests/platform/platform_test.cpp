@@ -1,6 +1,7 @@
 // Checks of the framework stand-ins in platform/, driven by the rows of platform/ops.tsv.
 #include "mimeengine/platform/afx.h"
 #include "platform/crt.h"
+#include "platform/oscalls.h"
 #include "platform/win32.h"
 #include "support/testsupport.h"
 
@@ -63,6 +64,7 @@ static bool PrivateDirectory(const char* path)
 // order against one scratch directory "~" (relative names are below it), one open file and one list.
 TEST(PlatformOps, Table)
 {
+    using platform::OsCall;
     ScratchDir d;
     auto N = [](const string& s) { return s.empty() ? 0 : std::stoll(s, nullptr, 0); };
     auto Sign = [](int v) { return string(v < 0 ? "<" : v > 0 ? ">" : "="); };
@@ -145,7 +147,18 @@ TEST(PlatformOps, Table)
            return o),
         OP("seek", return to_string(f.Seek(N(v[0]), N(v[1])))),
         OP("setlen", f.SetLength(N(v[0])); return to_string(f.GetPosition()) + " " + to_string(f.GetLength())),
-        OP("close", f.Close(); return ""),
+        OP(
+            "close", try { f.Close(); } catch (const CFileException& x) {
+                return "cause " + to_string(x.m_cause) + " " + to_string(x.m_lOsError);
+            } return ""),
+        OP(
+            "rename", try { CFile::Rename(P(v[0]).c_str(), P(v[1]).c_str()); } catch (const CFileException& x) {
+                return "error " + to_string(x.m_lOsError);
+            } return "ok"),
+        OP("fault",
+           const std::map<string, OsCall> k{
+               {"open", OsCall::Open}, {"write", OsCall::Write}, {"close", OsCall::Close}, {"rename", OsCall::Rename}};
+           platform::FailCall(k.at(v[0]), N(v[1]), N(v[2])); return ""),
         OP("status", CFileStatus fs; if (!CFile::GetStatus(P(v[0]).c_str(), fs)) return "none";
            return to_string(fs.m_attribute) + (fs.m_attribute ? "" : " " + to_string(fs.m_size))),
         OP("find", WIN32_FIND_DATAA fd; HANDLE h = FindFirstFileA(P(v[0]).c_str(), &fd); std::set<string> all;
