@@ -2,9 +2,9 @@
 Columns: command, exit code, regex searched in stdout (or @NAME: equal to the golden file
 NAME, with {D} and work-file names replaced; MIMEENGINE_REGEN rewrites it), regex searched
 in stderr; '-' for any. A command is a shell-quoted mimeengine command line after optional
-NAME=value words for its environment, or a step of this script: !cat FILE, !ls DIR, !same A B
-(equal but for CR LF), !mkdir DIR, !write FILE TEXT, !decode MESSAGE [FUNCTION] (below),
-!email MESSAGE (below).
+NAME=value words for its environment, with <FILE for its stdin, or a step of this script:
+!cat FILE, !ls DIR, !same A B (equal but for CR LF), !mkdir DIR, !write FILE TEXT, !cp FROM TO
+(a file or a tree), !ln TARGET LINK, !decode MESSAGE [FUNCTION] (below), !email MESSAGE (below).
 {R} is examples/messages/report.eml, {C} examples/compose, {F} tests/data/flat.
 Usage: cli_test.py TABLE MIMEENGINE_PROGRAM EXAMPLES_DIR"""
 import ctypes, email as email_package, os, re, shlex, shutil, subprocess, sys, tempfile
@@ -56,11 +56,14 @@ def step(d, args, env):
     steps = {"!cat": lambda: read(a[0]), "!ls": lambda: "".join(n + "\n" for n in sorted(os.listdir(a[0]))).encode(),
              "!same": lambda: b"" if unlf(0) == unlf(1) else None, "!mkdir": lambda: os.makedirs(a[0]) or b"",
              "!write": lambda: open(a[0], "w").write(args[2]) and b"", "!decode": lambda: decode(d, a[0], *args[2:]),
-             "!email": lambda: email(a[0])}
+             "!email": lambda: email(a[0]), "!ln": lambda: os.symlink(args[1], a[1]) or b"",
+             "!cp": lambda: (shutil.copytree if os.path.isdir(a[0]) else shutil.copy)(a[0], a[1]) and b""}
     if args[0] in steps:
         out = steps[args[0]]()
         return int(out is None), out or b"", b""
-    r = subprocess.run([PROGRAM] + args, cwd=d, env=env, capture_output=True, timeout=120)
+    stdin = [open(os.path.join(d, w[1:]), "rb") for w in args if w.startswith("<")] + [subprocess.DEVNULL]
+    r = subprocess.run([PROGRAM] + [w for w in args if not w.startswith("<")], cwd=d, env=env, capture_output=True,
+                       timeout=120, stdin=stdin[0])
     return r.returncode, r.stdout, r.stderr
 
 
