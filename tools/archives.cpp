@@ -156,7 +156,10 @@ bool BatchFiles::Next(BatchFile& file)
     {
         if (!m_files.empty())
         {
-            file = std::move(m_files.front());
+            // Told from an mbox only now, so that a large directory costs no wait up front.
+            file = std::move(m_files.front().first);
+            if (m_files.front().second)
+                file = Classify(file.path, file.name);
             m_files.pop_front();
             return true;
         }
@@ -201,7 +204,6 @@ void BatchFiles::List(const Directory& directory, bool given)
         return; // reached again, through a bind mount or a junction: read once
     std::string error;
     std::vector<std::string> subdirectories;
-    std::vector<std::string>* wanted = m_recursive ? &subdirectories : nullptr;
     const std::string cur = Join(directory.path, "cur");
     const std::string fresh = Join(directory.path, "new");
     const bool hasCur = m_format != InputFormat::kFile && IsDirectory(cur);
@@ -210,7 +212,8 @@ void BatchFiles::List(const Directory& directory, bool given)
     if (forced && !hasCur && !hasNew)
     {
         m_files.push_back(
-            {directory.path, directory.name, false, CME_INVALID_PARAMETER, "not a Maildir: it has no cur/ or new/"});
+            {{directory.path, directory.name, false, CME_INVALID_PARAMETER, "not a Maildir: it has no cur/ or new/"},
+             false});
         return;
     }
     if ((hasCur && hasNew) || forced)
@@ -223,12 +226,13 @@ void BatchFiles::List(const Directory& directory, bool given)
             if (!IsDirectory(dir))
                 continue;
             if (!ListDirectory(dir, &files, nullptr, error))
-                m_files.push_back({dir, Join(directory.name, part), false, CME_FILE_ERROR, error});
+                m_files.push_back({{dir, Join(directory.name, part), false, CME_FILE_ERROR, error}, false});
             for (const std::string& leaf : files)
-                m_files.push_back({Join(dir, leaf), Join(Join(directory.name, part), leaf), false, CME_SUCCESS, ""});
+                m_files.push_back(
+                    {{Join(dir, leaf), Join(Join(directory.name, part), leaf), false, CME_SUCCESS, ""}, false});
         }
         if (m_recursive && !ListDirectory(directory.path, nullptr, &subdirectories, error))
-            m_files.push_back({directory.path, directory.name, false, CME_FILE_ERROR, error});
+            m_files.push_back({{directory.path, directory.name, false, CME_FILE_ERROR, error}, false});
         subdirectories.erase(
             std::remove_if(subdirectories.begin(), subdirectories.end(),
                            [](const std::string& leaf) { return leaf == "cur" || leaf == "new" || leaf == "tmp"; }),
@@ -237,10 +241,10 @@ void BatchFiles::List(const Directory& directory, bool given)
     else
     {
         std::vector<std::string> files;
-        if (!ListDirectory(directory.path, &files, wanted, error))
-            m_files.push_back({directory.path, directory.name, false, CME_FILE_ERROR, error});
+        if (!ListDirectory(directory.path, &files, m_recursive ? &subdirectories : nullptr, error))
+            m_files.push_back({{directory.path, directory.name, false, CME_FILE_ERROR, error}, false});
         for (const std::string& leaf : files)
-            m_files.push_back(Classify(Join(directory.path, leaf), Join(directory.name, leaf)));
+            m_files.push_back({{Join(directory.path, leaf), Join(directory.name, leaf), false, CME_SUCCESS, ""}, true});
     }
     for (auto it = subdirectories.rbegin(); it != subdirectories.rend(); ++it)
         m_directories.push_back({Join(directory.path, *it), Join(directory.name, *it)});

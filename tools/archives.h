@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace cli
@@ -69,9 +70,9 @@ private:
     bool m_readingStdin = false;
     const InputFormat m_format;
     const bool m_recursive;
-    std::deque<BatchFile> m_files;        // of the directory listed last
-    std::vector<Directory> m_directories; // still to list, the next one last
-    std::set<FileKey> m_seen;             // directories listed for this argument
+    std::deque<std::pair<BatchFile, bool>> m_files; // of the directory listed last; true: may be an mbox
+    std::vector<Directory> m_directories;           // still to list, the next one last
+    std::set<FileKey> m_seen;                       // directories listed for this argument
 };
 
 class MboxReader;
