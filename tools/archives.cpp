@@ -413,11 +413,14 @@ public:
             }
         }
         if (std::fclose(out) != 0 || !written)
-            error = "cannot stage it as '" + staged + "': " + std::strerror(errno);
+        {
+            std::remove(staged.c_str());
+            return Fail(item, CME_OUTPUT_FILE_ERROR, "cannot stage it as '" + staged + "': " + std::strerror(errno));
+        }
         if (!error.empty())
         {
             std::remove(staged.c_str());
-            return Fail(item, m_readFailed || !written ? CME_FILE_ERROR : CME_FAILURE, error);
+            return Fail(item, m_readFailed ? CME_FILE_ERROR : CME_FAILURE, error);
         }
         item.source = staged;
         item.staged = true;
