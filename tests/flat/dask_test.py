@@ -6,7 +6,7 @@ the same tree of directories and file sizes. First on the script's own LocalClus
 one of the test's, where a worker that has tasks is killed with SIGKILL after the first line:
 the run still ends, every message once, one whole directory each and nothing else in DIR.
 Run by /usr/bin/python3, which Debian's python3-distributed serves; exit 77 without it."""
-import email.message, json, mailbox, os, shutil, signal, subprocess, sys, tempfile, threading
+import contextlib, email.message, json, mailbox, os, shutil, signal, subprocess, sys, tempfile, threading
 
 try:
     from distributed import Client, LocalCluster
@@ -48,12 +48,32 @@ def layout(top):
             for d, _, names in os.walk(top)}
 
 
+def script(args, after_first_line=lambda: None):
+    """Runs the script in a session of its own, all of which is killed when it ends or after
+    300 s; returns its status, stdout and stderr."""
+    errors = tempfile.TemporaryFile()
+    run = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=errors, start_new_session=True)
+    watchdog = threading.Timer(300, os.killpg, (run.pid, signal.SIGKILL))
+    try:
+        watchdog.start()
+        out = run.stdout.readline()
+        after_first_line()
+        out += run.stdout.read()
+        run.wait()
+    finally:
+        watchdog.cancel()
+        with contextlib.suppress(ProcessLookupError):
+            os.killpg(run.pid, signal.SIGKILL)
+    errors.seek(0)
+    return run.returncode, out, errors.read().decode()
+
+
 def check(ok, what, details=""):
     if not ok:
         raise AssertionError(what + ("\n" + details[-3000:] if details else ""))
 
 
-def main(program, script):
+def main(program, example):
     root = tempfile.mkdtemp(prefix="mimeengine-dask.")
     try:
         make_archive(root)
@@ -62,36 +82,28 @@ def main(program, script):
                                 capture_output=True, timeout=300)
         expected, tree = results(direct.stdout), layout(root + "/direct")
         check(direct.returncode == 0 and len(expected) == 300, "the direct run", direct.stderr.decode())
-        command = ["/usr/bin/python3", script, "--mimeengine", program, "-r"] + archive
+        command = ["/usr/bin/python3", example, "--mimeengine", program, "-r"] + archive
 
-        own = subprocess.run(command + ["--workers", "2", "-d", root + "/own"], capture_output=True, timeout=300)
-        check(own.returncode == 0 and results(own.stdout) == expected, "the run on the script's cluster",
-              own.stderr.decode())
+        status, out, errors = script(command + ["--workers", "2", "-d", root + "/own"])
+        check(status == 0 and results(out) == expected, "the run on the script's cluster", errors)
         check(layout(root + "/own") == tree, "DIR of the run on the script's cluster")
 
         with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
                           dashboard_address=None) as cluster, Client(cluster) as client:
             addresses = [cluster.scheduler_address] + list(client.nthreads())
             check(all(a.startswith("tcp://127.0.0.1:") for a in addresses), "addresses " + " ".join(addresses))
-            errors = tempfile.TemporaryFile()
-            faulty = subprocess.Popen(command + ["--scheduler", cluster.scheduler_address, "--per-task", "10", "-d",
-                                                 root + "/faulty"], stdout=subprocess.PIPE, stderr=errors)
-            watchdog = threading.Timer(300, faulty.kill)
-            try:
-                watchdog.start()
-                first = faulty.stdout.readline()
+            killed = []
+
+            def kill_a_busy_worker():
                 busy, tasks = max(client.processing().items(), key=lambda item: len(item[1]))
                 check(tasks, "no worker has tasks after the first line")
                 os.kill(client.run(os.getpid, workers=[busy])[busy], signal.SIGKILL)
-                rest = faulty.stdout.read()
-                faulty.wait()
-            finally:
-                watchdog.cancel()
-                faulty.kill()
-            check(busy not in client.nthreads(), "the killed worker is still there")
-        errors.seek(0)
-        check(faulty.returncode == 0 and results(first + rest) == expected, "the run that lost a worker",
-              errors.read().decode())
+                killed.append(busy)
+
+            status, out, errors = script(command + ["--scheduler", cluster.scheduler_address, "--per-task", "10",
+                                                    "-d", root + "/faulty"], kill_a_busy_worker)
+            check(killed and killed[0] not in client.nthreads(), "the killed worker is still there")
+        check(status == 0 and results(out) == expected, "the run that lost a worker", errors)
         check(layout(root + "/faulty") == tree, "DIR of the run that lost a worker")
         print("dask: 300 messages on two clusters of two workers, one worker killed, the same as unpacked directly")
         return 0
