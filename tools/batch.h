@@ -2,6 +2,7 @@
 // of threads, their output printed in the source's order.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 
@@ -42,18 +43,19 @@ struct BatchSettings
     bool summary = true; // a progress line on a terminal and a summary line at the end
 };
 
-// Takes the messages of source, unpacks each with unpack (called on several threads at once
-// when jobs > 1) and prints each one's err and out as soon as it and every message before it
-// are done, so that the output follows the source's order. The source is read ahead by a few
-// messages per thread only. Returns the number of messages and of failed ones, and the status
-// of the first message.
+// What became of a batch.
 struct BatchResult
 {
     size_t messages = 0;
     size_t failed = 0;
-    int firstStatus = 0;
+    int firstStatus = 0;       // the status of the first message
     bool outputFailed = false; // stdout could no longer be written: the batch stopped
 };
+
+// Takes the messages of source, unpacks each with unpack (called on several threads at once
+// when jobs > 1) and prints each one's err and out as soon as it and every message before it
+// are done, so that the output follows the source's order. The source is read ahead by a few
+// messages per thread only.
 BatchResult RunBatch(BatchSource& source, const std::function<void(BatchItem&)>& unpack, const BatchSettings& settings);
 
 } // namespace cli
