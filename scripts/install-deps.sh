@@ -13,6 +13,7 @@
 #   fuzz     clang with libFuzzer and the sanitizer runtimes: the fuzz targets
 #   bench    GMime and the bare tools that the benchmarks compare against
 #   root     mmdebstrap: the check that the README's commands work on a bare machine
+#   dask     Dask distributed for /usr/bin/python3: the cluster example and its test
 #
 # As root it runs apt-get itself; otherwise through sudo when sudo is there. When neither is
 # possible it stops and prints the apt-get line to run. Exit status 75 when apt-get itself
@@ -30,7 +31,8 @@ packages_of() {
     fuzz) echo clang libclang-rt-14-dev ;;
     bench) echo libgmime-3.0-dev coreutils sharutils ;;
     root) echo mmdebstrap ;;
-    *) echo "install-deps: unknown group '$1' (build tools tests format windows fuzz bench root)" >&2; return 1 ;;
+    dask) echo python3-distributed python3-dask ;;
+    *) echo "install-deps: unknown group '$1' (build tools tests format windows fuzz bench root dask)" >&2; return 1 ;;
   esac
 }
 

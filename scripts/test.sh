@@ -3,7 +3,7 @@
 # build (build/) and an AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/install-deps.sh build tools tests format
+./scripts/install-deps.sh build tools tests format dask
 jobs=$(nproc 2>/dev/null || echo 2)
 
 run_suite() {

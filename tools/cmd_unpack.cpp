@@ -1,21 +1,19 @@
-// mimeengine unpack: parse a message into a directory and print its part tree.
+// mimeengine unpack: parse a message into a directory and print its part tree, or a batch of
+// messages into a directory each and print a line per message.
+#include "archives.h"
+#include "batch.h"
 #include "cli.h"
+#include "partsdir.h"
 #include "portability.h"
 #include "treeoutput.h"
 #include "wholefiles.h"
 
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <filesystem>
-#include <iostream>
-#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -27,7 +25,9 @@ namespace
 {
 
 const char kHelp[] = "Usage: mimeengine unpack MESSAGE [-d DIR] [--no-extract] [--body-only] [--json]\n"
-                     "       mimeengine unpack MESSAGE|DIRECTORY|- ... [--jobs N] [-d DIR] [options]\n"
+                     "       mimeengine unpack MESSAGE|DIRECTORY|MBOX|- ... [-r] [--jobs N] [--replace] [-d DIR]\n"
+                     "                         [--format F] [options]\n"
+                     "       mimeengine unpack --list [-r] [--format F] MESSAGE|DIRECTORY|MBOX|- ...\n"
                      "\n"
                      "Parses MESSAGE, decodes every part into a file of DIR and prints the part tree.\n"
                      "\n"
@@ -40,50 +40,28 @@ const char kHelp[] = "Usage: mimeengine unpack MESSAGE [-d DIR] [--no-extract] [
                      "\n"
                      "The directory used is reported on stderr. Exit status: 0, or the engine's result code.\n"
                      "\n"
-                     "Batch mode (several messages, a directory's regular files, '-' for paths on stdin,\n"
-                     "one per line, or --jobs): each message goes to DIR/NAME.parts (numbered like above),\n"
-                     "DIR defaulting to the current directory. One line per message, in input order:\n"
-                     "PATH, result name, number of parts, directory, separated by tabs; with --json one\n"
-                     "JSON object per line, the object above plus \"message\" and \"dir\".\n"
-                     "  -j, --jobs N    messages unpacked at once (default: the number of cores)\n"
+                     "Batch mode (several messages, a directory, an mbox, '-' for paths on stdin, one per\n"
+                     "line, --jobs or --replace): each message goes to DIR/NAME.parts (numbered like above),\n"
+                     "DIR defaulting to the current directory, NAME being its path below the directory\n"
+                     "given, or its file name (NAME.N for the Nth message of an mbox). A directory's regular\n"
+                     "files are read in name order; a Maildir's (it has cur/ and new/) those of new/, then of\n"
+                     "cur/. A file whose first line starts with \"From \" is an mbox. A line of stdin may name\n"
+                     "the output after a tab: PATH<TAB>NAME. One line per message, in input order: PATH (or\n"
+                     "MBOX#N), result name, number of parts, directory, separated by tabs; with --json one\n"
+                     "JSON object per line, the object above plus \"message\", \"dir\" and for an mbox \"index\".\n"
+                     "  -r, --recursive  enter subdirectories, not symbolic links to them\n"
+                     "  --format F       auto (the default, as above); mbox: every file is an mbox; maildir:\n"
+                     "                   every directory named is a Maildir; file: every file is a message\n"
+                     "                   and no directory a Maildir\n"
+                     "  -j, --jobs N     messages unpacked at once (default: the number of cores)\n"
+                     "  --replace        build each directory under a temporary name, then put it in place\n"
+                     "                   of DIR/NAME.parts, replacing an earlier one\n"
+                     "  --list           print what a batch would read, one line per file: path, NAME and\n"
+                     "                   'message' or 'mbox', separated by tabs (a line of input for '-')\n"
                      "Exit status: 0 when every message succeeded, 3 when some failed.\n";
 
 // Exit status of a batch in which at least one message failed (no result code is 3).
 constexpr int kBatchFailed = 3;
-
-// Makes a new directory next to nothing that exists: base, base-2, base-3, ... An existing
-// directory is never reused, so earlier results are never mixed with new ones.
-bool MakeFreshDirectory(const std::string& base, std::string& made, std::string& error)
-{
-    for (int n = 1; n < 10000; ++n)
-    {
-        std::string candidate = n == 1 ? base : base + "-" + std::to_string(n);
-        if (MakeDirectory(candidate, 0777) == 0)
-        {
-            made = candidate;
-            return true;
-        }
-        if (errno != EEXIST)
-        {
-            error = "cannot create directory '" + candidate + "': " + std::strerror(errno);
-            return false;
-        }
-    }
-    error = "no free directory name for '" + base + "'";
-    return false;
-}
-
-// Uses dir as given, making it when it does not exist yet.
-bool UseNamedDirectory(const std::string& dir, std::string& error)
-{
-    if (MakeDirectory(dir, 0777) == 0)
-        return true;
-    struct stat info;
-    if (errno == EEXIST && ::stat(dir.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-        return true;
-    error = "cannot use directory '" + dir + "': " + std::strerror(errno == EEXIST ? ENOTDIR : errno);
-    return false;
-}
 
 // The number of blocks of a tree, the root included.
 int CountParts(COutputBlock* block)
@@ -97,15 +75,18 @@ int CountParts(COutputBlock* block)
     return count;
 }
 
-// What the batch needs of each message, and what became of it.
-struct BatchItem
+// Rewrites the file paths of a tree in JSON that start with from to start with to.
+void MoveJsonPaths(nlohmann::json& block, const std::string& from, const std::string& to)
 {
-    std::string message;
-    std::string line;  // the output line, newline included
-    std::string error; // for stderr, or empty
-    bool failed = false;
-    bool done = false;
-};
+    for (const char* key : {"data_file", "header_file"})
+    {
+        std::string path = block[key].get<std::string>();
+        if (path.compare(0, from.size(), from) == 0)
+            block[key] = to + path.substr(from.size());
+    }
+    for (nlohmann::json& child : block["children"])
+        MoveJsonPaths(child, from, to);
+}
 
 struct BatchOptions
 {
@@ -113,36 +94,63 @@ struct BatchOptions
     bool extract = true;
     bool bodyOnly = false;
     bool json = false;
+    bool single = false; // a message alone: DIR is its directory, its tree printed whole
+    bool replace = false;
 };
 
-// Unpacks one message of a batch into a new directory of its own and fills in its line.
-// Nothing thrown leaves: a message that fails is reported like any other.
+// The message as lines and errors name it: its path, and in an mbox its number.
+std::string Describe(const BatchItem& item)
+{
+    return item.index == 0 ? item.message : item.message + "#" + std::to_string(item.index);
+}
+
+// Unpacks one message into a directory of its own and fills in its output. Nothing thrown
+// leaves: a message that fails is reported like any other.
 void UnpackOne(const BatchOptions& options, BatchItem& item)
 {
-    const std::string base = BaseName(item.message) + ".parts";
-    std::string dir;
+    using Mode = PartsDirectory::Mode;
+    const Mode mode = options.single && !options.parent.empty() ? Mode::kGiven
+                      : options.replace                         ? Mode::kReplace
+                                                                : Mode::kFresh;
+    PartsDirectory output(mode);
+    const std::string path = mode == Mode::kGiven     ? options.parent
+                             : options.parent.empty() ? item.name + ".parts"
+                                                      : options.parent + kPathSeparators[0] + item.name + ".parts";
     std::string error;
     _CME_RC rc = CME_SUCCESS;
     nlohmann::json object;
+    std::string tree = FormatTree(nullptr);
     int parts = 0;
-    if (!MakeFreshDirectory(options.parent.empty() ? base : options.parent + kPathSeparators[0] + base, dir, error))
+    bool opened = false;
+    if (item.failure != CME_SUCCESS)
+    {
+        rc = static_cast<_CME_RC>(item.failure);
+        error = item.failureReason;
+        object = UnpackResultToJson(rc, nullptr);
+    }
+    else if (!output.Open(path, item.name.find_first_of(kPathSeparators) != std::string::npos, error))
     {
         rc = CME_OUTPUT_FILE_ERROR;
         object = UnpackResultToJson(rc, nullptr);
     }
     else
     {
+        opened = true;
+        // A directory given by name may hold files of its own: they are no part of this run.
+        const std::set<std::string> before = mode == Mode::kGiven ? EntryNames(output.WorkPath()) : std::set<std::string>();
         COutputBlock* root = nullptr;
         try
         {
             CMIMEEngine engine;
-            CString source(item.message.c_str());
+            CString source(item.source.c_str());
             BOOL extract = options.extract ? TRUE : FALSE;
-            root = options.bodyOnly ? engine.UnpackBody(source, dir.c_str(), extract, rc)
-                                    : engine.Unpack(source, dir.c_str(), extract, rc);
+            root = options.bodyOnly ? engine.UnpackBody(source, output.WorkPath().c_str(), extract, rc)
+                                    : engine.Unpack(source, output.WorkPath().c_str(), extract, rc);
             parts = CountParts(root);
             if (options.json)
                 object = UnpackResultToJson(rc, root);
+            else if (options.single)
+                tree = FormatTree(root);
             engine.FreeBlocks(root);
         }
         catch (const CFileException& e)
@@ -152,7 +160,7 @@ void UnpackOne(const BatchOptions& options, BatchItem& item)
             rc = CME_FILE_ERROR;
             root = nullptr;
             object = UnpackResultToJson(rc, nullptr);
-            error = FileErrorText(e) + SetAsideIncomplete(dir, e.m_strFileName.str(), {}, object["incomplete"]);
+            error = FileErrorText(e) + SetAsideIncomplete(output.WorkPath(), e.m_strFileName.str(), before, object["incomplete"]);
         }
         catch (const std::exception& e)
         {
@@ -162,8 +170,16 @@ void UnpackOne(const BatchOptions& options, BatchItem& item)
             object = UnpackResultToJson(rc, nullptr);
         }
         // As for a single message: a directory left empty by a failure is removed.
-        if (root == nullptr && ::rmdir(dir.c_str()) == 0)
-            dir.clear();
+        std::string placing;
+        if (!output.Close(root != nullptr, placing))
+        {
+            rc = CME_OUTPUT_FILE_ERROR;
+            error = placing;
+            parts = 0;
+            object = UnpackResultToJson(rc, nullptr);
+        }
+        else if (root != nullptr && output.Path() != output.WorkPath() && options.json)
+            MoveJsonPaths(object["root"], output.WorkPath(), output.Path());
         if (error.empty() && rc != CME_SUCCESS)
             error = std::string(ResultDescription(rc)) + " (" + ResultName(rc) + ")";
         else if (error.empty() && root == nullptr)
@@ -172,160 +188,67 @@ void UnpackOne(const BatchOptions& options, BatchItem& item)
             rc = CME_FAILURE;
         }
     }
+    const std::string& dir = output.Path();
     item.failed = rc != CME_SUCCESS || parts == 0;
+    const std::string failure = "mimeengine unpack: '" + Describe(item) + "': " + error + "\n";
+    if (options.single)
+    {
+        // The whole tree, and on stderr where it went.
+        item.status = item.failed ? static_cast<int>(rc) : 0;
+        if (!opened)
+        {
+            item.err = "mimeengine unpack: " + error + "\n";
+            return;
+        }
+        item.out = options.json ? DumpJson(object) + "\n" : tree;
+        item.err = dir.empty() ? "mimeengine unpack: nothing written\n"
+                               : "mimeengine unpack: parts of '" + item.message + "' are in " + dir + "\n";
+        if (item.failed)
+            item.err += failure;
+        return;
+    }
+    item.status = item.failed ? kBatchFailed : 0;
     if (item.failed)
-        item.error = "'" + item.message + "': " + error;
+        item.err = failure;
     if (options.json)
     {
         object["message"] = item.message;
+        if (item.index != 0)
+            object["index"] = item.index;
         object["dir"] = dir.empty() ? nlohmann::json(nullptr) : nlohmann::json(dir);
-        item.line = object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+        item.out = object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
     }
     else
     {
-        item.line = item.message + "\t" + ResultName(rc) + "\t" + std::to_string(parts) + "\t" +
-                    (dir.empty() ? "-" : dir) + "\n";
+        item.out = Describe(item) + "\t" + ResultName(rc) + "\t" + std::to_string(parts) + "\t" +
+                   (dir.empty() ? "-" : dir) + "\n";
     }
 }
 
-// The messages a batch names: files as given, a directory's regular files in name order
-// (not those of its subdirectories), and for "-" the lines of standard input.
-bool CollectMessages(const std::vector<std::string>& args, std::vector<std::string>& messages, std::string& error)
+// Prints the files of a batch, one line each: path, output name, kind.
+int ListFiles(BatchFiles& files)
 {
-    namespace fs = std::filesystem;
-    for (const std::string& arg : args)
+    bool failed = false;
+    for (BatchFile file; files.Next(file);)
     {
-        if (arg == "-")
+        if (file.failure != CME_SUCCESS)
         {
-            std::string line;
-            while (std::getline(std::cin, line))
-            {
-                if (!line.empty() && line.back() == '\r')
-                    line.pop_back();
-                if (!line.empty())
-                    messages.push_back(line);
-            }
-            continue;
+            PrintError("unpack", "'" + file.path + "': " + file.reason);
+            failed = true;
         }
-        std::error_code ec;
-        if (!fs::is_directory(fs::u8path(arg), ec))
-        {
-            messages.push_back(arg);
-            continue;
-        }
-        std::vector<std::string> files;
-        for (fs::directory_iterator it(fs::u8path(arg), ec), end; !ec && it != end; it.increment(ec))
-            if (it->is_regular_file(ec))
-                files.push_back(it->path().filename().u8string());
-        if (ec)
-        {
-            error = "cannot read directory '" + arg + "': " + ec.message();
-            return false;
-        }
-        std::sort(files.begin(), files.end());
-        const bool separated = !arg.empty() && std::string(kPathSeparators).find(arg.back()) != std::string::npos;
-        for (const std::string& name : files)
-            messages.push_back(separated ? arg + name : arg + kPathSeparators[0] + name);
+        else
+            std::printf("%s\t%s\t%s\n", file.path.c_str(), file.name.c_str(), file.mbox ? "mbox" : "message");
     }
-    return true;
+    return failed ? kBatchFailed : 0;
 }
 
-// Unpacks every message on jobs threads (one: on this thread) and prints their lines in
-// input order as they become ready; on a terminal, a progress line on stderr. Lines are
-// flushed as they come to a terminal, and every fifth of a second elsewhere.
-int RunBatch(const std::vector<std::string>& messages, const BatchOptions& options, unsigned jobs)
+// Bytes read from an mbox at a time: MIMEENGINE_READ_SIZE, so that tests can hand the
+// splitter its input in small pieces, else 64 KiB.
+size_t MboxReadSize()
 {
-    using Clock = std::chrono::steady_clock;
-    std::vector<BatchItem> items(messages.size());
-    for (size_t i = 0; i < messages.size(); ++i)
-        items[i].message = messages[i];
-    const size_t total = items.size();
-    jobs = static_cast<unsigned>(std::max<size_t>(1, std::min<size_t>(jobs, total)));
-
-    const bool progress = IsTerminal(stderr);
-    const bool lineByLine = IsTerminal(stdout);
-    const auto start = Clock::now();
-    auto lastFlush = start;
-    auto rate = [&](size_t done) {
-        double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        return seconds > 0 ? static_cast<double>(done) / seconds : 0.0;
-    };
-    size_t printed = 0;
-    size_t failed = 0;
-    // Prints item printed, which is done and no longer touched by any worker.
-    auto print = [&] {
-        BatchItem& item = items[printed];
-        if (progress)
-            std::fputs("\r\033[K", stderr);
-        if (!item.error.empty())
-            PrintError("unpack", item.error);
-        std::fputs(item.line.c_str(), stdout);
-        failed += item.failed ? 1 : 0;
-        item = BatchItem{};
-        ++printed;
-    };
-    auto afterPrinting = [&] {
-        const auto now = Clock::now();
-        if (lineByLine || now - lastFlush >= std::chrono::milliseconds(200))
-        {
-            std::fflush(stdout);
-            lastFlush = now;
-        }
-        if (progress)
-            std::fprintf(stderr, "mimeengine unpack: %zu/%zu messages, %.0f msgs/s", printed, total, rate(printed));
-    };
-
-    if (jobs == 1)
-    {
-        while (printed < total)
-        {
-            UnpackOne(options, items[printed]);
-            print();
-            afterPrinting();
-        }
-    }
-    else
-    {
-        std::mutex mutex;
-        std::condition_variable ready;
-        std::atomic<size_t> next{0};
-        auto work = [&] {
-            for (size_t i; (i = next.fetch_add(1)) < total;)
-            {
-                UnpackOne(options, items[i]);
-                std::lock_guard<std::mutex> lock(mutex);
-                items[i].done = true;
-                ready.notify_one();
-            }
-        };
-        std::vector<std::thread> threads;
-        for (unsigned t = 0; t < jobs; ++t)
-            threads.emplace_back(work);
-        while (printed < total)
-        {
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                ready.wait(lock, [&] { return items[printed].done; });
-            }
-            for (;;)
-            {
-                print();
-                std::lock_guard<std::mutex> lock(mutex);
-                if (printed == total || !items[printed].done)
-                    break;
-            }
-            afterPrinting();
-        }
-        for (std::thread& thread : threads)
-            thread.join();
-    }
-    std::fflush(stdout);
-
-    if (progress)
-        std::fputs("\r\033[K", stderr);
-    std::fprintf(stderr, "mimeengine unpack: %zu messages, %zu succeeded, %zu failed, %.0f msgs/s on %u threads\n",
-                 total, total - failed, failed, rate(total), jobs);
-    return failed == 0 ? 0 : kBatchFailed;
+    const char* value = std::getenv("MIMEENGINE_READ_SIZE");
+    const unsigned long size = value != nullptr ? std::strtoul(value, nullptr, 10) : 0;
+    return size > 0 && size <= (1ul << 24) ? size : 65536;
 }
 
 } // namespace
@@ -339,7 +262,11 @@ int RunUnpack(const std::vector<std::string>& args)
                     {"--no-extract", "", false},
                     {"--body-only", "", false},
                     {"--json", "", false},
-                    {"--jobs", "-j", true}},
+                    {"--jobs", "-j", true},
+                    {"--recursive", "-r", false},
+                    {"--format", "", true},
+                    {"--replace", "", false},
+                    {"--list", "", false}},
                    parsed, error))
     {
         PrintError("unpack", error + " (see 'mimeengine unpack --help')");
@@ -355,116 +282,67 @@ int RunUnpack(const std::vector<std::string>& args)
         PrintError("unpack", "expects a MESSAGE (see 'mimeengine unpack --help')");
         return kUsageError;
     }
-    std::error_code ec;
-    const bool batch = parsed.positional.size() > 1 || parsed.Has("--jobs") || parsed.positional[0] == "-" ||
-                       std::filesystem::is_directory(std::filesystem::u8path(parsed.positional[0]), ec);
-    if (batch)
+    InputFormat format = InputFormat::kAuto;
+    if (!ParseInputFormat(parsed.Value("--format", "auto"), format))
     {
-        unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
-        if (parsed.Has("--jobs"))
+        PrintError("unpack", "--format takes auto, mbox, maildir or file, not '" + parsed.Value("--format") + "'");
+        return kUsageError;
+    }
+    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    if (parsed.Has("--jobs"))
+    {
+        const std::string value = parsed.Value("--jobs");
+        char* end = nullptr;
+        long n = std::strtol(value.c_str(), &end, 10);
+        if (value.empty() || *end != '\0' || n < 1 || n > 1024)
         {
-            const std::string value = parsed.Value("--jobs");
-            char* end = nullptr;
-            long n = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || n < 1 || n > 1024)
-            {
-                PrintError("unpack", "--jobs takes a number from 1 to 1024, not '" + value + "'");
-                return kUsageError;
-            }
-            jobs = static_cast<unsigned>(n);
-        }
-        BatchOptions options;
-        options.parent = parsed.Value("--dir");
-        options.extract = !parsed.Has("--no-extract");
-        options.bodyOnly = parsed.Has("--body-only");
-        options.json = parsed.Has("--json");
-        if (!options.parent.empty() && !UseNamedDirectory(options.parent, error))
-        {
-            PrintError("unpack", error);
-            return CME_OUTPUT_FILE_ERROR;
-        }
-        std::vector<std::string> messages;
-        if (!CollectMessages(parsed.positional, messages, error))
-        {
-            PrintError("unpack", error);
+            PrintError("unpack", "--jobs takes a number from 1 to 1024, not '" + value + "'");
             return kUsageError;
         }
-        if (messages.empty())
-        {
-            std::fprintf(stderr, "mimeengine unpack: no messages\n");
-            return 0;
-        }
-        return RunBatch(messages, options, jobs);
+        jobs = static_cast<unsigned>(n);
     }
-    const std::string message = parsed.positional[0];
+    BatchFiles files(parsed.positional, format, parsed.Has("--recursive"));
+    if (parsed.Has("--list"))
+        return ListFiles(files);
 
-    std::string dir = parsed.Value("--dir");
-    bool madeDefault = false;
-    if (!dir.empty())
+    // One message file alone, without the options of a batch, is a batch of one whose tree
+    // is printed whole and whose DIR is its own directory.
+    const std::string& first = parsed.positional[0];
+    std::error_code ec;
+    const bool mbox = format == InputFormat::kMbox || (format == InputFormat::kAuto && StartsWithFromLine(first));
+    BatchOptions options;
+    options.single = parsed.positional.size() == 1 && !parsed.Has("--jobs") && !parsed.Has("--replace") &&
+                     first != "-" && !mbox && !std::filesystem::is_directory(std::filesystem::u8path(first), ec);
+    options.parent = parsed.Value("--dir");
+    options.extract = !parsed.Has("--no-extract");
+    options.bodyOnly = parsed.Has("--body-only");
+    options.json = parsed.Has("--json");
+    options.replace = parsed.Has("--replace");
+    if (!options.parent.empty() && !UseNamedDirectory(options.parent, error))
     {
-        if (!UseNamedDirectory(dir, error))
-        {
-            PrintError("unpack", error);
-            return CME_OUTPUT_FILE_ERROR;
-        }
+        PrintError("unpack", error);
+        return CME_OUTPUT_FILE_ERROR;
     }
-    else
+    BatchSettings settings;
+    settings.jobs = options.single ? 1 : jobs;
+    settings.summary = !options.single;
+    ArchiveSource source(files, MboxReadSize());
+    const BatchResult result = RunBatch(
+        source,
+        [&](BatchItem& item) {
+            UnpackOne(options, item);
+            if (item.staged)
+                std::remove(item.source.c_str());
+        },
+        settings);
+    if (result.outputFailed)
     {
-        if (!MakeFreshDirectory(BaseName(message) + ".parts", dir, error))
-        {
-            PrintError("unpack", error);
-            return CME_OUTPUT_FILE_ERROR;
-        }
-        madeDefault = true;
+        PrintError("unpack", "cannot write the output; stopped");
+        return kBatchFailed;
     }
-
-    CMIMEEngine engine;
-    CString source(message.c_str());
-    _CME_RC rc = CME_SUCCESS;
-    BOOL extract = parsed.Has("--no-extract") ? FALSE : TRUE;
-    const std::set<std::string> before = EntryNames(dir);
-    COutputBlock* root = nullptr;
-    try
-    {
-        root = parsed.Has("--body-only") ? engine.UnpackBody(source, dir.c_str(), extract, rc)
-                                         : engine.Unpack(source, dir.c_str(), extract, rc);
-    }
-    catch (const CFileException& e)
-    {
-        // As for a message of a batch: what was cut short is set aside and named.
-        nlohmann::json object = UnpackResultToJson(CME_FILE_ERROR, nullptr);
-        error = FileErrorText(e) + SetAsideIncomplete(dir, e.m_strFileName.str(), before, object["incomplete"]);
-        if (parsed.Has("--json"))
-            std::printf("%s\n", DumpJson(object).c_str());
-        if (madeDefault)
-            ::rmdir(dir.c_str());
-        PrintError("unpack", "'" + message + "': " + error);
-        return CME_FILE_ERROR;
-    }
-
-    if (parsed.Has("--json"))
-        std::printf("%s\n", DumpJson(UnpackResultToJson(rc, root)).c_str());
-    else
-        PrintTree(stdout, root);
-    engine.FreeBlocks(root);
-
-    // A directory made here and left empty by a failed run is not worth keeping.
-    if (root == nullptr && madeDefault && ::rmdir(dir.c_str()) == 0)
-        std::fprintf(stderr, "mimeengine unpack: nothing written\n");
-    else
-        std::fprintf(stderr, "mimeengine unpack: parts of '%s' are in %s\n", message.c_str(), dir.c_str());
-
-    if (rc != CME_SUCCESS)
-    {
-        PrintError("unpack", "'" + message + "': " + ResultDescription(rc) + " (" + ResultName(rc) + ")");
-        return static_cast<int>(rc);
-    }
-    if (root == nullptr)
-    {
-        PrintError("unpack", "'" + message + "': no parts found");
-        return CME_FAILURE;
-    }
-    return 0;
+    if (options.single)
+        return result.firstStatus;
+    return result.failed == 0 ? 0 : kBatchFailed;
 }
 
 } // namespace cli

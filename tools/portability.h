@@ -77,8 +77,21 @@ inline bool IsRooted(const std::string& path)
     return drive || (!path.empty() && std::string(kPathSeparators).find(path[0]) != std::string::npos);
 }
 
-// A new private directory whose name is pattern with its last six characters ("XXXXXX")
-// replaced; the name, or empty with errno set.
-std::string MakeTemporaryDirectory(const std::string& pattern);
+// A new directory whose name is pattern with its last six characters ("XXXXXX") replaced by
+// random ones, made with mode (0700: private); the name, or empty with errno set.
+std::string MakeTemporaryDirectory(const std::string& pattern, int mode = 0700);
+
+// What tells a directory from every other one on the machine, however it is reached.
+struct FileKey
+{
+    unsigned long long device = 0;
+    unsigned long long index = 0;
+    bool operator<(const FileKey& other) const
+    {
+        return device != other.device ? device < other.device : index < other.index;
+    }
+};
+// The key of the file or directory at path (symbolic links followed); false when there is none.
+bool GetFileKey(const std::string& path, FileKey& key);
 
 } // namespace cli

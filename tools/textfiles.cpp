@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <vector>
 
 #if MIMEENGINE_HAVE_ICONV
@@ -120,30 +119,6 @@ std::string TemporaryDirectory()
 }
 
 } // namespace
-
-std::string MakeTemporaryDirectory(const std::string& pattern)
-{
-#if defined(_WIN32)
-    // Windows has no mkdtemp: random names are tried until a new directory is made.
-    std::random_device random;
-    const std::string stem = pattern.substr(0, pattern.size() - 6);
-    for (int attempt = 0; attempt < 100; ++attempt)
-    {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%06x", static_cast<unsigned>(random() & 0xFFFFFF));
-        if (MakeDirectory(stem + suffix, 0700) == 0)
-            return stem + suffix;
-        if (errno != EEXIST)
-            return "";
-    }
-    errno = EEXIST;
-    return "";
-#else
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    return ::mkdtemp(name.data()) != nullptr ? name.data() : "";
-#endif
-}
 
 WorkDirectory::~WorkDirectory()
 {

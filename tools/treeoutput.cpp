@@ -52,32 +52,33 @@ nlohmann::json NameOrNull(const char* name)
     return name != nullptr ? nlohmann::json(name) : nlohmann::json(nullptr);
 }
 
-void PrintBlock(std::FILE* out, COutputBlock* block, int depth)
+void AppendBlock(std::string& out, COutputBlock* block, int depth)
 {
+    const std::string indent(static_cast<size_t>(depth) * 2, ' ');
     const char* type = ContentTypeName(block->GetContentType());
     const char* encoding = EncodeTypeName(block->GetEncodeType());
-    std::fprintf(out, "%*s%s/%s", depth * 2, "", type != nullptr ? type : "?", block->GetSubTypeString());
+    out += indent + (type != nullptr ? type : "?") + "/" + block->GetSubTypeString();
     if (!block->IsCompositePart())
-        std::fprintf(out, "  %s", encoding != nullptr ? encoding : "UU-SCAN");
+        out += std::string("  ") + (encoding != nullptr ? encoding : "UU-SCAN");
     if (block->GetDisposition() == CMIMEPart::DISPOSE_ATTACHMENT)
-        std::fputs("  attachment", out);
+        out += "  attachment";
     else if (block->GetDisposition() == CMIMEPart::DISPOSE_INLINE)
-        std::fputs("  inline", out);
+        out += "  inline";
     if (block->GetCharSetName()[0] != '\0')
-        std::fprintf(out, "  charset=%s", block->GetCharSetName());
+        out += std::string("  charset=") + block->GetCharSetName();
     if (block->GetSuggestName()[0] != '\0')
-        std::fprintf(out, "  name=\"%s\"", block->GetSuggestName());
+        out += std::string("  name=\"") + block->GetSuggestName() + "\"";
     if (block->GetPartialTotal() != 0 || block->GetPartialPart() != 0)
-        std::fprintf(out, "  part %u of %u", block->GetPartialPart(), block->GetPartialTotal());
-    std::fprintf(out, "  (uid %ld)\n", block->GetUID());
+        out += "  part " + std::to_string(block->GetPartialPart()) + " of " + std::to_string(block->GetPartialTotal());
+    out += "  (uid " + std::to_string(block->GetUID()) + ")\n";
     if (block->GetDataFile()[0] != '\0')
-        std::fprintf(out, "%*s  data:   %s\n", depth * 2, "", block->GetDataFile());
+        out += indent + "  data:   " + block->GetDataFile() + "\n";
     if (block->GetHeaderFile()[0] != '\0')
-        std::fprintf(out, "%*s  header: %s\n", depth * 2, "", block->GetHeaderFile());
+        out += indent + "  header: " + block->GetHeaderFile() + "\n";
 
     if (CObList* children = block->GetChildBlockList())
         for (POSITION pos = children->GetHeadPosition(); pos != nullptr;)
-            PrintBlock(out, static_cast<COutputBlock*>(children->GetNext(pos)), depth + 1);
+            AppendBlock(out, static_cast<COutputBlock*>(children->GetNext(pos)), depth + 1);
 }
 
 } // namespace
@@ -149,14 +150,13 @@ std::string DumpJson(const nlohmann::json& value)
     return value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-void PrintTree(std::FILE* out, COutputBlock* root)
+std::string FormatTree(COutputBlock* root)
 {
     if (root == nullptr)
-    {
-        std::fputs("(no parts)\n", out);
-        return;
-    }
-    PrintBlock(out, root, 0);
+        return "(no parts)\n";
+    std::string out;
+    AppendBlock(out, root, 0);
+    return out;
 }
 
 } // namespace cli

@@ -3,7 +3,6 @@
 
 #include "mimeengine/mimeengine.h"
 
-#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -26,6 +25,6 @@ nlohmann::json UnpackResultToJson(unsigned int rc, COutputBlock* root);
 std::string DumpJson(const nlohmann::json& value);
 
 // Indented text view, one part per line with its file paths below it.
-void PrintTree(std::FILE* out, COutputBlock* root);
+std::string FormatTree(COutputBlock* root);
 
 } // namespace cli

@@ -2,12 +2,12 @@
 Columns: command, exit code, regex searched in stdout (or @NAME: equal to the golden file
 NAME, with {D} and work-file names replaced; MIMEENGINE_REGEN rewrites it), regex searched
 in stderr; '-' for any. A command is a shell-quoted mimeengine command line after optional
-NAME=value words for its environment, or a step of this script: !cat FILE, !ls DIR, !same A B
-(equal but for CR LF), !mkdir DIR, !write FILE TEXT, !decode MESSAGE [FUNCTION] (below),
-!email MESSAGE (below), !big FILE SIZE (random bytes), !rm FILE, !tmpfs DIR SIZE [ro] (mounts a
-tmpfs, unmounted at the end; where mounting fails the rest of the table is SKIPPED), !interrupt
-SIGNAL GLOB COMMAND... (the signal to a mimeengine command once GLOB names a file that is not
-empty; exit 128+N).
+NAME=value words for its environment, with <FILE for its stdin, or a step of this script:
+!cat FILE, !ls DIR, !same A B (equal but for CR LF), !mkdir DIR, !write FILE TEXT, !cp FROM TO
+(a file or a tree), !ln TARGET LINK, !decode MESSAGE [FUNCTION] (below), !email MESSAGE (below),
+!big FILE SIZE (random bytes), !rm FILE, !tmpfs DIR SIZE [ro] (mounts a tmpfs, unmounted at the
+end; where mounting fails the rest of the table is SKIPPED), !interrupt SIGNAL GLOB COMMAND...
+(the signal to a mimeengine command once GLOB names a file that is not empty; exit 128+N).
 {R} is examples/messages/report.eml, {C} examples/compose, {F} tests/data/flat.
 Usage: cli_test.py TABLE MIMEENGINE_PROGRAM EXAMPLES_DIR"""
 import ctypes, email as email_package, glob, os, re, shlex, shutil, signal, subprocess, sys, tempfile, time
@@ -69,6 +69,8 @@ def step(d, args, env):
              "!same": lambda: b"" if unlf(0) == unlf(1) else None, "!mkdir": lambda: os.makedirs(a[0]) or b"",
              "!write": lambda: open(a[0], "w").write(args[2]) and b"", "!decode": lambda: decode(d, a[0], *args[2:]),
              "!email": lambda: email(a[0]), "!rm": lambda: os.remove(a[0]) or b"",
+             "!ln": lambda: os.symlink(args[1], a[1]) or b"",
+             "!cp": lambda: (shutil.copytree if os.path.isdir(a[0]) else shutil.copy)(a[0], a[1]) and b"",
              "!big": lambda: open(a[0], "wb").write(os.urandom(int(args[2]))) and b"",
              "!tmpfs": lambda: MOUNTS.append(os.makedirs(a[0]) or a[0]) or subprocess.run(
                  ["mount", "-t", "tmpfs", "-o", "size=" + ",".join(args[2:]), "tmpfs", a[0]], capture_output=True).stderr}
@@ -77,7 +79,9 @@ def step(d, args, env):
     if args[0] in steps:
         out = steps[args[0]]()
         return int(out is None), out or b"", b""
-    r = subprocess.run([PROGRAM] + args, cwd=d, env=env, capture_output=True, timeout=120)
+    stdin = [open(os.path.join(d, w[1:]), "rb") for w in args if w.startswith("<")] + [subprocess.DEVNULL]
+    r = subprocess.run([PROGRAM] + [w for w in args if not w.startswith("<")], cwd=d, env=env, capture_output=True,
+                       timeout=120, stdin=stdin[0])
     return r.returncode, r.stdout, r.stderr
 
 

@@ -80,4 +80,12 @@ if(Python3_Interpreter_FOUND AND NOT MIMEENGINE_TESTS_UNDER_WINE)
     add_test(NAME flat.cli_full_disk COMMAND ${Python3_EXECUTABLE} ${flat_dir}/cli_test.py cli_fulldisk.tsv
                                              $<TARGET_FILE:mimeengine_cli> ${PROJECT_SOURCE_DIR}/examples)
   endif()
+  # The Dask example on local clusters, with Debian's python3-distributed, which serves
+  # /usr/bin/python3 (skipped without it). Once, in the build without sanitizers: it tests the
+  # example and the replacing of directories across processes, which flat.cli covers in both.
+  if(TARGET mimeengine_cli AND EXISTS /usr/bin/python3 AND NOT MIMEENGINE_SANITIZE)
+    add_test(NAME flat.dask COMMAND /usr/bin/python3 ${flat_dir}/dask_test.py $<TARGET_FILE:mimeengine_cli>
+                                    ${PROJECT_SOURCE_DIR}/examples/dask/unpack_archive.py)
+    set_tests_properties(flat.dask PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 400)
+  endif()
 endif()
