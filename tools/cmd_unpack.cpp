@@ -137,7 +137,8 @@ void UnpackOne(const BatchOptions& options, BatchItem& item)
     {
         opened = true;
         // A directory given by name may hold files of its own: they are no part of this run.
-        const std::set<std::string> before = mode == Mode::kGiven ? EntryNames(output.WorkPath()) : std::set<std::string>();
+        const std::set<std::string> before =
+            mode == Mode::kGiven ? EntryNames(output.WorkPath()) : std::set<std::string>();
         COutputBlock* root = nullptr;
         try
         {
@@ -160,7 +161,8 @@ void UnpackOne(const BatchOptions& options, BatchItem& item)
             rc = CME_FILE_ERROR;
             root = nullptr;
             object = UnpackResultToJson(rc, nullptr);
-            error = FileErrorText(e) + SetAsideIncomplete(output.WorkPath(), e.m_strFileName.str(), before, object["incomplete"]);
+            error = FileErrorText(e) +
+                    SetAsideIncomplete(output.WorkPath(), e.m_strFileName.str(), before, object["incomplete"]);
         }
         catch (const std::exception& e)
         {
