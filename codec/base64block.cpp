@@ -20,18 +20,9 @@ namespace
 
 size_t DecodeScalar(const char* in, size_t n, unsigned char* out)
 {
-    const unsigned char* s = reinterpret_cast<const unsigned char*>(in);
     size_t i = 0;
-    for (; i + 4 <= n; i += 4, out += 3)
+    for (; i + 4 <= n && DecodeGroup(in + i, out) == 3; i += 4, out += 3)
     {
-        const unsigned a = kDecode.value[s[i]], b = kDecode.value[s[i + 1]];
-        const unsigned c = kDecode.value[s[i + 2]], d = kDecode.value[s[i + 3]];
-        if ((a | b | c | d) & 0x80)
-            break;
-        const unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
-        out[0] = static_cast<unsigned char>(v >> 16);
-        out[1] = static_cast<unsigned char>(v >> 8);
-        out[2] = static_cast<unsigned char>(v);
     }
     return i;
 }
@@ -259,6 +250,22 @@ Level Detect()
 #endif
 
 } // namespace
+
+size_t CollectSignificant(const char* text, bool& inComment, char* work, size_t max)
+{
+    size_t n = 0;
+    for (const char* p = text; *p != '\0' && n < max; ++p)
+    {
+        const char c = *p;
+        if (inComment)
+            inComment = c != ')';
+        else if (c == '(')
+            inComment = true;
+        else if (c == '=' || kDecode.value[static_cast<unsigned char>(c)] != kNotInAlphabet)
+            work[n++] = c;
+    }
+    return n;
+}
 
 Level Best()
 {

@@ -105,13 +105,6 @@ private:
 // digits, 2 for a soft line break, 1 for the end of the text, 0 for anything else.
 int QPEscape(const char* p, unsigned char* byte);
 
-// Value of a base64 character (RFC 2045, Table 1), 255 for any other byte, "=" included.
-unsigned char Base64Value(unsigned char c);
-
-// Decodes four base64 characters into out: the number of bytes (0 to 3). Fewer than three
-// means the group carried padding or a character outside the alphabet.
-int Base64Quad(const char* four, unsigned char* out);
-
 // State of one base64 body across its lines.
 struct Base64State
 {

@@ -1,5 +1,6 @@
 // IsBoundaryLine, the body decoders of CUnpacker and their byte-level steps, mostly driven by the
 // tables under tests/data/decode/ (each table's '#' header names its columns).
+#include "codec/base64block.h"
 #include "codec/charset.h"
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
@@ -155,7 +156,7 @@ TEST(LineSteps, Table)
         if (row[0] == "qp")
             count = (rc = static_cast<unsigned>(bodycodecs::QPEscape(input.c_str(), got))) == 3 || got[0] != 0x55;
         else if (row[0] == "base64")
-            rc = count = static_cast<unsigned>(bodycodecs::Base64Quad(input.c_str(), got));
+            rc = count = static_cast<unsigned>(base64block::DecodeGroup(input.c_str(), got));
         else
         {
             memcpy(copy, memcpy(memset(line, 'J', sizeof line), input.c_str(), input.size() + 1), sizeof line);
