@@ -153,10 +153,14 @@ TEST(LineSteps, Table)
         unsigned int count = 0, rc = 0;
         unsigned long total = 1; // the buffer call adds to it
         char line[LINE_BUFFER_SIZE], copy[LINE_BUFFER_SIZE];
+        CString name;
         if (row[0] == "qp")
             count = (rc = static_cast<unsigned>(bodycodecs::QPEscape(input.c_str(), got))) == 3 || got[0] != 0x55;
         else if (row[0] == "base64")
             rc = count = static_cast<unsigned>(base64block::DecodeGroup(input.c_str(), got));
+        else if (row[0] != "uu")
+            rc = bodycodecs::ParseUUBeginLine(
+                input.c_str(), row[0] == "begin" ? bodycodecs::kBodyBegin : bodycodecs::kScanBegin, name);
         else
         {
             memcpy(copy, memcpy(memset(line, 'J', sizeof line), input.c_str(), input.size() + 1), sizeof line);
@@ -165,7 +169,7 @@ TEST(LineSteps, Table)
             EXPECT_EQ(rc != CME_UU_CHECKSUM, DecodeUULineToBuffer(copy, got + 64, &total)) << row.line;
             EXPECT_EQ(Escape(row[3]), Escape(std::string(reinterpret_cast<char*>(got + 65), total - 1))) << row.line;
         }
-        const std::string bytes(reinterpret_cast<char*>(got), count);
+        const std::string bytes = name.IsEmpty() ? std::string(reinterpret_cast<char*>(got), count) : name.GetString();
         EXPECT_EQ(row[2] + " " + Escape(row[3]), std::to_string(rc) + " " + Escape(bytes)) << row.line;
     }
 }
