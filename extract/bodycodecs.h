@@ -3,6 +3,7 @@
 #pragma once
 
 #include "mimeengine/engine/rc.h"
+#include "mimeengine/extract/boundary.h"
 #include "mimeengine/platform/afx.h"
 
 #include <cstddef>

@@ -11,16 +11,6 @@
 #include <string>
 #include <unordered_map>
 
-// Results of IsBoundaryLine.
-enum _BOUNDARY_RC : unsigned int
-{
-    BOUNDARY_NONE = 0,
-    BOUNDARY_PART = 1,
-    BOUNDARY_END = 2,
-    BOUNDARY_OUTER_PART = 3,
-    BOUNDARY_OUTER_END = 4
-};
-
 // Composite parts nested deeper than MAX_NESTING_DEPTH are kept in the tree but not
 // entered. A run makes at most MAX_PARTS blocks below the root (parts of multiparts,
 // embedded messages, uuencoded files); every output block takes over 2 KiB and every part a
@@ -134,6 +124,3 @@ public:
     // child that the part walk skips). Null: no delimiter is recognised.
     COutputBlock* m_pSkipContext = nullptr;
 };
-
-// The delimiter test of the parser and the decoders (a _BOUNDARY_RC value).
-MIMEENGINE_API int IsBoundaryLine(const char* line, COutputBlock* block);
