@@ -18,10 +18,13 @@ namespace base64block
 namespace
 {
 
-size_t DecodeScalar(const char* in, size_t n, unsigned char* out)
+// Out of line: the vector versions call it only for what their steps leave over, and
+// inlined into them it would widen their hot paths.
+[[gnu::noinline]] size_t DecodeScalar(const char* in, size_t n, unsigned char* out)
 {
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(in);
     size_t i = 0;
-    for (; i + 4 <= n && DecodeGroup(in + i, out) == 3; i += 4, out += 3)
+    for (; i + 4 <= n && DecodeWholeGroup(s + i, out); i += 4, out += 3)
     {
     }
     return i;
@@ -254,16 +257,18 @@ Level Detect()
 size_t CollectSignificant(const char* text, bool& inComment, char* work, size_t max)
 {
     size_t n = 0;
+    bool comment = inComment;
     for (const char* p = text; *p != '\0' && n < max; ++p)
     {
         const char c = *p;
-        if (inComment)
-            inComment = c != ')';
+        if (comment)
+            comment = c != ')';
         else if (c == '(')
-            inComment = true;
+            comment = true;
         else if (c == '=' || kDecode.value[static_cast<unsigned char>(c)] != kNotInAlphabet)
             work[n++] = c;
     }
+    inComment = comment;
     return n;
 }
 

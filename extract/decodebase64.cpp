@@ -91,14 +91,14 @@ _CME_RC CUnpacker::DecodeBase64(COutputBlock* block, char** line, CStdioFile* so
     bodycodecs::CLineRun lines(source);
     const bodycodecs::CBoundaryLead lead(block);
     _CME_RC rc = CME_SUCCESS;
+    bool open = false; // a group or a comment is open, or the data has ended
     for (;;)
     {
-        // The common line, whole groups of the alphabet and nothing else while no group
-        // is open, decodes in place: to the same bytes, with the same state after it.
+        // The common line, whole groups of the alphabet and nothing else while nothing is
+        // open, decodes in place: to the same bytes, with the same state after it.
         const char* text = nullptr;
         size_t n = 0;
-        if (state.carryLength == 0 && !state.inComment && !state.ended && lines.Peek(&text, &n) &&
-            (n == 0 || (n % 4 == 0 && !lead.MayStart(text[0]))))
+        if (!open && lines.Peek(&text, &n) && (n == 0 || (n % 4 == 0 && !lead.MayStart(text[0]))))
         {
             const size_t bytes = n / 4 * 3;
             unsigned char* to = out.Reserve(bytes + base64block::kDecodeSlack);
@@ -121,6 +121,7 @@ _CME_RC CUnpacker::DecodeBase64(COutputBlock* block, char** line, CStdioFile* so
             break;
         }
         bodycodecs::Base64Line(state, *line, out);
+        open = state.carryLength > 0 || state.inComment || state.ended;
     }
 
     out.Finish();
