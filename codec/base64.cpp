@@ -1,8 +1,6 @@
 // Base64 and RFC 2047 "B" encoded words on NUL-terminated strings. Everything works in
 // fixed buffers on the stack; destinations are written through a bounded writer so that
 // the sized variants never pass their buffer's end.
-#include "codec/base64.h"
-
 #include "codec/base64block.h"
 #include "codec/charset.h"
 #include "mimeengine/mimeengine_flat.h"
@@ -13,8 +11,22 @@
 namespace
 {
 
-using base64block::kAlphabet;
-using base64block::kDecode;
+// Significant characters (alphabet and "=") of one word that are decoded; more are cut.
+constexpr size_t kMaxSignificant = 255;
+// Characters of the source from a "?B?" marker on that one word may span; the text is
+// cut after kMaxRemainder - 1 characters, so a "?=" beyond them is not found.
+constexpr size_t kMaxRemainder = 512;
+// Source bytes per encoded word at most.
+constexpr size_t kMaxChunk = 54;
+
+// Source bytes per encoded word for a word prefix of prefixLength characters. An odd
+// prefix length counts as the next even one. A charset name so long that no bytes would be
+// left still gets one group per word, so that encoding always advances.
+size_t ChunkSize(size_t prefixLength)
+{
+    const size_t even = (prefixLength + 1) & ~static_cast<size_t>(1);
+    return even + 3 <= kMaxChunk ? kMaxChunk - even : 3;
+}
 
 // Appends to a caller's buffer of size bytes, dropping what would leave no room for the NUL.
 struct BoundedWriter
@@ -47,95 +59,18 @@ struct BoundedWriter
     }
 };
 
-// Writes the Base64 form of n bytes, padded with "=" to a multiple of four characters.
-void EncodeChunk(const unsigned char* s, size_t n, BoundedWriter& out)
-{
-    size_t i = 0;
-    for (; i + 3 <= n; i += 3)
-    {
-        out.Put(kAlphabet[s[i] >> 2]);
-        out.Put(kAlphabet[((s[i] & 3) << 4) | (s[i + 1] >> 4)]);
-        out.Put(kAlphabet[((s[i + 1] & 15) << 2) | (s[i + 2] >> 6)]);
-        out.Put(kAlphabet[s[i + 2] & 63]);
-    }
-    if (n - i == 1)
-    {
-        out.Put(kAlphabet[s[i] >> 2]);
-        out.Put(kAlphabet[(s[i] & 3) << 4]);
-        out.Put("==");
-    }
-    else if (n - i == 2)
-    {
-        out.Put(kAlphabet[s[i] >> 2]);
-        out.Put(kAlphabet[((s[i] & 3) << 4) | (s[i + 1] >> 4)]);
-        out.Put(kAlphabet[(s[i + 1] & 15) << 2]);
-        out.Put('=');
-    }
-}
-
-// Collects the alphabet characters and "=" of source into work (kMaxSignificant + 1
-// bytes) and returns their number. "(" opens a comment that the next ")" closes; comments
-// do not nest. Collection stops at the limit, cutting longer words.
-size_t FilterSignificant(const char* source, char* work)
-{
-    size_t n = 0;
-    bool inComment = false;
-    for (const char* p = source; *p != '\0'; ++p)
-    {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (inComment)
-        {
-            inComment = c != ')';
-            continue;
-        }
-        if (c == '(')
-        {
-            inComment = true;
-            continue;
-        }
-        if (c == '=' || kDecode.value[c] != 255)
-        {
-            if (n == base64::kMaxSignificant)
-                break;
-            work[n++] = static_cast<char>(c);
-        }
-    }
-    work[n] = '\0';
-    return n;
-}
-
-// Decodes the complete groups of four in work into out and returns the byte count. A group
-// starting with a pad yields nothing; a pad in third or fourth place ends that group only.
-size_t DecodeGroups(const char* work, size_t n, unsigned char* out)
-{
-    size_t k = 0;
-    for (size_t i = 0; i + 4 <= n; i += 4)
-    {
-        const char a = work[i], b = work[i + 1], c = work[i + 2], d = work[i + 3];
-        if (a == '=' || b == '=')
-            continue;
-        const unsigned va = kDecode.value[static_cast<unsigned char>(a)];
-        const unsigned vb = kDecode.value[static_cast<unsigned char>(b)];
-        out[k++] = static_cast<unsigned char>((va << 2) | (vb >> 4));
-        if (c == '=')
-            continue;
-        const unsigned vc = kDecode.value[static_cast<unsigned char>(c)];
-        out[k++] = static_cast<unsigned char>(((vb & 15) << 4) | (vc >> 2));
-        if (d == '=')
-            continue;
-        const unsigned vd = kDecode.value[static_cast<unsigned char>(d)];
-        out[k++] = static_cast<unsigned char>(((vc & 3) << 6) | vd);
-    }
-    return k;
-}
-
 // Decodes the Base64 text of one word and appends it up to its first zero byte.
+// Groups are decoded on after a padded one; longer words are cut at kMaxSignificant
+// characters, and a last group of fewer than four is dropped.
 void DecodeWordText(const char* text, BoundedWriter& out)
 {
-    char work[base64::kMaxSignificant + 1];
-    unsigned char decoded[base64::kMaxRemainder];
-    const size_t n = FilterSignificant(text, work);
-    const size_t k = DecodeGroups(work, n, decoded);
+    char work[kMaxSignificant];
+    unsigned char decoded[kMaxRemainder];
+    bool inComment = false;
+    const size_t n = base64block::CollectSignificant(text, inComment, work, sizeof(work));
+    size_t k = 0;
+    for (size_t i = 0; i + 4 <= n; i += 4)
+        k += static_cast<size_t>(base64block::DecodeGroup(work + i, decoded + k));
     for (size_t i = 0; i < k && decoded[i] != 0; ++i)
         out.Put(static_cast<char>(decoded[i]));
 }
@@ -156,12 +91,12 @@ const char* FindPair(const char* from, const char* end, char a, char b)
 // lie within the kMaxRemainder - 1 characters that the working copy holds.
 const char* DecodeWordAt(const char* marker, BoundedWriter& out)
 {
-    const char* end = marker + strnlen(marker, base64::kMaxRemainder - 1);
+    const char* end = marker + strnlen(marker, kMaxRemainder - 1);
     const char* text = marker + 3;
     const char* close = FindPair(text, end, '?', '=');
     if (close == nullptr)
         return nullptr;
-    char work[base64::kMaxRemainder];
+    char work[kMaxRemainder];
     const size_t n = static_cast<size_t>(close - text);
     memcpy(work, text, n);
     work[n] = '\0';
@@ -170,24 +105,6 @@ const char* DecodeWordAt(const char* marker, BoundedWriter& out)
 }
 
 } // namespace
-
-namespace base64
-{
-
-size_t ChunkSize(size_t prefixLength)
-{
-    // An odd prefix length counts as the next even one. A charset name so long that no
-    // bytes would be left still gets one group per word, so that encoding always advances.
-    const size_t even = (prefixLength + 1) & ~static_cast<size_t>(1);
-    return even + 3 <= 54 ? 54 - even : 3;
-}
-
-unsigned char Value(unsigned char c)
-{
-    return kDecode.value[c];
-}
-
-} // namespace base64
 
 extern "C"
 {
@@ -210,7 +127,8 @@ extern "C"
         memcpy(prefix + 2, g_szDefaultCharset, charsetLength);
         memcpy(prefix + 2 + charsetLength, "?B?", 4);
         const size_t prefixLength = charsetLength + 5;
-        const size_t chunk = base64::ChunkSize(prefixLength);
+        const size_t chunk = ChunkSize(prefixLength);
+        char encoded[(kMaxChunk + 2) / 3 * 4];
 
         const unsigned char* s = reinterpret_cast<const unsigned char*>(source);
         size_t remaining = strlen(source);
@@ -222,7 +140,7 @@ extern "C"
                 out.Put("\r\n ");
             first = false;
             out.Put(prefix, prefixLength);
-            EncodeChunk(s, n, out);
+            out.Put(encoded, base64block::Encode(s, n, encoded));
             out.Put("?=");
             s += n;
             remaining -= n;
@@ -254,7 +172,7 @@ extern "C"
         const char* marker = strstr(source, "?B?");
         if (marker == nullptr)
             return;
-        char decoded[base64::kMaxRemainder];
+        char decoded[kMaxRemainder];
         BoundedWriter firstWord(decoded, sizeof(decoded));
         const char* close = DecodeWordAt(marker, firstWord);
         if (close == nullptr)

@@ -18,20 +18,14 @@ namespace base64block
 namespace
 {
 
-size_t DecodeScalar(const char* in, size_t n, unsigned char* out)
+// Out of line: the vector versions call it only for what their steps leave over, and
+// inlined into them it would widen their hot paths.
+[[gnu::noinline]] size_t DecodeScalar(const char* in, size_t n, unsigned char* out)
 {
     const unsigned char* s = reinterpret_cast<const unsigned char*>(in);
     size_t i = 0;
-    for (; i + 4 <= n; i += 4, out += 3)
+    for (; i + 4 <= n && DecodeWholeGroup(s + i, out); i += 4, out += 3)
     {
-        const unsigned a = kDecode.value[s[i]], b = kDecode.value[s[i + 1]];
-        const unsigned c = kDecode.value[s[i + 2]], d = kDecode.value[s[i + 3]];
-        if ((a | b | c | d) & 0x80)
-            break;
-        const unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
-        out[0] = static_cast<unsigned char>(v >> 16);
-        out[1] = static_cast<unsigned char>(v >> 8);
-        out[2] = static_cast<unsigned char>(v);
     }
     return i;
 }
@@ -259,6 +253,24 @@ Level Detect()
 #endif
 
 } // namespace
+
+size_t CollectSignificant(const char* text, bool& inComment, char* work, size_t max)
+{
+    size_t n = 0;
+    bool comment = inComment;
+    for (const char* p = text; *p != '\0' && n < max; ++p)
+    {
+        const char c = *p;
+        if (comment)
+            comment = c != ')';
+        else if (c == '(')
+            comment = true;
+        else if (c == '=' || kDecode.value[static_cast<unsigned char>(c)] != kNotInAlphabet)
+            work[n++] = c;
+    }
+    inComment = comment;
+    return n;
+}
 
 Level Best()
 {

@@ -1,6 +1,7 @@
-// Base64 over whole blocks: the inner loops of the body decoder and of the composer's
-// encoder, with SSE4.1 and AVX2 versions chosen once at run time on x86 and the portable
-// loop everywhere else. Every version gives the same bytes.
+// The library's one Base64 codec: the alphabet, the decoding of one group of four
+// characters, and whole blocks for the inner loops of the body decoder and of the
+// composer's encoder, with SSE4.1 and AVX2 versions chosen once at run time on x86 and the
+// portable loop everywhere else. Every version gives the same bytes.
 #pragma once
 
 #include <cstddef>
@@ -23,6 +24,45 @@ struct DecodeTable
     }
 };
 inline constexpr DecodeTable kDecode;
+
+// Decodes the four characters at s to three bytes at out; false, with nothing written,
+// when one of them is not in the alphabet ("=" included).
+inline bool DecodeWholeGroup(const unsigned char* s, unsigned char* out)
+{
+    const unsigned a = kDecode.value[s[0]], b = kDecode.value[s[1]];
+    const unsigned c = kDecode.value[s[2]], d = kDecode.value[s[3]];
+    if ((a | b | c | d) & 0x80)
+        return false;
+    const unsigned v = (a << 18) | (b << 12) | (c << 6) | d;
+    out[0] = static_cast<unsigned char>(v >> 16);
+    out[1] = static_cast<unsigned char>(v >> 8);
+    out[2] = static_cast<unsigned char>(v);
+    return true;
+}
+
+// Decodes the four characters at four to out: 3 bytes when all are in the alphabet,
+// otherwise the bytes before the first that is not ("=" included): none when that is the
+// first or second, one for the third, two for the fourth.
+inline int DecodeGroup(const char* four, unsigned char* out)
+{
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(four);
+    if (DecodeWholeGroup(s, out))
+        return 3;
+    const unsigned a = kDecode.value[s[0]], b = kDecode.value[s[1]], c = kDecode.value[s[2]];
+    if ((a | b) & 0x80)
+        return 0;
+    out[0] = static_cast<unsigned char>((a << 2) | (b >> 4));
+    if (c & 0x80)
+        return 1;
+    out[1] = static_cast<unsigned char>((b << 4) | (c >> 2));
+    return 2;
+}
+
+// Copies the characters of text that a decoder reads, the alphabet and "=", to work and
+// returns their number, at most max. "(" opens a comment that the next ")" closes, and
+// both are dropped with it; comments do not nest, and inComment carries the state from
+// one text to the next.
+size_t CollectSignificant(const char* text, bool& inComment, char* work, size_t max);
 
 enum class Level
 {

@@ -2,6 +2,8 @@
 // without files) and the buffered sink through which every binary decoder writes.
 #pragma once
 
+#include "mimeengine/engine/rc.h"
+#include "mimeengine/extract/boundary.h"
 #include "mimeengine/platform/afx.h"
 
 #include <cstddef>
@@ -105,13 +107,6 @@ private:
 // digits, 2 for a soft line break, 1 for the end of the text, 0 for anything else.
 int QPEscape(const char* p, unsigned char* byte);
 
-// Value of a base64 character (RFC 2045, Table 1), 255 for any other byte, "=" included.
-unsigned char Base64Value(unsigned char c);
-
-// Decodes four base64 characters into out: the number of bytes (0 to 3). Fewer than three
-// means the group carried padding or a character outside the alphabet.
-int Base64Quad(const char* four, unsigned char* out);
-
 // State of one base64 body across its lines.
 struct Base64State
 {
@@ -131,6 +126,25 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out);
 unsigned int UULineBytes(char* line, unsigned char* out, unsigned int* count);
 // The same for the line text[0..n) followed by its line end, which is left as it is.
 unsigned int UUTextBytes(const char* text, size_t n, unsigned char* out, unsigned int* count);
+
+// How a reader of "begin" lines takes the file name: the X-UUENCODE body decoder
+// (kBodyBegin) and the scan of messages without MIME header (kScanBegin) differ here.
+struct UUBeginRules
+{
+    // The name ends at its first CR and loses white space at both ends; otherwise only at
+    // its end.
+    bool cutAtCR;
+    // A drive ("C:") that begins a name without a separator is dropped.
+    bool dropDrive;
+};
+constexpr UUBeginRules kBodyBegin{false, true};
+constexpr UUBeginRules kScanBegin{true, false};
+
+// Parses a "begin" line: from its first space, white space, a mode of three octal digits
+// (CME_UU_BAD_MODE otherwise, also without a space), exactly one white-space character and
+// a name that does not begin with white space (CME_UU_BAD_BEGIN otherwise). name gets the
+// name's last component after "/" or "\\", as rules say; empty for "." or "..".
+_CME_RC ParseUUBeginLine(const char* line, UUBeginRules rules, CString& name);
 
 // TRUE for a uuencoded line without data as the body loops see it: "\n" alone, or a grave
 // accent or space directly followed by "\n".

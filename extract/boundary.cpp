@@ -1,7 +1,8 @@
 // The delimiter test shared by the part walk and every body decoder.
+#include "mimeengine/extract/boundary.h"
+
 #include "extract/bodycodecs.h"
 #include "mimeengine/model/block.h"
-#include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
 
 #include <cstring>

@@ -8,46 +8,16 @@
 #include <cstring>
 #include <memory>
 
-namespace
-{
-
-using base64block::kNotInAlphabet;
-
-} // namespace
-
 namespace bodycodecs
 {
-
-unsigned char Base64Value(unsigned char c)
-{
-    return base64block::kDecode.value[c];
-}
-
-int Base64Quad(const char* four, unsigned char* out)
-{
-    unsigned char p = Base64Value(static_cast<unsigned char>(four[0]));
-    unsigned char q = Base64Value(static_cast<unsigned char>(four[1]));
-    if (p == kNotInAlphabet || q == kNotInAlphabet)
-        return 0;
-    out[0] = static_cast<unsigned char>(p * 4 + q / 16);
-    unsigned char r = Base64Value(static_cast<unsigned char>(four[2]));
-    if (r == kNotInAlphabet)
-        return 1;
-    out[1] = static_cast<unsigned char>((q % 16) * 16 + r / 4);
-    unsigned char s = Base64Value(static_cast<unsigned char>(four[3]));
-    if (s == kNotInAlphabet)
-        return 2;
-    out[2] = static_cast<unsigned char>((r % 4) * 64 + s);
-    return 3;
-}
 
 namespace
 {
 
 // Decodes one group to bytes + *length.
-void DecodeGroup(Base64State& state, const char* four, unsigned char* bytes, size_t* length)
+void TakeGroup(Base64State& state, const char* four, unsigned char* bytes, size_t* length)
 {
-    int n = Base64Quad(four, bytes + *length);
+    int n = base64block::DecodeGroup(four, bytes + *length);
     *length += static_cast<size_t>(n);
     state.ended = n < 3;
 }
@@ -59,20 +29,7 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out)
     // Keep "=" and the alphabet, drop everything else and every comment. The work string
     // is never longer than the line, which the line model bounds to 2046 characters.
     char work[LINE_BUFFER_SIZE];
-    size_t length = 0;
-    for (const char* p = line; *p != '\0' && length < sizeof(work); ++p)
-    {
-        char c = *p;
-        if (state.inComment)
-        {
-            if (c == ')')
-                state.inComment = false;
-        }
-        else if (c == '(')
-            state.inComment = true;
-        else if (c == '=' || Base64Value(static_cast<unsigned char>(c)) != kNotInAlphabet)
-            work[length++] = c;
-    }
+    const size_t length = base64block::CollectSignificant(line, state.inComment, work, sizeof(work));
     if (state.ended)
         return;
 
@@ -88,11 +45,11 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out)
             memcpy(state.carry + state.carryLength, work + i, static_cast<size_t>(need));
             i += static_cast<size_t>(need);
             state.carryLength = 0;
-            DecodeGroup(state, state.carry, bytes, &produced);
+            TakeGroup(state, state.carry, bytes, &produced);
         }
         else
         {
-            DecodeGroup(state, work + i, bytes, &produced);
+            TakeGroup(state, work + i, bytes, &produced);
             i += 4;
         }
     }
@@ -102,7 +59,7 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out)
         if (state.carryLength == 4)
         {
             state.carryLength = 0;
-            DecodeGroup(state, state.carry, bytes, &produced);
+            TakeGroup(state, state.carry, bytes, &produced);
         }
     }
     out.Put(bytes, produced);
@@ -112,7 +69,7 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out)
 
 BOOL DecodeBase64Group(const char* four, unsigned char* result)
 {
-    return bodycodecs::Base64Quad(four, result) > 0 ? TRUE : FALSE;
+    return base64block::DecodeGroup(four, result) > 0 ? TRUE : FALSE;
 }
 
 // Decodes a base64 body into a binary file. Characters outside the alphabet are dropped;
@@ -134,14 +91,14 @@ _CME_RC CUnpacker::DecodeBase64(COutputBlock* block, char** line, CStdioFile* so
     bodycodecs::CLineRun lines(source);
     const bodycodecs::CBoundaryLead lead(block);
     _CME_RC rc = CME_SUCCESS;
+    bool open = false; // a group or a comment is open, or the data has ended
     for (;;)
     {
-        // The common line, whole groups of the alphabet and nothing else while no group
-        // is open, decodes in place: to the same bytes, with the same state after it.
+        // The common line, whole groups of the alphabet and nothing else while nothing is
+        // open, decodes in place: to the same bytes, with the same state after it.
         const char* text = nullptr;
         size_t n = 0;
-        if (state.carryLength == 0 && !state.inComment && !state.ended && lines.Peek(&text, &n) &&
-            (n == 0 || (n % 4 == 0 && !lead.MayStart(text[0]))))
+        if (!open && lines.Peek(&text, &n) && (n == 0 || (n % 4 == 0 && !lead.MayStart(text[0]))))
         {
             const size_t bytes = n / 4 * 3;
             unsigned char* to = out.Reserve(bytes + base64block::kDecodeSlack);
@@ -164,6 +121,7 @@ _CME_RC CUnpacker::DecodeBase64(COutputBlock* block, char** line, CStdioFile* so
             break;
         }
         bodycodecs::Base64Line(state, *line, out);
+        open = state.carryLength > 0 || state.inComment || state.ended;
     }
 
     out.Finish();

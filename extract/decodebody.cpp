@@ -1,4 +1,5 @@
 // Choosing the transfer decoder of a leaf body, and the plain text decoder.
+#include "mimeengine/extract/boundary.h"
 #include "mimeengine/unpack/unpacker.h"
 
 #include <memory>

@@ -135,6 +135,41 @@ unsigned int UUTextBytes(const char* text, size_t n, unsigned char* out, unsigne
     return UUPaddedBytes(padded, out, count);
 }
 
+_CME_RC ParseUUBeginLine(const char* line, UUBeginRules rules, CString& name)
+{
+    const char* p = strchr(line, ' ');
+    if (p == nullptr)
+        return CME_UU_BAD_MODE;
+    while (IsSpace(*p))
+        ++p;
+    for (int i = 0; i < 3; ++i)
+        if (p[i] < '0' || p[i] > '7')
+            return CME_UU_BAD_MODE;
+    if (!IsSpace(p[3]) || IsSpace(p[4]) || p[4] == '\0')
+        return CME_UU_BAD_BEGIN;
+
+    // Only the last component counts, whichever separator the sender's system used, so the
+    // name can never name a directory step.
+    const char* start = p + 4;
+    const char* last = start;
+    for (const char* q = start; *q != '\0'; ++q)
+        if (*q == '/' || *q == '\\')
+            last = q + 1;
+    const char* cr = rules.cutAtCR ? strchr(last, '\r') : nullptr;
+    name = cr != nullptr ? CString(last, static_cast<int>(cr - last)) : CString(last);
+    if (rules.cutAtCR)
+        name.Trim();
+    else
+        name.TrimRight();
+    const char* text = name.GetString();
+    if (rules.dropDrive && last == start &&
+        ((text[0] >= 'A' && text[0] <= 'Z') || (text[0] >= 'a' && text[0] <= 'z')) && text[1] == ':')
+        name = name.Mid(2);
+    if (name == "." || name == "..")
+        name.Empty();
+    return CME_SUCCESS;
+}
+
 bool IsUUEmptyDataLine(const char* line)
 {
     if (line[0] == '\n' && line[1] == '\0')
@@ -246,58 +281,19 @@ _CME_RC CUnpacker::DecodeUULines(COutputBlock* block, char* line, CStdioFile* so
     return rc;
 }
 
-namespace
-{
-
-// Parses a "begin" line (without its line end): mode, exactly one white-space character,
-// then the file name. *name points at the last path component of the name, with its
-// trailing white space cut off in the line.
-_CME_RC ParseBeginLine(char* line, const char** name)
-{
-    char* p = strchr(line, ' ');
-    if (p == nullptr)
-        return CME_UU_BAD_MODE;
-    while (IsSpace(*p))
-        ++p;
-    for (int i = 0; i < 3; ++i)
-        if (p[i] < '0' || p[i] > '7')
-            return CME_UU_BAD_MODE;
-    if (!IsSpace(p[3]) || IsSpace(p[4]) || p[4] == '\0')
-        return CME_UU_BAD_BEGIN;
-
-    char* start = p + 4;
-    char* end = start + strlen(start);
-    while (end > start && IsSpace(end[-1]))
-        *--end = '\0';
-    // Only the last component counts, whichever separator the sender's system used, and
-    // never a drive, so the name can never lead out of the work directory.
-    char* last = start;
-    for (char* q = start; *q != '\0'; ++q)
-        if (*q == '/' || *q == '\\')
-            last = q + 1;
-    if (last == start && ((last[0] >= 'A' && last[0] <= 'Z') || (last[0] >= 'a' && last[0] <= 'z')) && last[1] == ':')
-        last += 2;
-    *name = last;
-    return CME_SUCCESS;
-}
-
-} // namespace
-
 // Decodes an X-UUENCODE body from its "begin" line (in line) to the empty data line
 // followed by "end". The file named on the "begin" line becomes the block's suggested
 // name when it had none, and the output file then moves to that name in the work
 // directory (numbered when taken); the caller's file pointer is cleared after the move.
 _CME_RC CUnpacker::DecodeUUBeginFile(COutputBlock* block, char* line, CStdioFile* source, CFile*& output)
 {
-    const char* parsedName = nullptr;
-    _CME_RC rc = ParseBeginLine(line, &parsedName);
+    CString name;
+    _CME_RC rc = bodycodecs::ParseUUBeginLine(line, bodycodecs::kBodyBegin, name);
     if (rc != CME_SUCCESS)
         return rc;
-    // The line buffer is reused for reading below.
-    CString name(parsedName);
 
     bool rename = false;
-    if (block->GetSuggestName()[0] == '\0' && !name.IsEmpty() && name != "." && name != "..")
+    if (block->GetSuggestName()[0] == '\0' && !name.IsEmpty())
     {
         block->SetSuggestName(name);
         rename = true;

@@ -28,11 +28,6 @@ enum : int
     UU_STOP = 2
 };
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
 bool EndsLine(const char* line)
 {
     const size_t n = strlen(line);
@@ -49,40 +44,6 @@ bool IsLoneDot(const char* line)
 bool IsEndLine(const char* line)
 {
     return strncmp(line, "end", 3) == 0 && (line[3] == '\0' || strcmp(line + 3, "\n") == 0);
-}
-
-// Takes the file name out of a "begin " line: from the first space skip white space, three
-// octal digits, one white-space character, then a name that does not start with white space.
-// Only the part after the last "/" or "\\" is kept (cut at the first CR, trimmed), so the
-// name can never name a directory step. FALSE for a line that breaks these rules or whose
-// name is empty, "." or "..".
-bool ParseBeginLine(const char* line, CString& name)
-{
-    const char* p = strchr(line, ' ');
-    if (p == nullptr)
-        return false;
-    while (IsSpace(*p))
-        ++p;
-    for (int i = 0; i < 3; ++i, ++p)
-        if (*p < '0' || *p > '7')
-            return false;
-    if (!IsSpace(*p))
-        return false;
-    ++p;
-    if (*p == '\0' || IsSpace(*p))
-        return false;
-
-    const char* start = p;
-    for (const char* q = p; *q != '\0'; ++q)
-        if (*q == '/' || *q == '\\')
-            start = q + 1;
-    const char* cr = strchr(start, '\r');
-    CString text = cr != nullptr ? CString(start, static_cast<int>(cr - start)) : CString(start);
-    text.Trim();
-    if (text.IsEmpty() || text == "." || text == "..")
-        return false;
-    name = text;
-    return true;
 }
 
 // Writes the collected bytes to output (when there is one) and empties the buffer.
@@ -188,7 +149,8 @@ int CUnpacker::ExtractUUEncodedFile(CStdioFile* source, const char* workDirector
     }
 
     CString name;
-    const bool wellFormed = ParseBeginLine(line, name);
+    const bool wellFormed =
+        bodycodecs::ParseUUBeginLine(line, bodycodecs::kScanBegin, name) == CME_SUCCESS && !name.IsEmpty();
 
     // An over-long "begin " line arrives in pieces; the rest of it is not data.
     bool lineEnded = EndsLine(line);

@@ -1,10 +1,10 @@
 // Header block reading: copies a part's header into its own "HDR" work file, checks the
 // MIME-Version line where asked, and hands every field of the copy to the field parsers.
-#include "extract/fileutilities.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
 #include "resources/stringtable.h"
 #include "unpack/parsetext.h"
+#include "unpack/unpackrun.h"
 
 #include <climits>
 #include <cstring>
@@ -13,8 +13,6 @@
 namespace
 {
 
-// Open flags of the header work file: create, read-write, text mode.
-constexpr UINT kHeaderFileFlags = CFile::modeCreate | CFile::modeReadWrite;
 constexpr char kVersionField[] = "MIME-Version:";
 constexpr size_t kVersionFieldLength = sizeof(kVersionField) - 1;
 
@@ -91,16 +89,9 @@ _CME_RC CUnpacker::ReadHeader(char** line, char** readAhead, CWfxFile& file, con
 {
     BOOL versionSeen = mimeVersion ? FALSE : TRUE;
 
-    CString headerName;
-    CWfxFile header(CString(), kHeaderFileFlags, FALSE, FALSE);
-    if (!g_FileUtilities.CreateWorkFile(m_WorkDirectory, "HDR", header, kHeaderFileFlags, headerName))
-    {
-        CString format;
-        format.LoadString(IDS_HEADER_FILE_CREATE);
-        errorText.Format(format.GetString(), headerName.GetString());
+    CWfxFile header(CString(), unpackrun::kHeaderFileFlags, FALSE, FALSE);
+    if (!unpackrun::CreateHeaderFile(*this, header, errorText))
         return CME_HEADER_FILE_ERROR;
-    }
-    header.m_strPath = headerName;
 
     // Copy the header up to the empty line. Only a line that is exactly "\n" ends it; a
     // line of spaces is a continuation and is copied. A line longer than one read arrives
@@ -154,7 +145,7 @@ _CME_RC CUnpacker::ReadHeader(char** line, char** readAhead, CWfxFile& file, con
             return CME_NO_MEMORY;
         }
     }
-    (*block)->SetHeaderFile(headerName.GetString());
+    (*block)->SetHeaderFile(header.GetPath().GetString());
     (*block)->SetBodyPosition(static_cast<unsigned long>(file.GetPosition()));
     (*block)->SetOrigFileName(source);
 

@@ -1,20 +1,13 @@
 // Parsing of a multipart body that comes without its message header: the body's second
 // line gives the boundary of a multipart/mixed header made up for it.
-#include "extract/fileutilities.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
-#include "resources/stringtable.h"
 #include "unpack/unpackrun.h"
 
 #include <cstring>
 
 namespace
 {
-
-enum : UINT
-{
-    HEADER_WORK_FILE_FLAGS = 0x1002 // create, read-write, text mode
-};
 
 // The boundary B of a delimiter line: the line without its line end and without its first
 // two characters ("--"); empty when nothing is left. B is cut so that the parameter text
@@ -63,17 +56,10 @@ _CME_RC CUnpacker::ReadBodyHeader(char** line, char** readAhead, CWfxFile& file,
                                   COutputBlock** root)
 {
     (void)line;
-    CString headerName;
     // On the stack, so that a read error raised below still closes it.
-    CWfxFile header(CString(), HEADER_WORK_FILE_FLAGS, FALSE, FALSE);
-    if (!g_FileUtilities.CreateWorkFile(m_WorkDirectory, "HDR", header, HEADER_WORK_FILE_FLAGS, headerName))
-    {
-        CString format;
-        format.LoadString(IDS_HEADER_FILE_CREATE);
-        errorText.Format(format, headerName.GetString());
+    CWfxFile header(CString(), unpackrun::kHeaderFileFlags, FALSE, FALSE);
+    if (!unpackrun::CreateHeaderFile(*this, header, errorText))
         return CME_HEADER_FILE_ERROR;
-    }
-    header.m_strPath = headerName;
 
     _CME_RC result = CME_SUCCESS;
     bool lineEnded = false;
@@ -112,6 +98,6 @@ _CME_RC CUnpacker::ReadBodyHeader(char** line, char** readAhead, CWfxFile& file,
 
     header.Close();
     if (result != CME_SUCCESS)
-        DeleteFileA(headerName);
+        DeleteFileA(header.GetPath());
     return result;
 }

@@ -1,5 +1,6 @@
 // The Unpack worker and the recursive part walk: a message file becomes a tree of output
 // blocks in file order, with every leaf body decoded into the work directory.
+#include "mimeengine/extract/boundary.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "unpack/unpackrun.h"
 

@@ -2,6 +2,7 @@
 // the message file, the line pair and the release of a partly built tree.
 #pragma once
 
+#include "extract/fileutilities.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "resources/stringtable.h"
 
@@ -47,8 +48,26 @@ inline void FreeTree(COutputBlock*& root)
     }
 }
 
-// Open flags of the message file: read, deny others write, text mode.
-constexpr UINT kSourceOpenFlags = 0x0020;
+// Open flags of the message file (text mode).
+constexpr UINT kSourceOpenFlags = CFile::modeRead | CFile::shareDenyWrite;
+// Open flags of a header work file (text mode).
+constexpr UINT kHeaderFileFlags = CFile::modeCreate | CFile::modeReadWrite;
+
+// Makes a header work file ("HDR") in the work directory of unpacker and opens header on
+// it, which then holds its path. On failure errorText names the file that was not made.
+inline bool CreateHeaderFile(const CUnpacker& unpacker, CWfxFile& header, CString& errorText)
+{
+    CString name;
+    if (!g_FileUtilities.CreateWorkFile(unpacker.m_WorkDirectory, "HDR", header, kHeaderFileFlags, name))
+    {
+        CString format;
+        format.LoadString(IDS_HEADER_FILE_CREATE);
+        errorText.Format(format.GetString(), name.GetString());
+        return false;
+    }
+    header.m_strPath = name;
+    return true;
+}
 
 // Starts a run of unpacker in workDirectory: resets the per-run state, opens source as the
 // message file and checks the line pair. On failure *rc is CME_FILE_ERROR (errorText says

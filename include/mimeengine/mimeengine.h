@@ -5,6 +5,7 @@
 #include "mimeengine/engine/engine.h"
 #include "mimeengine/engine/rc.h"
 #include "mimeengine/export.h"
+#include "mimeengine/extract/boundary.h"
 #include "mimeengine/extract/wfxfile.h"
 #include "mimeengine/mimeengine_flat.h"
 #include "mimeengine/model/block.h"

@@ -11,16 +11,6 @@
 #include <string>
 #include <unordered_map>
 
-// Results of IsBoundaryLine.
-enum _BOUNDARY_RC : unsigned int
-{
-    BOUNDARY_NONE = 0,
-    BOUNDARY_PART = 1,
-    BOUNDARY_END = 2,
-    BOUNDARY_OUTER_PART = 3,
-    BOUNDARY_OUTER_END = 4
-};
-
 // Composite parts nested deeper than MAX_NESTING_DEPTH are kept in the tree but not
 // entered. A run makes at most MAX_PARTS blocks below the root (parts of multiparts,
 // embedded messages, uuencoded files); every output block takes over 2 KiB and every part a
@@ -36,10 +26,6 @@ enum
 class MIMEENGINE_API CUnpacker
 {
 public:
-    CUnpacker();
-    CUnpacker(const CUnpacker& other);
-    CUnpacker& operator=(const CUnpacker& other);
-
     // Message parsing.
     COutputBlock* Unpack(CString& source, const char* workDirectory, BOOL bExtract, _CME_RC* rc, CString& errorText);
     COutputBlock* UnpackBody(CString& source, const char* workDirectory, BOOL bExtract, _CME_RC* rc,
@@ -116,7 +102,6 @@ public:
     CFile* OpenBinaryOutputFile(COutputBlock* block);
 
     CParseUtilities m_ParseUtilities;
-    CParseUtilities* m_pParseUtilities;
     CContentTypeMap m_ContentTypeMap;
     CString m_WorkDirectory;
 
@@ -134,6 +119,3 @@ public:
     // child that the part walk skips). Null: no delimiter is recognised.
     COutputBlock* m_pSkipContext = nullptr;
 };
-
-// The delimiter test of the parser and the decoders (a _BOUNDARY_RC value).
-MIMEENGINE_API int IsBoundaryLine(const char* line, COutputBlock* block);
