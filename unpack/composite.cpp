@@ -66,7 +66,7 @@ using OptionList = std::unique_ptr<CStringList>;
 // CME_INVALID_PARAMETER when there is no usable boundary.
 _CME_RC CUnpacker::ParseMultipart(COutputBlock* block)
 {
-    OptionList options(m_ParseUtilities.ExtractOptions(CString(block->GetParameters()), 1));
+    OptionList options(m_pParseUtilities->ExtractOptions(CString(block->GetParameters()), 1));
     if (!options)
         return CME_INVALID_PARAMETER;
 
@@ -76,7 +76,7 @@ _CME_RC CUnpacker::ParseMultipart(COutputBlock* block)
         if (!OptionHasName(option, "boundary="))
             continue;
         CString value;
-        m_ParseUtilities.ExtractStringOrQuotedString(option, 9, value);
+        m_pParseUtilities->ExtractStringOrQuotedString(option, 9, value);
         if (value.IsEmpty())
             return CME_INVALID_PARAMETER;
         if (block->GetBoundary()[0] == '\0')
@@ -109,7 +109,7 @@ _CME_RC CUnpacker::ParseMessage(COutputBlock* block, int* leaf)
         *leaf = 1;
     }
 
-    OptionList options(m_ParseUtilities.ExtractOptions(CString(block->GetParameters()), 1));
+    OptionList options(m_pParseUtilities->ExtractOptions(CString(block->GetParameters()), 1));
     if (!options && row != MESSAGE_RFC822)
         return CME_MISSING_PARAMETER;
 
@@ -123,7 +123,7 @@ _CME_RC CUnpacker::ParseMessage(COutputBlock* block, int* leaf)
             CString value;
             if (OptionHasName(option, "id="))
             {
-                m_ParseUtilities.ExtractStringOrQuotedString(option, 3, value);
+                m_pParseUtilities->ExtractStringOrQuotedString(option, 3, value);
                 if (value.IsEmpty())
                     return CME_INVALID_PARAMETER;
                 if (block->GetBoundary()[0] == '\0')
@@ -131,7 +131,7 @@ _CME_RC CUnpacker::ParseMessage(COutputBlock* block, int* leaf)
             }
             else if (OptionHasName(option, "number="))
             {
-                m_ParseUtilities.ExtractStringOrQuotedString(option, 7, value);
+                m_pParseUtilities->ExtractStringOrQuotedString(option, 7, value);
                 if (value.IsEmpty())
                     return CME_INVALID_PARAMETER;
                 if (block->GetPartialPart() == 0)
@@ -139,7 +139,7 @@ _CME_RC CUnpacker::ParseMessage(COutputBlock* block, int* leaf)
             }
             else if (OptionHasName(option, "total="))
             {
-                m_ParseUtilities.ExtractStringOrQuotedString(option, 6, value);
+                m_pParseUtilities->ExtractStringOrQuotedString(option, 6, value);
                 if (value.IsEmpty())
                     return CME_INVALID_PARAMETER;
                 if (block->GetPartialTotal() == 0)
@@ -168,7 +168,7 @@ _CME_RC CUnpacker::ParseMessage(COutputBlock* block, int* leaf)
                 continue;
             accessGiven = true;
             CString value;
-            m_ParseUtilities.ExtractStringOrQuotedString(option, 12, value);
+            m_pParseUtilities->ExtractStringOrQuotedString(option, 12, value);
             if (value.IsEmpty())
                 return CME_INVALID_PARAMETER;
             for (unsigned int r = 1; r < ACCESS_TYPE_ROWS; ++r)
@@ -209,7 +209,7 @@ _CME_RC CUnpacker::ParseMessage(COutputBlock* block, int* leaf)
             if (!isName && !OptionHasName(option, siteOption))
                 continue;
             CString value;
-            m_ParseUtilities.ExtractStringOrQuotedString(
+            m_pParseUtilities->ExtractStringOrQuotedString(
                 option, static_cast<int>(strlen(isName ? nameOption : siteOption)), value);
             if (value.IsEmpty())
                 return CME_INVALID_PARAMETER;

@@ -26,6 +26,10 @@ enum
 class MIMEENGINE_API CUnpacker
 {
 public:
+    CUnpacker();
+    CUnpacker(const CUnpacker& other);
+    CUnpacker& operator=(const CUnpacker& other);
+
     // Message parsing.
     COutputBlock* Unpack(CString& source, const char* workDirectory, BOOL bExtract, _CME_RC* rc, CString& errorText);
     COutputBlock* UnpackBody(CString& source, const char* workDirectory, BOOL bExtract, _CME_RC* rc,
@@ -102,6 +106,7 @@ public:
     CFile* OpenBinaryOutputFile(COutputBlock* block);
 
     CParseUtilities m_ParseUtilities;
+    CParseUtilities* m_pParseUtilities;
     CContentTypeMap m_ContentTypeMap;
     CString m_WorkDirectory;
 
