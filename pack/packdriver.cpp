@@ -6,6 +6,7 @@
 #include "resources/stringtable.h"
 
 #include <cstring>
+#include <string>
 
 namespace
 {
@@ -162,10 +163,12 @@ _CME_RC CPacker::WriteBlock(CInputBlock* block, CFile& output, CString& errorStr
 }
 
 // A fresh boundary: the calendar time, "_ML=_MARIGOLD:" and a random number of at least five
-// digits, at most 70 characters.
+// digits, at most 70 characters. The time is written in signed decimal from all its 64 bits:
+// a long has 32 bits on Windows, and would turn the seconds past January 2038 negative.
 void CPacker::MakeBoundary(CString& boundary)
 {
     char text[1025];
-    const int length = wsprintfA(text, "%ld_ML=_MARIGOLD:%05d", static_cast<long>(PlatformTime()), PlatformRand());
+    const std::string seconds = std::to_string(PlatformTime());
+    const int length = wsprintfA(text, "%s_ML=_MARIGOLD:%05d", seconds.c_str(), PlatformRand());
     boundary = CString(text, length < kMaxBoundaryLength ? (length < 0 ? 0 : length) : kMaxBoundaryLength);
 }

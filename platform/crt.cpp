@@ -1,5 +1,7 @@
 #include "platform/crt.h"
 
+#include "platform/oscalls.h"
+
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -9,7 +11,7 @@ namespace
 {
 
 std::atomic<bool> g_timeFixed{false};
-std::atomic<time_t> g_fixedTime{0};
+std::atomic<std::int64_t> g_fixedTime{0};
 std::atomic<int (*)()> g_randHook{nullptr};
 
 // The generator's state belongs to the thread, so that engines packing on different
@@ -70,14 +72,14 @@ int DrawThread()
 
 } // namespace
 
-time_t PlatformTime()
+std::int64_t PlatformTime()
 {
     if (g_timeFixed.load())
         return g_fixedTime.load();
-    return ::time(nullptr);
+    return platform::CurrentTime();
 }
 
-void PlatformSetTimeForTesting(const time_t* pFixed)
+void PlatformSetTimeForTesting(const std::int64_t* pFixed)
 {
     if (pFixed != nullptr)
     {

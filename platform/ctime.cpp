@@ -13,7 +13,7 @@ CTime::CTime(int nYear, int nMonth, int nDay, int nHour, int nMin, int nSec)
     t.tm_min = nMin;
     t.tm_sec = nSec;
     t.tm_isdst = -1;
-    m_time = ::mktime(&t);
+    m_time = platform::MakeLocalTime(t);
 }
 
 CTime CTime::GetCurrentTime()
@@ -25,7 +25,7 @@ void CTime::SetCurrentTimeForTesting(const CTime* pFixed)
 {
     if (pFixed != nullptr)
     {
-        time_t t = pFixed->GetTime();
+        const std::int64_t t = pFixed->GetTime();
         PlatformSetTimeForTesting(&t);
     }
     else

@@ -49,8 +49,12 @@ bool OpensAsExistingFile(const char* path);
 long RemoveFile(const char* path);
 long RenameFile(const char* oldPath, const char* newPath);
 
-// The local calendar time of t.
-struct tm LocalTime(time_t t);
+// Calendar time in 64-bit seconds since 1970 on every system, whatever the width of the
+// runtime's time_t: the clock, local date and time of a time, and the time of a local date
+// and time (-1 when the system cannot represent it).
+std::int64_t CurrentTime();
+struct tm LocalTime(std::int64_t t);
+std::int64_t MakeLocalTime(struct tm& local);
 
 // The system calls of the file layer, counted by kind where they are made (the POSIX side
 // counts every call it makes, the Windows side those of the functions above), so that tests

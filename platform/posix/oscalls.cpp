@@ -226,11 +226,25 @@ long RenameFile(const char* oldPath, const char* newPath)
     return ::rename(oldPath, newPath) != 0 ? errno : 0;
 }
 
-struct tm LocalTime(time_t t)
+// A 32-bit build is made with a 64-bit time_t (_TIME_BITS=64): these checks hold it there.
+static_assert(sizeof(time_t) == 8, "time_t of 64 bits");
+
+std::int64_t CurrentTime()
+{
+    return ::time(nullptr);
+}
+
+struct tm LocalTime(std::int64_t t)
 {
     struct tm result = {};
-    ::localtime_r(&t, &result);
+    const time_t value = static_cast<time_t>(t);
+    ::localtime_r(&value, &result);
     return result;
+}
+
+std::int64_t MakeLocalTime(struct tm& local)
+{
+    return ::mktime(&local);
 }
 
 } // namespace platform

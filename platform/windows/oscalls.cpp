@@ -241,11 +241,24 @@ long RenameFile(const char* oldPath, const char* newPath)
     return ::MoveFileA(oldPath, newPath) ? 0 : LastError();
 }
 
-struct tm LocalTime(time_t t)
+// The runtime's 64-bit calls: its plain time(), mktime and localtime_s take a 32-bit time_t
+// on 32-bit Windows and stop in January 2038.
+std::int64_t CurrentTime()
+{
+    return ::_time64(nullptr);
+}
+
+struct tm LocalTime(std::int64_t t)
 {
     struct tm result = {};
-    ::localtime_s(&result, &t);
+    const __time64_t value = t;
+    ::_localtime64_s(&result, &value);
     return result;
+}
+
+std::int64_t MakeLocalTime(struct tm& local)
+{
+    return ::_mktime64(&local);
 }
 
 } // namespace platform

@@ -146,9 +146,8 @@ TEST(Pack, BlockRules)
 TEST(Pack, Messages)
 {
     ScratchDir dir;
-    // One fixed clock, and for the boundaries of each case the same sequence of draws.
-    const CTime now(944000000);
-    CTime::SetCurrentTimeForTesting(&now);
+    // One fixed clock (a case named clock-<seconds> has its own), and for the boundaries of
+    // each case the same sequence of draws.
     PlatformSetRandForTesting([] { return (g_draws++ * 12345 + 7) % 32768; });
     RegistrySetMimeTypesForTesting("image/png png\nmultipart/related mht\nmessage/rfc822 eml\n");
     std::string notes;
@@ -159,6 +158,8 @@ TEST(Pack, Messages)
     {
         const std::string name = rows[i][0], caseDir = dir.mkdir(name);
         g_draws = 0;
+        const CTime now(name.rfind("clock-", 0) == 0 ? std::stoll(name.substr(6)) : 944000000);
+        CTime::SetCurrentTimeForTesting(&now);
         const bool posixOnly = std::any_of(rows.begin() + static_cast<long>(i), rows.end(),
                                            [&](const Row& r) { return r[0] == name && PosixOnlyName(r[4]); });
         if (posixOnly && kSeparator == '\\')

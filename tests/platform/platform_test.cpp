@@ -172,7 +172,7 @@ TEST(PlatformOps, Table)
            if (h == INVALID_HANDLE_VALUE) return "invalid"; string o = to_string(GetFileSize(h, nullptr)) + "|";
            o += to_string(ReadFile(h, b, 8, &n, nullptr)) + "|"; o += string(b, n);
            return o + "|" + to_string(CloseHandle(h))),
-        OP("tempclock", time_t t = static_cast<UINT>(::getpid()) ^ N(v[0]);
+        OP("tempclock", std::int64_t t = static_cast<UINT>(::getpid()) ^ N(v[0]);
            PlatformSetTimeForTesting(v[0].empty() ? nullptr : &t); return ""),
         OP("tempname", UINT n = GetTempFileNameA(P(v[0]).c_str(), v[1].c_str(), N(v[2]), b);
            return to_string(n) + (n ? " " + Rel(b) + (Exists(b) ? " created" : "") : "")),
