@@ -54,21 +54,12 @@ void FlushDecoded(CFile* output, const unsigned char* buffer, unsigned long& cou
     count = 0;
 }
 
-// Closes and deletes the output file, if any. A write error at close leaves the file as far
-// as it got; the scan has no way to report it and goes on.
+// Closes and deletes the output file, if any. A write error at close raises CFileException
+// as one during the writing does: a file cut short must not pass for a whole one.
 void CloseOutput(std::unique_ptr<CFile>& output)
 {
     if (output)
-    {
-        try
-        {
-            output->Close();
-        }
-        catch (CFileException&)
-        {
-            output->Abort();
-        }
-    }
+        output->Close();
     output.reset();
 }
 

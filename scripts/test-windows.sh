@@ -2,9 +2,12 @@
 # Builds mimeengine.dll, mimeengine.exe and the tests for 64-bit and 32-bit Windows with
 # mingw-w64, checks what both DLLs export, and runs the suite under Wine:
 #   build-win64/  x86_64: the whole suite, through 64-bit Wine in a fresh prefix;
-#   build-win32/  i686: the library and the program; the suite too where this machine can
-#                 execute 32-bit programs (32-bit Wine from an i386 Debian root made with
-#                 mmdebstrap), else a line starting with "SKIPPED: 32-bit".
+#   build-win32/  i686: the library, the program and the suite, through 32-bit Wine from an
+#                 i386 Debian root made with mmdebstrap. Where the kernel cannot execute
+#                 32-bit programs, qemu-user-static 10 from bookworm-backports is installed
+#                 and registered for i386 programs first; where that cannot be done (not
+#                 root, no binfmt_misc, no backports) the suite is skipped after a line
+#                 starting with "SKIPPED: 32-bit" that says why.
 # Exit status: 0 when everything that ran passed; 75 when the packages could not be
 # installed (a package mirror out of reach), after a line starting with "SKIPPED"; anything
 # else is a failed build, export check or test.
@@ -104,8 +107,39 @@ guard build-win64 x86_64-w64-mingw32-gcc-posix /usr/lib/wine/wine64
 status=0
 run_suite build-win64 || status=1
 
+# Makes this machine run i386 programs through qemu's user-mode emulator when its kernel
+# cannot: qemu 10 (Debian 12's own 7.2 takes a minute to start each 32-bit Wine program),
+# registered in binfmt_misc with the F flag so that it works inside the i386 root too. An
+# i386 rule already there is left alone. Prints the reason and fails when it cannot.
+i386_emulation() {
+  /usr/lib/arch-test/i386 >/dev/null 2>&1 && return 0
+  [ "$(id -u)" -eq 0 ] || { echo "registering an emulator needs root"; return 1; }
+  local misc=/proc/sys/fs/binfmt_misc
+  if [ ! -e "$misc/register" ]; then
+    mount -t binfmt_misc binfmt_misc "$misc" 2>/dev/null || { echo "binfmt_misc cannot be mounted"; return 1; }
+  fi
+  local qemu=/usr/bin/qemu-i386-static version
+  version=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)
+  if [ ! -x "$qemu" ] || dpkg --compare-versions "${version:-0}" lt 1:10; then
+    local list=/etc/apt/sources.list.d/mimeengine-backports.sources
+    if ! grep -rqs bookworm-backports /etc/apt/sources.list /etc/apt/sources.list.d/; then
+      printf 'Types: deb\nURIs: http://deb.debian.org/debian\nSuites: bookworm-backports\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' >"$list"
+    fi
+    { DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends -t bookworm-backports \
+        qemu-user-static >/dev/null; } 2>&1 | tail -n 3 >&2 || true
+    version=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)
+    dpkg --compare-versions "${version:-0}" ge 1:10 || { echo "qemu-user-static 10 cannot be installed from bookworm-backports"; return 1; }
+  fi
+  if ! grep -qs '^magic 7f454c4601010100000000000000000002000300$' "$misc"/*; then
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+      >"$misc/register" 2>/dev/null || { echo "binfmt_misc refused the i386 rule"; return 1; }
+  fi
+  /usr/lib/arch-test/i386 >/dev/null 2>&1 || { echo "i386 programs still do not run"; return 1; }
+}
+
 echo "== Windows i686 =="
-if /usr/lib/arch-test/i386 >/dev/null 2>&1; then
+if why=$(i386_emulation); then
   # 32-bit Wine from an i386 root, entered with chroot; the sources and builds appear in it
   # at the same paths.
   i386_root=/var/cache/mimeengine/wine-i386
@@ -132,7 +166,7 @@ if /usr/lib/arch-test/i386 >/dev/null 2>&1; then
 else
   configure_and_build build-win32 mingw-w64-i686.cmake "" OFF
   check_exports build-win32/mimeengine.dll
-  echo "SKIPPED: 32-bit: this machine cannot execute 32-bit programs (/usr/lib/arch-test/i386);" \
+  echo "SKIPPED: 32-bit: this machine cannot execute 32-bit programs: $why;" \
     "the i686 DLL and program were built and their exports checked, the suite ran on x86_64 only" >&2
 fi
 exit "$status"
