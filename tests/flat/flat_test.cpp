@@ -240,8 +240,8 @@ TEST_F(Flat, InjectedFaults)
         long root = AddBlockList(0, "", "", MIMEENGINE_CONTENT_MULTIPART, 0, "mixed", nullptr);
         if (root > 0 && AddDeriveTypeBlockList(root, m_body.c_str(), "body.txt") > 0 &&
             AddDeriveTypeBlockList(root, m_files.file("logo.bin").c_str(), "logo.bin") > 0 &&
-            AddBlockList(root, m_files.file("note.txt").c_str(), "note.txt", MIMEENGINE_CONTENT_TEXT, MIMEENGINE_ENCODE_7BIT, "plain",
-                         nullptr) > 0 &&
+            AddBlockList(root, m_files.file("note.txt").c_str(), "note.txt", MIMEENGINE_CONTENT_TEXT,
+                         MIMEENGINE_ENCODE_7BIT, "plain", nullptr) > 0 &&
             MIMEEncode(&out[0], 0, TRUE) == 0)
             message = ReadFile(out);
         ClearBlockList();
@@ -305,8 +305,9 @@ TEST_F(Flat, InjectedFaults)
                 // Flat decoding does not look at the parse's result: a header work file that
                 // cannot be made ends the tree early, and what was read before is returned.
                 for (size_t step = 0; step < got.size(); ++step)
-                    EXPECT_TRUE(got[step] == reference[step] ||
-                                (error != kInterrupted && (got[step] == "failed" || (step == 2 && kind == OsCall::Open))))
+                    EXPECT_TRUE(
+                        got[step] == reference[step] ||
+                        (error != kInterrupted && (got[step] == "failed" || (step == 2 && kind == OsCall::Open))))
                         << "step " << step << ": " << got[step] << " instead of " << reference[step];
                 failures += got != reference;
             }
