@@ -8,8 +8,9 @@
 # The bare root is made once with mmdebstrap and kept as a tarball (MIMEENGINE_ROOT_CACHE,
 # default /var/cache/mimeengine/bookworm-bare.tar); nothing installed later goes into it.
 #
-# Exit status: that of the commands; 75 when the root cannot be set up or apt-get fails in it
-# (no mmdebstrap, no package mirror), after a line starting with SKIPPED.
+# Exit status: that of the commands; 75 when a package mirror is out of reach (mmdebstrap
+# cannot be downloaded, or cannot fetch the root), after a line starting with SKIPPED; 1 when
+# the root cannot be made or entered for any other reason.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 shared=$(cd "$repo/.." && pwd)/shared
@@ -20,8 +21,19 @@ skip() {
   exit 75
 }
 
-[ "$(id -u)" -eq 0 ] || skip "making and entering a root needs root"
-"$repo/scripts/install-deps.sh" root || skip "mmdebstrap cannot be installed"
+fail() {
+  echo "FAILED: bare Debian 12 root: $*" >&2
+  exit 1
+}
+
+[ "$(id -u)" -eq 0 ] || fail "making and entering a root needs root"
+deps=0
+"$repo/scripts/install-deps.sh" root || deps=$?
+[ "$deps" -ne 75 ] || skip "mmdebstrap cannot be downloaded (package mirror out of reach)"
+if [ "$deps" -ne 0 ]; then
+  echo "FAILED: mmdebstrap could not be installed" >&2
+  exit "$deps"
+fi
 if [ ! -f "$cache" ] || [ ! -s "$cache" ]; then
   mkdir -p "$(dirname "$cache")"
   mmdebstrap --variant=apt --format=tar --quiet bookworm "$cache.part" || skip "mmdebstrap failed (package mirror?)"
@@ -37,7 +49,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap "exit 130" INT TERM
-tar -xf "$cache" -C "$root" || skip "the cached root cannot be unpacked"
+tar -xf "$cache" -C "$root" || fail "the cached root cannot be unpacked"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 git clone -q "$repo" "$root/work/main"
 mkdir -p "$root/work/shared"
