@@ -129,10 +129,10 @@ private:
 // reads next. The line buffer is not touched.
 _CME_RC CUnpacker::DecodeBinary(COutputBlock* block, char** /*line*/, CStdioFile* source)
 {
-    unsigned long position = static_cast<unsigned long>(source->GetPosition());
+    ULONGLONG position = source->GetPosition();
     const CWfxFile* work = dynamic_cast<const CWfxFile*>(source);
     CString path = work != nullptr ? work->GetPath() : source->GetFilePath();
-    _CME_RC rc = CopyBinaryBody(path, &position, block);
+    _CME_RC rc = CopyBinaryBodyAt(path, &position, block);
     source->Seek(static_cast<LONGLONG>(position), CFile::begin);
     return rc;
 }
@@ -143,6 +143,17 @@ _CME_RC CUnpacker::DecodeBinary(COutputBlock* block, char** /*line*/, CStdioFile
 // delimiter is the one seen from m_pSkipContext (the part walk's child being skipped).
 // A source that cannot be opened raises CFileException.
 _CME_RC CUnpacker::CopyBinaryBody(const char* source, unsigned long* position, COutputBlock* block)
+{
+    ULONGLONG at = *position;
+    const _CME_RC rc = CopyBinaryBodyAt(source, &at, block);
+    // A delimiter past what the caller's offset can hold is not reported as a wrong offset:
+    // the position stays, as when no delimiter is found.
+    if (at <= static_cast<unsigned long>(-1))
+        *position = static_cast<unsigned long>(at);
+    return rc;
+}
+
+_CME_RC CUnpacker::CopyBinaryBodyAt(const char* source, ULONGLONG* position, COutputBlock* block)
 {
     CFile input(source, CFile::modeRead | CFile::shareDenyWrite);
     input.Seek(static_cast<LONGLONG>(*position), CFile::begin);
@@ -158,7 +169,7 @@ _CME_RC CUnpacker::CopyBinaryBody(const char* source, unsigned long* position, C
     CBinaryScan scan(input, *position, block != nullptr ? block : m_pSkipContext);
     ULONGLONG delimiter = 0;
     if (scan.Run(output.get(), &delimiter))
-        *position = static_cast<unsigned long>(delimiter);
+        *position = delimiter;
 
     input.Close();
     if (output != nullptr)
@@ -168,7 +179,7 @@ _CME_RC CUnpacker::CopyBinaryBody(const char* source, unsigned long* position, C
 
 // Passes over a BINARY body without writing it: *position goes from the first body byte
 // to the delimiter line that ends it, as seen from block.
-_CME_RC CUnpacker::SkipBinaryBody(const char* source, unsigned long* position, COutputBlock* block)
+_CME_RC CUnpacker::SkipBinaryBody(const char* source, ULONGLONG* position, COutputBlock* block)
 {
     struct Restore
     {
@@ -177,5 +188,5 @@ _CME_RC CUnpacker::SkipBinaryBody(const char* source, unsigned long* position, C
         ~Restore() { slot = saved; }
     } restore{m_pSkipContext, m_pSkipContext};
     m_pSkipContext = block;
-    return CopyBinaryBody(source, position, nullptr);
+    return CopyBinaryBodyAt(source, position, nullptr);
 }

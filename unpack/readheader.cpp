@@ -146,7 +146,7 @@ _CME_RC CUnpacker::ReadHeader(char** line, char** readAhead, CWfxFile& file, con
         }
     }
     (*block)->SetHeaderFile(header.GetPath().GetString());
-    (*block)->SetBodyPosition(static_cast<unsigned long>(file.GetPosition()));
+    (*block)->SetBodyPosition(unpackrun::RecordedBodyPosition(file.GetPosition()));
     (*block)->SetOrigFileName(source);
 
     // Parse the copy. A field parser that unfolded its field has already moved the line

@@ -87,7 +87,7 @@ _CME_RC CUnpacker::ReadBodyHeader(char** line, char** readAhead, CWfxFile& file,
         file.Seek(0, CFile::begin);
         COutputBlock* block = *root;
         block->SetHeaderFile(header.GetPath());
-        block->SetBodyPosition(static_cast<unsigned long>(file.GetPosition()));
+        block->SetBodyPosition(unpackrun::RecordedBodyPosition(file.GetPosition()));
         block->SetOrigFileName(source);
         block->SetContentType(CMIMEPart::CONTENT_MULTIPART);
         block->SetSubTypeString("MIXED");

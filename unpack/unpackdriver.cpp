@@ -133,7 +133,7 @@ _CME_RC WalkMultipart(CUnpacker& unpacker, char** line, char** readAhead, CWfxFi
             // ends it as seen from the child, writing nothing. An unchanged position is
             // either an empty body (its delimiter is the next line) or a body without a
             // delimiter; either way the walk reads on from there, as after extraction.
-            unsigned long position = static_cast<unsigned long>(file.GetPosition());
+            ULONGLONG position = file.GetPosition();
             rc = unpacker.SkipBinaryBody(file.GetPath(), &position, child);
             if (rc != CME_SUCCESS)
                 return rc;

@@ -37,6 +37,15 @@ private:
     std::unique_ptr<char[]> m_second;
 };
 
+// The body position a block records: an unsigned long, 32 bits on Windows. An offset that
+// does not fit is recorded as the largest value, which no body below 4 GiB has, rather than
+// cut to a smaller offset that would point into another part.
+inline unsigned long RecordedBodyPosition(ULONGLONG position)
+{
+    const unsigned long largest = static_cast<unsigned long>(-1);
+    return position > largest ? largest : static_cast<unsigned long>(position);
+}
+
 // Deletes root and its whole subtree, as the engine's FreeBlocks does; null is allowed.
 inline void FreeTree(COutputBlock*& root)
 {

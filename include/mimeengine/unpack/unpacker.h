@@ -85,11 +85,14 @@ public:
     _CME_RC DecodeBinary(COutputBlock* block, char** line, CStdioFile* source);
     // Copies a BINARY body from *position (a raw offset of source) up to the delimiter
     // line, whose offset is returned through position. Without a block nothing is written.
+    // The offset is an unsigned long (32 bits on Windows); the parse itself copies and skips
+    // bodies by 64-bit offsets, through CopyBinaryBodyAt.
     _CME_RC CopyBinaryBody(const char* source, unsigned long* position, COutputBlock* block);
+    _CME_RC CopyBinaryBodyAt(const char* source, ULONGLONG* position, COutputBlock* block);
     // Passes over a BINARY body without writing it: *position moves from the first body
     // byte to the delimiter line that ends the body as seen from block (the child being
-    // skipped). The same as CopyBinaryBody without a block, with block as m_pSkipContext.
-    _CME_RC SkipBinaryBody(const char* source, unsigned long* position, COutputBlock* block);
+    // skipped). The same as CopyBinaryBodyAt without a block, with block as m_pSkipContext.
+    _CME_RC SkipBinaryBody(const char* source, ULONGLONG* position, COutputBlock* block);
     _CME_RC DecodeUUEncode(COutputBlock* block, char** line, CStdioFile* source);
     _CME_RC DecodeUUBeginFile(COutputBlock* block, char* line, CStdioFile* source, CFile*& output);
     _CME_RC DecodeUULines(COutputBlock* block, char* line, CStdioFile* source, CFile*& output);
