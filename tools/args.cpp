@@ -88,6 +88,23 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
     return true;
 }
 
+int ParseCommand(const char* command, const char* help, const std::vector<std::string>& args,
+                 const std::vector<OptionSpec>& specs, ParsedArgs& parsed)
+{
+    std::string error;
+    if (!ParseArgs(args, specs, parsed, error))
+    {
+        PrintError(command, error + " (see 'mimeengine " + command + " --help')");
+        return kUsageError;
+    }
+    if (parsed.Has("--help"))
+    {
+        std::fputs(help, stdout);
+        return 0;
+    }
+    return -1;
+}
+
 void PrintError(const std::string& command, const std::string& message)
 {
     std::fprintf(stderr, "mimeengine %s: %s\n", command.c_str(), message.c_str());

@@ -42,6 +42,11 @@ struct ParsedArgs
 bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedArgs& parsed,
                std::string& error);
 
+// ParseArgs for a subcommand: -1 when the command is to go on, else its exit status, a wrong
+// command line having been reported or the help (for --help) printed.
+int ParseCommand(const char* command, const char* help, const std::vector<std::string>& args,
+                 const std::vector<OptionSpec>& specs, ParsedArgs& parsed);
+
 // Prints "mimeengine COMMAND: message" on stderr.
 void PrintError(const std::string& command, const std::string& message);
 

@@ -258,27 +258,20 @@ size_t MboxReadSize()
 int RunUnpack(const std::vector<std::string>& args)
 {
     ParsedArgs parsed;
+    const int status = ParseCommand("unpack", kHelp, args,
+                                    {{"--dir", "-d", true},
+                                     {"--no-extract", "", false},
+                                     {"--body-only", "", false},
+                                     {"--json", "", false},
+                                     {"--jobs", "-j", true},
+                                     {"--recursive", "-r", false},
+                                     {"--format", "", true},
+                                     {"--replace", "", false},
+                                     {"--list", "", false}},
+                                    parsed);
+    if (status >= 0)
+        return status;
     std::string error;
-    if (!ParseArgs(args,
-                   {{"--dir", "-d", true},
-                    {"--no-extract", "", false},
-                    {"--body-only", "", false},
-                    {"--json", "", false},
-                    {"--jobs", "-j", true},
-                    {"--recursive", "-r", false},
-                    {"--format", "", true},
-                    {"--replace", "", false},
-                    {"--list", "", false}},
-                   parsed, error))
-    {
-        PrintError("unpack", error + " (see 'mimeengine unpack --help')");
-        return kUsageError;
-    }
-    if (parsed.Has("--help"))
-    {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
     if (parsed.positional.empty())
     {
         PrintError("unpack", "expects a MESSAGE (see 'mimeengine unpack --help')");

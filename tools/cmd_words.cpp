@@ -26,17 +26,9 @@ const char kDecodeHelp[] = "Usage: mimeengine decode-word TEXT\n"
 int ParseText(const char* command, const char* help, const std::vector<std::string>& args, std::string& text)
 {
     ParsedArgs parsed;
-    std::string error;
-    if (!ParseArgs(args, {}, parsed, error))
-    {
-        PrintError(command, error + " (see 'mimeengine " + command + " --help')");
-        return kUsageError;
-    }
-    if (parsed.Has("--help"))
-    {
-        std::fputs(help, stdout);
-        return 0;
-    }
+    const int status = ParseCommand(command, help, args, {}, parsed);
+    if (status >= 0)
+        return status;
     if (parsed.positional.size() != 1)
     {
         PrintError(command, std::string("expects exactly one TEXT (see 'mimeengine ") + command + " --help')");
