@@ -344,21 +344,21 @@ struct OwnedTree
     ~OwnedTree() { engine.FreeBlocks(root); }
 };
 
+const std::vector<OptionSpec> kOptions = {{"--output", "-o", true},
+                                          {"--header", "", true},
+                                          {"--text", "", true},
+                                          {"--html", "", true},
+                                          {"--attach", "", true},
+                                          {"--charset", "", true},
+                                          {"--keep-line-ends", "", false},
+                                          {"--tree", "", true}};
+
 } // namespace
 
 int RunPack(const std::vector<std::string>& args)
 {
     ParsedArgs parsed;
-    const int status = ParseCommand("pack", kHelp, args,
-                                    {{"--output", "-o", true},
-                                     {"--header", "", true},
-                                     {"--text", "", true},
-                                     {"--html", "", true},
-                                     {"--attach", "", true},
-                                     {"--charset", "", true},
-                                     {"--keep-line-ends", "", false},
-                                     {"--tree", "", true}},
-                                    parsed);
+    const int status = ParseCommand("pack", kHelp, args, kOptions, parsed);
     if (status >= 0)
         return status;
     std::string error;

@@ -253,22 +253,17 @@ size_t MboxReadSize()
     return size > 0 && size <= (1ul << 24) ? size : 65536;
 }
 
+const std::vector<OptionSpec> kOptions = {
+    {"--dir", "-d", true},  {"--no-extract", "", false}, {"--body-only", "", false},
+    {"--json", "", false},  {"--jobs", "-j", true},      {"--recursive", "-r", false},
+    {"--format", "", true}, {"--replace", "", false},    {"--list", "", false}};
+
 } // namespace
 
 int RunUnpack(const std::vector<std::string>& args)
 {
     ParsedArgs parsed;
-    const int status = ParseCommand("unpack", kHelp, args,
-                                    {{"--dir", "-d", true},
-                                     {"--no-extract", "", false},
-                                     {"--body-only", "", false},
-                                     {"--json", "", false},
-                                     {"--jobs", "-j", true},
-                                     {"--recursive", "-r", false},
-                                     {"--format", "", true},
-                                     {"--replace", "", false},
-                                     {"--list", "", false}},
-                                    parsed);
+    const int status = ParseCommand("unpack", kHelp, args, kOptions, parsed);
     if (status >= 0)
         return status;
     std::string error;
