@@ -192,13 +192,13 @@ int RunDecode(const std::vector<std::string>& args)
             if (part != nullptr)
                 charset = part->GetCharSetName()[0] != '\0' ? part->GetCharSetName() : "US-ASCII";
         }
-        engine.FreeBlocks(root);
     }
     catch (...)
     {
         // A parse that raises fails like one that yields no tree.
         ok = false;
     }
+    engine.FreeBlocks(root);
     if (!ok)
     {
         PrintError("decode", "'" + message + "' could not be decoded");

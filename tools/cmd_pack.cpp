@@ -67,39 +67,6 @@ struct WorkFileError
     std::string message;
 };
 
-// Gives the engine the text files and header files to pack: CR LF copies in the work
-// directory unless the line ends are to be kept.
-class TextFiles
-{
-public:
-    TextFiles(WorkDirectory& work, bool keepLineEnds) : m_work(work), m_keep(keepLineEnds) {}
-
-    std::string Prepare(const std::string& path) const
-    {
-        if (m_keep || path.empty())
-            return path;
-        std::string error;
-        std::string use = WithCrLfLineEnds(m_work, path, error);
-        if (use.empty())
-            throw WorkFileError{error};
-        return use;
-    }
-
-    // A header file written by the program, with CR LF line ends whatever the option.
-    std::string Write(const std::string& name, const std::string& content) const
-    {
-        std::string error;
-        std::string path = WriteWorkFile(m_work, name, content, error);
-        if (path.empty())
-            throw WorkFileError{error};
-        return path;
-    }
-
-private:
-    WorkDirectory& m_work;
-    bool m_keep;
-};
-
 // A charset name fit for a parameter value without quotes: a MIME token.
 bool IsToken(const std::string& value)
 {
@@ -118,8 +85,8 @@ struct PartSpec
     std::string dataFile;
     bool textData = false; // dataFile is text, packed from a CR LF copy
     std::string suggestName;
-    unsigned int type = CMIMEPart::CONTENT_UNKNOWN;
-    unsigned int encoding = CMIMEPart::ENCODE_UNKNOWN;
+    CMIMEPart::_CONTENT_TYPE type = CMIMEPart::CONTENT_UNKNOWN;
+    CMIMEPart::_ENCODE_TYPE encoding = CMIMEPart::ENCODE_UNKNOWN;
     std::string subType;
     std::string headerFile; // a header file to use, or with headerText the name of one to write
     std::string headerText;
@@ -176,10 +143,11 @@ bool DescribeNode(const nlohmann::json& node, const std::string& baseDir, PartSp
         if (!node.is_object())
             throw TreeError{"every part must be a JSON object"};
         if (node.contains("content_type"))
-            part.type =
-                TableValue(node["content_type"], szContType, CMIMEPart::CONTENT_APPLICATION + 1, "content type");
+            part.type = static_cast<CMIMEPart::_CONTENT_TYPE>(
+                TableValue(node["content_type"], szContType, CMIMEPart::CONTENT_APPLICATION + 1, "content type"));
         if (node.contains("encode_type"))
-            part.encoding = TableValue(node["encode_type"], szEncodeType, CMIMEPart::ENCODE_UUENCODE + 1, "encoding");
+            part.encoding = static_cast<CMIMEPart::_ENCODE_TYPE>(
+                TableValue(node["encode_type"], szEncodeType, CMIMEPart::ENCODE_UUENCODE + 1, "encoding"));
         if (node.contains("generate_header"))
         {
             if (!node["generate_header"].is_boolean())
@@ -306,42 +274,67 @@ PartSpec DescribeFiles(const ParsedArgs& parsed)
     return root;
 }
 
-// Adds part as a child of parent, or as the root (given to root at once, so that it is freed
-// whatever fails later) when parent is null, and then its children. False after an engine
-// failure (last error set); a work file that cannot be written raises WorkFileError, a part
-// that carries a tree error raises it.
-bool Build(CMIMEEngine& engine, CInputBlock* parent, const PartSpec& part, const TextFiles& texts, CInputBlock*& root)
+// Turns a description into the engine's blocks: text files and header files are packed from
+// CR LF copies in the work directory unless the line ends are to be kept. The tree is freed
+// with the builder, however the command ends.
+class BlockBuilder
 {
-    if (!part.treeError.empty())
-        throw TreeError{part.treeError};
-    const std::string dataFile = part.textData ? texts.Prepare(part.dataFile) : part.dataFile;
-    const std::string headerFile =
-        part.headerText.empty() ? texts.Prepare(part.headerFile) : texts.Write(part.headerFile, part.headerText);
-    const auto type = static_cast<CMIMEPart::_CONTENT_TYPE>(part.type);
-    const auto encoding = static_cast<CMIMEPart::_ENCODE_TYPE>(part.encoding);
-    const BOOL generate = part.generateHeader ? TRUE : FALSE;
-    CInputBlock* block =
-        parent == nullptr
-            ? engine.StartCreate(dataFile.c_str(), part.suggestName.c_str(), type, encoding, part.subType.c_str(),
-                                 headerFile.c_str(), generate, part.parameters.c_str())
-            : engine.AddInputBlock(parent, dataFile.c_str(), part.suggestName.c_str(), type, encoding,
-                                   part.subType.c_str(), headerFile.c_str(), generate, part.parameters.c_str());
-    if (block == nullptr)
-        return false;
-    if (parent == nullptr)
-        root = block;
-    for (const PartSpec& child : part.children)
-        if (!Build(engine, block, child, texts, root))
-            return false;
-    return true;
-}
+public:
+    BlockBuilder(CMIMEEngine& engine, WorkDirectory& work, bool keepLineEnds)
+        : m_engine(engine), m_work(work), m_keep(keepLineEnds)
+    {
+    }
+    ~BlockBuilder() { m_engine.FreeBlocks(m_root); }
+    CInputBlock* Root() const { return m_root; }
 
-// The tree being packed, freed however the command ends.
-struct OwnedTree
-{
-    CMIMEEngine& engine;
-    CInputBlock* root = nullptr;
-    ~OwnedTree() { engine.FreeBlocks(root); }
+    // Adds part as a child of parent, or as the root when parent is null, and then its
+    // children. False after an engine failure (last error set); a work file that cannot be
+    // written raises WorkFileError, a part that carries a tree error raises it.
+    bool Add(CInputBlock* parent, const PartSpec& part)
+    {
+        if (!part.treeError.empty())
+            throw TreeError{part.treeError};
+        const std::string dataFile = part.textData ? Copy(part.dataFile) : part.dataFile;
+        // A header written here has CR LF line ends whatever the option.
+        std::string error;
+        const std::string headerFile = part.headerText.empty()
+                                           ? Copy(part.headerFile)
+                                           : WriteWorkFile(m_work, part.headerFile, part.headerText, error);
+        if (!error.empty())
+            throw WorkFileError{error};
+        const BOOL generate = part.generateHeader ? TRUE : FALSE;
+        CInputBlock* block =
+            parent == nullptr
+                ? m_engine.StartCreate(dataFile.c_str(), part.suggestName.c_str(), part.type, part.encoding,
+                                       part.subType.c_str(), headerFile.c_str(), generate, part.parameters.c_str())
+                : m_engine.AddInputBlock(parent, dataFile.c_str(), part.suggestName.c_str(), part.type, part.encoding,
+                                         part.subType.c_str(), headerFile.c_str(), generate, part.parameters.c_str());
+        if (block == nullptr)
+            return false;
+        if (parent == nullptr)
+            m_root = block;
+        for (const PartSpec& child : part.children)
+            if (!Add(block, child))
+                return false;
+        return true;
+    }
+
+private:
+    std::string Copy(const std::string& path)
+    {
+        if (m_keep || path.empty())
+            return path;
+        std::string error;
+        std::string use = WithCrLfLineEnds(m_work, path, error);
+        if (use.empty())
+            throw WorkFileError{error};
+        return use;
+    }
+
+    CMIMEEngine& m_engine;
+    WorkDirectory& m_work;
+    const bool m_keep;
+    CInputBlock* m_root = nullptr;
 };
 
 const std::vector<OptionSpec> kOptions = {{"--output", "-o", true},
@@ -393,7 +386,6 @@ int RunPack(const std::vector<std::string>& args)
         return CME_OUTPUT_FILE_ERROR;
     }
     GuardInterrupts({work.Path()});
-    const TextFiles texts(work, parsed.Has("--keep-line-ends"));
 
     // The tree file is read only once the work directory is guarded, as are the files.
     PartSpec description;
@@ -421,11 +413,10 @@ int RunPack(const std::vector<std::string>& args)
     }
 
     CMIMEEngine engine;
-    OwnedTree tree{engine};
-    CInputBlock*& root = tree.root;
+    BlockBuilder builder(engine, work, parsed.Has("--keep-line-ends"));
     try
     {
-        if (!Build(engine, nullptr, description, texts, root))
+        if (!builder.Add(nullptr, description))
         {
             PrintError("pack", std::string(engine.GetErrorString()) + " (" + ResultName(engine.GetLastError()) + ")");
             return engine.GetLastError() != CME_SUCCESS ? static_cast<int>(engine.GetLastError())
@@ -444,6 +435,7 @@ int RunPack(const std::vector<std::string>& args)
     }
 
     // The engine packs without checking; the checks here name the file or part at fault.
+    CInputBlock* root = builder.Root();
     CString message;
     long failingUid = 0;
     if (!engine.ValidateBlockList(root, message, &failingUid))
