@@ -21,6 +21,10 @@ const std::vector<std::string>& ParsedArgs::Values(const std::string& name) cons
     return found == options.end() ? none : found->second;
 }
 
+namespace
+{
+
+// False, with a message in error, on an unknown option or a missing value.
 bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedArgs& parsed,
                std::string& error)
 {
@@ -87,6 +91,8 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
     }
     return true;
 }
+
+} // namespace
 
 int ParseCommand(const char* command, const char* help, const std::vector<std::string>& args,
                  const std::vector<OptionSpec>& specs, ParsedArgs& parsed)
