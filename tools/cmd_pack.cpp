@@ -209,6 +209,20 @@ void MailSafeType(const std::string& file, CInputBlock& typed)
     }
 }
 
+// A part of the file options; its data file is packed from a CR LF copy when it is text.
+PartSpec FilePart(CMIMEPart::_CONTENT_TYPE type, CMIMEPart::_ENCODE_TYPE encoding, const std::string& subType,
+                  const std::string& dataFile = "", const std::string& parameters = "")
+{
+    PartSpec part;
+    part.type = type;
+    part.encoding = encoding;
+    part.subType = subType;
+    part.dataFile = dataFile;
+    part.textData = type == CMIMEPart::CONTENT_TEXT;
+    part.parameters = parameters;
+    return part;
+}
+
 // The tree of the file options: a text part alone, or a multipart/mixed holding the text
 // (or a multipart/alternative of text and html) followed by the attachments.
 PartSpec DescribeFiles(const ParsedArgs& parsed)
@@ -218,20 +232,10 @@ PartSpec DescribeFiles(const ParsedArgs& parsed)
     const std::vector<std::string>& attachments = parsed.Values("--attach");
     const std::string charset = parsed.Has("--charset") ? "charset=" + parsed.Value("--charset") : "";
     auto textPart = [&](const std::string& file, const char* subType) {
-        PartSpec part;
-        part.dataFile = file;
-        part.textData = true;
-        part.type = CMIMEPart::CONTENT_TEXT;
-        part.encoding = CMIMEPart::ENCODE_QUOTED_PRINTABLE;
-        part.subType = subType;
-        part.parameters = charset;
-        return part;
+        return FilePart(CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_QUOTED_PRINTABLE, subType, file, charset);
     };
     auto multipart = [](const char* subType) {
-        PartSpec part;
-        part.type = CMIMEPart::CONTENT_MULTIPART;
-        part.subType = subType;
-        return part;
+        return FilePart(CMIMEPart::CONTENT_MULTIPART, CMIMEPart::ENCODE_UNKNOWN, subType);
     };
 
     PartSpec root = multipart("mixed");
@@ -262,13 +266,9 @@ PartSpec DescribeFiles(const ParsedArgs& parsed)
     {
         CInputBlock typed;
         MailSafeType(given, typed);
-        PartSpec& part = root.children.emplace_back();
-        part.dataFile = given;
-        part.textData = typed.GetContentType() == CMIMEPart::CONTENT_TEXT;
-        part.suggestName = BaseName(given);
-        part.type = typed.GetContentType();
-        part.encoding = typed.GetEncodeType();
-        part.subType = typed.GetSubTypeString();
+        root.children.push_back(
+            FilePart(typed.GetContentType(), typed.GetEncodeType(), typed.GetSubTypeString(), given));
+        root.children.back().suggestName = BaseName(given);
     }
     root.headerFile = parsed.Value("--header");
     return root;
