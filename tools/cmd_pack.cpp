@@ -55,16 +55,12 @@ const char kHelp[] = "Usage: mimeengine pack [-o OUT] [--header FILE] [--text FI
                      "\n"
                      "Exit status: 0, 1 for a wrong command line or tree file, else the engine's code.\n";
 
-// A tree file that cannot be used; the message names what is wrong.
-struct TreeError
+// What ends the command before packing: a tree file that cannot be used (kUsageError; the
+// message names what is wrong) or a temporary copy that could not be written.
+struct Failure
 {
     std::string message;
-};
-
-// A temporary copy that could not be written.
-struct WorkFileError
-{
-    std::string message;
+    int status = kUsageError;
 };
 
 // A charset name fit for a parameter value without quotes: a MIME token.
@@ -113,7 +109,7 @@ unsigned int TableValue(const nlohmann::json& value, const char (*table)[32], un
                 return row;
         }
     }
-    throw TreeError{std::string("not a known ") + what + ": " + value.dump()};
+    throw Failure{std::string("not a known ") + what + ": " + value.dump()};
 }
 
 std::string TextField(const nlohmann::json& node, const char* key)
@@ -122,7 +118,7 @@ std::string TextField(const nlohmann::json& node, const char* key)
     if (found == node.end() || found->is_null())
         return "";
     if (!found->is_string())
-        throw TreeError{std::string("'") + key + "' must be a string"};
+        throw Failure{std::string("'") + key + "' must be a string"};
     return found->get<std::string>();
 }
 
@@ -141,7 +137,7 @@ bool DescribeNode(const nlohmann::json& node, const std::string& baseDir, PartSp
     try
     {
         if (!node.is_object())
-            throw TreeError{"every part must be a JSON object"};
+            throw Failure{"every part must be a JSON object"};
         if (node.contains("content_type"))
             part.type = static_cast<CMIMEPart::_CONTENT_TYPE>(
                 TableValue(node["content_type"], szContType, CMIMEPart::CONTENT_APPLICATION + 1, "content type"));
@@ -151,7 +147,7 @@ bool DescribeNode(const nlohmann::json& node, const std::string& baseDir, PartSp
         if (node.contains("generate_header"))
         {
             if (!node["generate_header"].is_boolean())
-                throw TreeError{"'generate_header' must be true or false"};
+                throw Failure{"'generate_header' must be true or false"};
             part.generateHeader = node["generate_header"].get<bool>();
         }
         // A text leaf: typed text, or untyped and text by the type the engine will derive
@@ -169,7 +165,7 @@ bool DescribeNode(const nlohmann::json& node, const std::string& baseDir, PartSp
         part.headerFile = ResolvePath(TextField(node, "header_file"), baseDir);
         part.parameters = TextField(node, "parameters");
     }
-    catch (const TreeError& e)
+    catch (const Failure& e)
     {
         part = PartSpec();
         part.treeError = e.message;
@@ -289,11 +285,11 @@ public:
 
     // Adds part as a child of parent, or as the root when parent is null, and then its
     // children. False after an engine failure (last error set); a work file that cannot be
-    // written raises WorkFileError, a part that carries a tree error raises it.
+    // written or a part that carries a tree error raises a Failure.
     bool Add(CInputBlock* parent, const PartSpec& part)
     {
         if (!part.treeError.empty())
-            throw TreeError{part.treeError};
+            throw Failure{part.treeError};
         const std::string dataFile = part.textData ? Copy(part.dataFile) : part.dataFile;
         // A header written here has CR LF line ends whatever the option.
         std::string error;
@@ -301,7 +297,7 @@ public:
                                            ? Copy(part.headerFile)
                                            : WriteWorkFile(m_work, part.headerFile, part.headerText, error);
         if (!error.empty())
-            throw WorkFileError{error};
+            throw Failure{error, CME_OUTPUT_FILE_ERROR};
         const BOOL generate = part.generateHeader ? TRUE : FALSE;
         CInputBlock* block =
             parent == nullptr
@@ -327,7 +323,7 @@ private:
         std::string error;
         std::string use = WithCrLfLineEnds(m_work, path, error);
         if (use.empty())
-            throw WorkFileError{error};
+            throw Failure{error, CME_OUTPUT_FILE_ERROR};
         return use;
     }
 
@@ -423,15 +419,10 @@ int RunPack(const std::vector<std::string>& args)
                                                         : static_cast<int>(CME_FAILURE);
         }
     }
-    catch (const TreeError& e)
+    catch (const Failure& e)
     {
-        PrintError("pack", "'" + treeFile + "': " + e.message);
-        return kUsageError;
-    }
-    catch (const WorkFileError& e)
-    {
-        PrintError("pack", e.message);
-        return CME_OUTPUT_FILE_ERROR;
+        PrintError("pack", e.status == kUsageError ? "'" + treeFile + "': " + e.message : e.message);
+        return e.status;
     }
 
     // The engine packs without checking; the checks here name the file or part at fault.
