@@ -1,6 +1,7 @@
 // Flat decoding interface: a message's main text in memory and its attachments as files in
 // a fresh private work directory, without engines or trees on the caller's side.
 #include "api/flatinternal.h"
+#include "api/textpart.h"
 #include "extract/fileutilities.h"
 #include "mimeengine/engine/engine.h"
 #include "mimeengine/mimeengine_flat.h"
@@ -52,65 +53,6 @@ char* CopyText(const char* text)
     if (copy != nullptr)
         std::memcpy(copy, text, length + 1);
     return copy;
-}
-
-// The part whose decoded file is the message text, or null: the first TEXT child of a
-// multipart/alternative that is the root's first child; else that first child, or the
-// root itself, when it is TEXT and not an attachment.
-COutputBlock* SelectTextPart(COutputBlock* root)
-{
-    auto isBodyText = [](const COutputBlock* block) {
-        return block->GetContentType() == CMIMEPart::CONTENT_TEXT &&
-               block->GetDisposition() != CMIMEPart::DISPOSE_ATTACHMENT;
-    };
-    if (root->GetContentType() == CMIMEPart::CONTENT_MULTIPART)
-    {
-        CObList* children = root->GetChildBlockList();
-        if (children == nullptr || children->IsEmpty())
-            return nullptr;
-        auto* first = static_cast<COutputBlock*>(children->GetHead());
-        // The subtype is compared with case on purpose: "Alternative" selects nothing.
-        if (first->GetContentType() == CMIMEPart::CONTENT_MULTIPART &&
-            std::strcmp(first->GetSubTypeString(), "alternative") == 0)
-        {
-            CObList* alternatives = first->GetChildBlockList();
-            if (alternatives == nullptr)
-                return nullptr;
-            for (POSITION pos = alternatives->GetHeadPosition(); pos != nullptr;)
-            {
-                auto* candidate = static_cast<COutputBlock*>(alternatives->GetNext(pos));
-                if (candidate->GetContentType() == CMIMEPart::CONTENT_TEXT)
-                    return candidate;
-            }
-            return nullptr;
-        }
-        return isBodyText(first) ? first : nullptr;
-    }
-    return isBodyText(root) ? root : nullptr;
-}
-
-// Data files of the attachments, depth-first, each block before its children. Parts marked
-// inline count as attachments too when inlineToo is set. A multipart marked as attachment
-// has no data file and is not listed: an empty path would name no file, and a list of only
-// such paths would leave the work directory without a path that leads back to it.
-std::vector<std::string> CollectAttachments(COutputBlock* root, bool inlineToo)
-{
-    std::vector<std::string> paths;
-    std::vector<COutputBlock*> pending{root};
-    while (!pending.empty())
-    {
-        COutputBlock* block = pending.back();
-        pending.pop_back();
-        CMIMEPart::_DISPOSE_TYPE disposition = block->GetDisposition();
-        const char* dataFile = block->GetDataFile();
-        if ((disposition == CMIMEPart::DISPOSE_ATTACHMENT || (inlineToo && disposition == CMIMEPart::DISPOSE_INLINE)) &&
-            dataFile != nullptr && dataFile[0] != '\0')
-            paths.emplace_back(dataFile);
-        if (CObList* children = block->GetChildBlockList())
-            for (POSITION pos = children->GetTailPosition(); pos != nullptr;)
-                pending.push_back(static_cast<COutputBlock*>(children->GetPrev(pos)));
-    }
-    return paths;
 }
 
 // Reads the whole file into a zero-filled heap block one byte longer than the file, so the

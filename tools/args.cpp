@@ -21,6 +21,10 @@ const std::vector<std::string>& ParsedArgs::Values(const std::string& name) cons
     return found == options.end() ? none : found->second;
 }
 
+namespace
+{
+
+// False, with a message in error, on an unknown option or a missing value.
 bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedArgs& parsed,
                std::string& error)
 {
@@ -86,6 +90,25 @@ bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpe
         parsed.options[known->longName].push_back(inlineValue);
     }
     return true;
+}
+
+} // namespace
+
+int ParseCommand(const char* command, const char* help, const std::vector<std::string>& args,
+                 const std::vector<OptionSpec>& specs, ParsedArgs& parsed)
+{
+    std::string error;
+    if (!ParseArgs(args, specs, parsed, error))
+    {
+        PrintError(command, error + " (see 'mimeengine " + command + " --help')");
+        return kUsageError;
+    }
+    if (parsed.Has("--help"))
+    {
+        std::fputs(help, stdout);
+        return 0;
+    }
+    return -1;
 }
 
 void PrintError(const std::string& command, const std::string& message)

@@ -36,11 +36,12 @@ struct ParsedArgs
     const std::vector<std::string>& Values(const std::string& name) const;
 };
 
-// Parses args against specs; "--help" is always accepted. "--name=value" and "-x value"
-// both work, and "--" ends the options. False, with a message in error, on an unknown
-// option or a missing value.
-bool ParseArgs(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedArgs& parsed,
-               std::string& error);
+// Parses the arguments of a subcommand against specs; "--help" (or "-h") is always accepted.
+// "--name=value" and "-x value" both work, and "--" ends the options. -1 when the command is
+// to go on, else its exit status: an unknown option or a missing value has been reported, or
+// the help printed for --help.
+int ParseCommand(const char* command, const char* help, const std::vector<std::string>& args,
+                 const std::vector<OptionSpec>& specs, ParsedArgs& parsed);
 
 // Prints "mimeengine COMMAND: message" on stderr.
 void PrintError(const std::string& command, const std::string& message);

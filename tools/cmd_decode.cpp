@@ -1,5 +1,6 @@
-// mimeengine decode: the flat decoding path. Prints the main text and saves the attachments
-// without ever overwriting a file.
+// mimeengine decode: the flat decoding functions' choice of text and attachments. Prints the
+// main text and saves the attachments without ever overwriting a file.
+#include "../api/textpart.h"
 #include "cli.h"
 #include "mimeengine/mimeengine.h"
 #include "portability.h"
@@ -10,6 +11,8 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace cli
@@ -35,53 +38,14 @@ const char kHelp[] = "Usage: mimeengine decode MESSAGE [--body-only] [--raw] [-d
                      "converted is printed as U+FFFD in a UTF-8 locale and as '?' in others, one\n"
                      "per byte. The saved attachments keep their bytes as decoded.\n";
 
-// The part whose text the flat decoding functions return, chosen as they choose it: the
-// first text child of a multipart/alternative that is the root's first child; else that
-// first child, or the root itself, when it is text and not an attachment. Null for none.
-COutputBlock* TextPart(COutputBlock* root)
+// The file's bytes up to its first NUL, as the flat decoding functions return a text; false
+// when it cannot be read.
+bool ReadText(const std::string& path, std::string& text)
 {
-    auto isBodyText = [](const COutputBlock* block) {
-        return block->GetContentType() == CMIMEPart::CONTENT_TEXT &&
-               block->GetDisposition() != CMIMEPart::DISPOSE_ATTACHMENT;
-    };
-    if (root->GetContentType() != CMIMEPart::CONTENT_MULTIPART)
-        return isBodyText(root) ? root : nullptr;
-    CObList* children = root->GetChildBlockList();
-    if (children == nullptr || children->IsEmpty())
-        return nullptr;
-    auto* first = static_cast<COutputBlock*>(children->GetHead());
-    if (first->GetContentType() != CMIMEPart::CONTENT_MULTIPART ||
-        std::strcmp(first->GetSubTypeString(), "alternative"))
-        return isBodyText(first) ? first : nullptr;
-    if (CObList* alternatives = first->GetChildBlockList())
-        for (POSITION pos = alternatives->GetHeadPosition(); pos != nullptr;)
-        {
-            auto* candidate = static_cast<COutputBlock*>(alternatives->GetNext(pos));
-            if (candidate->GetContentType() == CMIMEPart::CONTENT_TEXT)
-                return candidate;
-        }
-    return nullptr;
-}
-
-// The charset of the part that holds the main text, found by unpacking the message once
-// more into a scratch directory of its own: the flat functions return the text only.
-// US-ASCII for a part that names none; empty when the message yields no text part.
-std::string TextCharset(const std::string& message, bool bodyOnly)
-{
-    WorkDirectory scratch;
-    std::string error;
-    if (!scratch.Create(error))
-        return "";
-    CMIMEEngine engine;
-    CString source(message.c_str());
-    _CME_RC rc = CME_SUCCESS;
-    COutputBlock* root = bodyOnly ? engine.UnpackBody(source, scratch.Path().c_str(), TRUE, rc)
-                                  : engine.Unpack(source, scratch.Path().c_str(), TRUE, rc);
-    std::string charset;
-    if (COutputBlock* part = root != nullptr ? TextPart(root) : nullptr)
-        charset = part->GetCharSetName()[0] != '\0' ? part->GetCharSetName() : "US-ASCII";
-    engine.FreeBlocks(root);
-    return charset;
+    std::ifstream in(path, std::ios::binary);
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    text = text.c_str();
+    return !in.bad() && in.is_open();
 }
 
 // Copies source into dir under its own name, or the first free numbered one (name-2.ext,
@@ -142,20 +106,15 @@ bool SaveAttachment(const std::string& source, const std::string& dir, std::stri
         error = "cannot save '" + name + "' in " + dir + ": " + std::strerror(errno);
         ok = false;
     }
-    size_t dot = name.find_last_of('.');
-    std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-    std::string ext = dot == std::string::npos || dot == 0 ? "" : name.substr(dot);
-    for (int n = 1; ok && n < 100000; ++n)
-    {
-        made = dir + "/" + (n == 1 ? name : stem + "-" + std::to_string(n) + ext);
-        if (temporary.PutInPlace(made, false, error))
-            return true;
-        if (errno != EEXIST)
-            return false;
-    }
-    if (ok)
+    if (!ok)
+        return false;
+    made = name;
+    auto put = [&](const std::string& free) { return temporary.PutInPlace(dir + "/" + free, false, error); };
+    const bool taken = TakeFreeName(made, true, 99999, put);
+    made = dir + "/" + made;
+    if (!taken && errno == EEXIST)
         error = "no free name for '" + name + "' in " + dir;
-    return false;
+    return taken;
 }
 
 } // namespace
@@ -163,17 +122,11 @@ bool SaveAttachment(const std::string& source, const std::string& dir, std::stri
 int RunDecode(const std::vector<std::string>& args)
 {
     ParsedArgs parsed;
+    const int status = ParseCommand("decode", kHelp, args,
+                                    {{"--dir", "-d", true}, {"--body-only", "", false}, {"--raw", "", false}}, parsed);
+    if (status >= 0)
+        return status;
     std::string error;
-    if (!ParseArgs(args, {{"--dir", "-d", true}, {"--body-only", "", false}, {"--raw", "", false}}, parsed, error))
-    {
-        PrintError("decode", error + " (see 'mimeengine decode --help')");
-        return kUsageError;
-    }
-    if (parsed.Has("--help"))
-    {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
     if (parsed.positional.size() != 1)
     {
         PrintError("decode", "expects exactly one MESSAGE (see 'mimeengine decode --help')");
@@ -192,8 +145,8 @@ int RunDecode(const std::vector<std::string>& args)
         PrintError("decode", "'" + dir + "' is not a directory");
         return CME_OUTPUT_FILE_ERROR;
     }
-    // The flat functions answer only TRUE or FALSE; a file that cannot be read is told
-    // apart here so that the error says what is wrong.
+    // A message that cannot be read is told apart from one that cannot be parsed, so that
+    // the error says what is wrong.
     int probe = ::open(message.c_str(), O_RDONLY | kOpenFlags);
     if (probe < 0)
     {
@@ -202,8 +155,8 @@ int RunDecode(const std::vector<std::string>& args)
     }
     ::close(probe);
 
-    // The library's work directory goes into a private one of the program (through TMPDIR),
-    // so that an interrupt removes it with the attachment being saved.
+    // The library's files go into a private directory of the program (its temporary files
+    // through TMPDIR), so that an interrupt removes them with the attachment being saved.
     WorkDirectory work;
     if (!work.Create(error))
     {
@@ -213,21 +166,46 @@ int RunDecode(const std::vector<std::string>& args)
     GuardInterrupts({work.Path()});
     SetTemporaryDirectory(work.Path());
 
-    char* text = nullptr;
-    unsigned long count = 0;
-    char** list = nullptr;
-    int ok = parsed.Has("--body-only") ? DecodeNetscapeMessage(message.c_str(), &text, &count, &list)
-                                       : DecodeMimeMessage(message.c_str(), &text, &count, &list);
+    // Parsed once, into a private directory named as the flat decoding functions name theirs,
+    // whose choice of text and attachments is taken over whole.
+    const bool bodyOnly = parsed.Has("--body-only");
+    const std::string parts = MakeTemporaryDirectory(work.Path() + "/mdXXXXXX");
+    CMIMEEngine engine;
+    COutputBlock* root = nullptr;
+    std::string printed;
+    std::string charset;
+    std::vector<std::string> attachments;
+    bool ok = false;
+    try
+    {
+        CString source(message.c_str());
+        _CME_RC rc = CME_SUCCESS;
+        if (!parts.empty())
+            root = bodyOnly ? engine.UnpackBody(source, parts.c_str(), TRUE, rc)
+                            : engine.Unpack(source, parts.c_str(), TRUE, rc);
+        if (root != nullptr)
+        {
+            COutputBlock* part = SelectTextPart(root);
+            attachments = CollectAttachments(root, bodyOnly);
+            ok = part == nullptr || part->GetDataFile()[0] == '\0' || ReadText(part->GetDataFile(), printed);
+            // A part that names no charset is US-ASCII.
+            if (part != nullptr)
+                charset = part->GetCharSetName()[0] != '\0' ? part->GetCharSetName() : "US-ASCII";
+        }
+    }
+    catch (...)
+    {
+        // A parse that raises fails like one that yields no tree.
+        ok = false;
+    }
+    engine.FreeBlocks(root);
     if (!ok)
     {
         PrintError("decode", "'" + message + "' could not be decoded");
         return CME_FAILURE;
     }
-    std::string printed = text;
-    FreeMimeMsgText(&text);
     if (!parsed.Has("--raw") && !printed.empty())
     {
-        const std::string charset = TextCharset(message, parsed.Has("--body-only"));
         // Set only now that the library has parsed: the locale decides the printed charset
         // and nothing else.
         std::setlocale(LC_ALL, "");
@@ -242,22 +220,21 @@ int RunDecode(const std::vector<std::string>& args)
     std::fwrite(printed.data(), 1, printed.size(), stdout);
     std::fflush(stdout);
 
-    int status = 0;
-    for (unsigned long i = 0; i < count; ++i)
+    int saved = 0;
+    for (const std::string& attachment : attachments)
     {
         std::string made;
-        if (SaveAttachment(list[i], dir, made, error))
+        if (SaveAttachment(attachment, dir, made, error))
         {
             std::fprintf(stderr, "mimeengine decode: wrote %s\n", made.c_str());
         }
         else
         {
             PrintError("decode", error);
-            status = CME_OUTPUT_FILE_ERROR;
+            saved = CME_OUTPUT_FILE_ERROR;
         }
     }
-    FreeMimeAttachmentList(count, &list);
-    return status;
+    return saved;
 }
 
 } // namespace cli

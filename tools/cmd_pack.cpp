@@ -55,49 +55,12 @@ const char kHelp[] = "Usage: mimeengine pack [-o OUT] [--header FILE] [--text FI
                      "\n"
                      "Exit status: 0, 1 for a wrong command line or tree file, else the engine's code.\n";
 
-// A tree file that cannot be used; the message names what is wrong.
-struct TreeError
+// What ends the command before packing: a tree file that cannot be used (kUsageError; the
+// message names what is wrong) or a temporary copy that could not be written.
+struct Failure
 {
     std::string message;
-};
-
-// A temporary copy that could not be written.
-struct WorkFileError
-{
-    std::string message;
-};
-
-// Gives the engine the text files and header files to pack: CR LF copies in the work
-// directory unless the line ends are to be kept.
-class TextFiles
-{
-public:
-    TextFiles(WorkDirectory& work, bool keepLineEnds) : m_work(work), m_keep(keepLineEnds) {}
-
-    std::string Prepare(const std::string& path) const
-    {
-        if (m_keep || path.empty())
-            return path;
-        std::string error;
-        std::string use = WithCrLfLineEnds(m_work, path, error);
-        if (use.empty())
-            throw WorkFileError{error};
-        return use;
-    }
-
-    // A header file written by the program, with CR LF line ends whatever the option.
-    std::string Write(const std::string& name, const std::string& content) const
-    {
-        std::string error;
-        std::string path = WriteWorkFile(m_work, name, content, error);
-        if (path.empty())
-            throw WorkFileError{error};
-        return path;
-    }
-
-private:
-    WorkDirectory& m_work;
-    bool m_keep;
+    int status = kUsageError;
 };
 
 // A charset name fit for a parameter value without quotes: a MIME token.
@@ -111,20 +74,23 @@ bool IsToken(const std::string& value)
     return true;
 }
 
-// Creates the root when parent is null, else a child of parent. Null on failure, with the
-// engine's last error and message set.
-CInputBlock* AddPart(CMIMEEngine& engine, CInputBlock* parent, const std::string& dataFile,
-                     const std::string& suggestName, CMIMEPart::_CONTENT_TYPE type, CMIMEPart::_ENCODE_TYPE encoding,
-                     const std::string& subType, const std::string& headerFile, bool generateHeader,
-                     const std::string& parameters)
+// One part to pack, as the engine's block takes it, with its children: what the file
+// options and a tree file both come down to.
+struct PartSpec
 {
-    BOOL generate = generateHeader ? TRUE : FALSE;
-    if (parent == nullptr)
-        return engine.StartCreate(dataFile.c_str(), suggestName.c_str(), type, encoding, subType.c_str(),
-                                  headerFile.c_str(), generate, parameters.c_str());
-    return engine.AddInputBlock(parent, dataFile.c_str(), suggestName.c_str(), type, encoding, subType.c_str(),
-                                headerFile.c_str(), generate, parameters.c_str());
-}
+    std::string dataFile;
+    bool textData = false; // dataFile is text, packed from a CR LF copy
+    std::string suggestName;
+    CMIMEPart::_CONTENT_TYPE type = CMIMEPart::CONTENT_UNKNOWN;
+    CMIMEPart::_ENCODE_TYPE encoding = CMIMEPart::ENCODE_UNKNOWN;
+    std::string subType;
+    std::string headerFile; // a header file to use, or with headerText the name of one to write
+    std::string headerText;
+    bool generateHeader = true;
+    std::string parameters;
+    std::vector<PartSpec> children;
+    std::string treeError; // the tree file is wrong here: building stops at this part
+};
 
 // A table value from a number or a row name of table (any case).
 unsigned int TableValue(const nlohmann::json& value, const char (*table)[32], unsigned int rows, const char* what)
@@ -143,7 +109,7 @@ unsigned int TableValue(const nlohmann::json& value, const char (*table)[32], un
                 return row;
         }
     }
-    throw TreeError{std::string("not a known ") + what + ": " + value.dump()};
+    throw Failure{std::string("not a known ") + what + ": " + value.dump()};
 }
 
 std::string TextField(const nlohmann::json& node, const char* key)
@@ -152,7 +118,7 @@ std::string TextField(const nlohmann::json& node, const char* key)
     if (found == node.end() || found->is_null())
         return "";
     if (!found->is_string())
-        throw TreeError{std::string("'") + key + "' must be a string"};
+        throw Failure{std::string("'") + key + "' must be a string"};
     return found->get<std::string>();
 }
 
@@ -163,60 +129,59 @@ std::string ResolvePath(const std::string& path, const std::string& baseDir)
     return baseDir + "/" + path;
 }
 
-// Builds one node of a tree file and its children; returns the block, or null after an
-// engine failure (last error set). The root goes to root as soon as it exists, so that a
-// later failure can still free what was built.
-CInputBlock* BuildFromJson(CMIMEEngine& engine, CInputBlock* parent, const nlohmann::json& node,
-                           const std::string& baseDir, const TextFiles& texts, CInputBlock*& root)
+// Describes one node of a tree file and its children. A node found wrong becomes a part that
+// carries the error, and nothing after it is read: building stops there, after the parts
+// before it, as it would have stopped building them one by one. False after such an error.
+bool DescribeNode(const nlohmann::json& node, const std::string& baseDir, PartSpec& part)
 {
-    if (!node.is_object())
-        throw TreeError{"every part must be a JSON object"};
-    unsigned int type = node.contains("content_type") ? TableValue(node["content_type"], szContType,
-                                                                   CMIMEPart::CONTENT_APPLICATION + 1, "content type")
-                                                      : 0;
-    unsigned int encoding = node.contains("encode_type") ? TableValue(node["encode_type"], szEncodeType,
-                                                                      CMIMEPart::ENCODE_UUENCODE + 1, "encoding")
-                                                         : 0;
-    bool generate = true;
-    if (node.contains("generate_header"))
+    try
     {
-        if (!node["generate_header"].is_boolean())
-            throw TreeError{"'generate_header' must be true or false"};
-        generate = node["generate_header"].get<bool>();
+        if (!node.is_object())
+            throw Failure{"every part must be a JSON object"};
+        if (node.contains("content_type"))
+            part.type = static_cast<CMIMEPart::_CONTENT_TYPE>(
+                TableValue(node["content_type"], szContType, CMIMEPart::CONTENT_APPLICATION + 1, "content type"));
+        if (node.contains("encode_type"))
+            part.encoding = static_cast<CMIMEPart::_ENCODE_TYPE>(
+                TableValue(node["encode_type"], szEncodeType, CMIMEPart::ENCODE_UUENCODE + 1, "encoding"));
+        if (node.contains("generate_header"))
+        {
+            if (!node["generate_header"].is_boolean())
+                throw Failure{"'generate_header' must be true or false"};
+            part.generateHeader = node["generate_header"].get<bool>();
+        }
+        // A text leaf: typed text, or untyped and text by the type the engine will derive
+        // from its suggested name or else its data file.
+        part.suggestName = TextField(node, "suggest_name");
+        part.dataFile = ResolvePath(TextField(node, "data_file"), baseDir);
+        part.textData = part.type == CMIMEPart::CONTENT_TEXT;
+        if (part.type == CMIMEPart::CONTENT_UNKNOWN && !part.dataFile.empty())
+        {
+            CInputBlock derived;
+            DeriveContentType(part.suggestName.empty() ? part.dataFile.c_str() : part.suggestName.c_str(), &derived);
+            part.textData = derived.GetContentType() == CMIMEPart::CONTENT_TEXT;
+        }
+        part.subType = TextField(node, "subtype");
+        part.headerFile = ResolvePath(TextField(node, "header_file"), baseDir);
+        part.parameters = TextField(node, "parameters");
     }
-
-    // A text leaf: typed text, or untyped and text by the type the engine will derive from
-    // its suggested name or else its data file.
-    const std::string suggestName = TextField(node, "suggest_name");
-    std::string dataFile = ResolvePath(TextField(node, "data_file"), baseDir);
-    bool text = type == CMIMEPart::CONTENT_TEXT;
-    if (type == CMIMEPart::CONTENT_UNKNOWN && !dataFile.empty())
+    catch (const Failure& e)
     {
-        CInputBlock derived;
-        DeriveContentType(suggestName.empty() ? dataFile.c_str() : suggestName.c_str(), &derived);
-        text = derived.GetContentType() == CMIMEPart::CONTENT_TEXT;
+        part = PartSpec();
+        part.treeError = e.message;
+        return false;
     }
-    if (text)
-        dataFile = texts.Prepare(dataFile);
-
-    CInputBlock* block = AddPart(engine, parent, dataFile, suggestName, static_cast<CMIMEPart::_CONTENT_TYPE>(type),
-                                 static_cast<CMIMEPart::_ENCODE_TYPE>(encoding), TextField(node, "subtype"),
-                                 texts.Prepare(ResolvePath(TextField(node, "header_file"), baseDir)), generate,
-                                 TextField(node, "parameters"));
-    if (block == nullptr)
-        return nullptr;
-    if (parent == nullptr)
-        root = block;
-
-    if (node.contains("children"))
+    if (!node.contains("children"))
+        return true;
+    if (!node["children"].is_array())
     {
-        if (!node["children"].is_array())
-            throw TreeError{"'children' must be a list"};
-        for (const nlohmann::json& child : node["children"])
-            if (BuildFromJson(engine, block, child, baseDir, texts, root) == nullptr)
-                return nullptr;
+        part.children.emplace_back().treeError = "'children' must be a list";
+        return false;
     }
-    return block;
+    for (const nlohmann::json& child : node["children"])
+        if (!DescribeNode(child, baseDir, part.children.emplace_back()))
+            return false;
+    return true;
 }
 
 // Type and subtype derived from the file's name, as the engine derives them, with an
@@ -240,103 +205,152 @@ void MailSafeType(const std::string& file, CInputBlock& typed)
     }
 }
 
+// A part of the file options; its data file is packed from a CR LF copy when it is text.
+PartSpec FilePart(CMIMEPart::_CONTENT_TYPE type, CMIMEPart::_ENCODE_TYPE encoding, const std::string& subType,
+                  const std::string& dataFile = "", const std::string& parameters = "")
+{
+    PartSpec part;
+    part.type = type;
+    part.encoding = encoding;
+    part.subType = subType;
+    part.dataFile = dataFile;
+    part.textData = type == CMIMEPart::CONTENT_TEXT;
+    part.parameters = parameters;
+    return part;
+}
+
 // The tree of the file options: a text part alone, or a multipart/mixed holding the text
 // (or a multipart/alternative of text and html) followed by the attachments.
-CInputBlock* BuildFromFiles(CMIMEEngine& engine, const ParsedArgs& parsed, const TextFiles& texts, CInputBlock*& root)
+PartSpec DescribeFiles(const ParsedArgs& parsed)
 {
-    const std::string header = texts.Prepare(parsed.Value("--header"));
-    const std::string text = texts.Prepare(parsed.Value("--text"));
-    const std::string html = texts.Prepare(parsed.Value("--html"));
+    const std::string text = parsed.Value("--text");
+    const std::string html = parsed.Value("--html");
     const std::vector<std::string>& attachments = parsed.Values("--attach");
     const std::string charset = parsed.Has("--charset") ? "charset=" + parsed.Value("--charset") : "";
-    const bool hasBody = !text.empty() || !html.empty();
-    const bool single = (text.empty() != html.empty()) && attachments.empty();
-
-    auto addText = [&](CInputBlock* parent, const std::string& file, const char* subType,
-                       const std::string& headerFile) {
-        return AddPart(engine, parent, file, "", CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_QUOTED_PRINTABLE, subType,
-                       headerFile, true, charset);
+    auto textPart = [&](const std::string& file, const char* subType) {
+        return FilePart(CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_QUOTED_PRINTABLE, subType, file, charset);
+    };
+    auto multipart = [](const char* subType) {
+        return FilePart(CMIMEPart::CONTENT_MULTIPART, CMIMEPart::ENCODE_UNKNOWN, subType);
     };
 
-    if (single)
+    PartSpec root = multipart("mixed");
+    if (!text.empty() && !html.empty())
     {
-        root = !text.empty() ? addText(nullptr, text, "plain", header) : addText(nullptr, html, "html", header);
-        return root;
+        // The html half is the other form of the text, not an attachment: its header comes
+        // from a file written here, without the name and the disposition that the engine
+        // gives every generated leaf after the first. The block stays text in
+        // quoted-printable, which decides how the engine encodes the body.
+        PartSpec alternative = multipart("alternative");
+        alternative.children.push_back(textPart(text, "plain"));
+        PartSpec& other = alternative.children.emplace_back(textPart(html, "html"));
+        other.parameters.clear();
+        other.generateHeader = false;
+        other.headerFile = "html-header.txt";
+        other.headerText = "Content-Type: text/html" + (charset.empty() ? "" : "; " + charset) +
+                           "\r\nContent-Transfer-Encoding: quoted-printable\r\n";
+        root.children.push_back(std::move(alternative));
     }
-
-    const bool alternativeOnly = !text.empty() && !html.empty() && attachments.empty();
-    root = AddPart(engine, nullptr, "", "", CMIMEPart::CONTENT_MULTIPART, CMIMEPart::ENCODE_UNKNOWN,
-                   alternativeOnly ? "alternative" : "mixed", header, true, "");
-    if (root == nullptr)
-        return nullptr;
-
-    if (hasBody)
+    else if (!text.empty() || !html.empty())
     {
-        if (!text.empty() && !html.empty())
-        {
-            CInputBlock* alternative = root;
-            if (!alternativeOnly)
-            {
-                alternative = AddPart(engine, root, "", "", CMIMEPart::CONTENT_MULTIPART, CMIMEPart::ENCODE_UNKNOWN,
-                                      "alternative", "", true, "");
-                if (alternative == nullptr)
-                    return nullptr;
-            }
-            // The html half is the other form of the text, not an attachment: its header
-            // comes from a file written here, without the name and the disposition that
-            // the engine gives every generated leaf after the first. The block stays text
-            // in quoted-printable, which decides how the engine encodes the body.
-            std::string htmlHeader = "Content-Type: text/html";
-            if (!charset.empty())
-                htmlHeader += "; " + charset;
-            htmlHeader += "\r\nContent-Transfer-Encoding: quoted-printable\r\n";
-            if (addText(alternative, text, "plain", "") == nullptr ||
-                AddPart(engine, alternative, html, "", CMIMEPart::CONTENT_TEXT, CMIMEPart::ENCODE_QUOTED_PRINTABLE,
-                        "html", texts.Write("html-header.txt", htmlHeader), false, "") == nullptr)
-                return nullptr;
-        }
-        else if (addText(root, !text.empty() ? text : html, !text.empty() ? "plain" : "html", "") == nullptr)
-        {
-            return nullptr;
-        }
+        root.children.push_back(!text.empty() ? textPart(text, "plain") : textPart(html, "html"));
     }
+    // One body alone is the whole message.
+    if (attachments.empty() && root.children.size() == 1)
+        root = PartSpec(root.children.front());
     for (const std::string& given : attachments)
     {
         CInputBlock typed;
         MailSafeType(given, typed);
-        const std::string file = typed.GetContentType() == CMIMEPart::CONTENT_TEXT ? texts.Prepare(given) : given;
-        if (AddPart(engine, root, file, BaseName(given), typed.GetContentType(), typed.GetEncodeType(),
-                    typed.GetSubTypeString(), "", true, "") == nullptr)
-            return nullptr;
+        root.children.push_back(
+            FilePart(typed.GetContentType(), typed.GetEncodeType(), typed.GetSubTypeString(), given));
+        root.children.back().suggestName = BaseName(given);
     }
+    root.headerFile = parsed.Value("--header");
     return root;
 }
+
+// Turns a description into the engine's blocks: text files and header files are packed from
+// CR LF copies in the work directory unless the line ends are to be kept. The tree is freed
+// with the builder, however the command ends.
+class BlockBuilder
+{
+public:
+    BlockBuilder(CMIMEEngine& engine, WorkDirectory& work, bool keepLineEnds)
+        : m_engine(engine), m_work(work), m_keep(keepLineEnds)
+    {
+    }
+    ~BlockBuilder() { m_engine.FreeBlocks(m_root); }
+    CInputBlock* Root() const { return m_root; }
+
+    // Adds part as a child of parent, or as the root when parent is null, and then its
+    // children. False after an engine failure (last error set); a work file that cannot be
+    // written or a part that carries a tree error raises a Failure.
+    bool Add(CInputBlock* parent, const PartSpec& part)
+    {
+        if (!part.treeError.empty())
+            throw Failure{part.treeError};
+        const std::string dataFile = part.textData ? Copy(part.dataFile) : part.dataFile;
+        // A header written here has CR LF line ends whatever the option.
+        std::string error;
+        const std::string headerFile = part.headerText.empty()
+                                           ? Copy(part.headerFile)
+                                           : WriteWorkFile(m_work, part.headerFile, part.headerText, error);
+        if (!error.empty())
+            throw Failure{error, CME_OUTPUT_FILE_ERROR};
+        const BOOL generate = part.generateHeader ? TRUE : FALSE;
+        CInputBlock* block =
+            parent == nullptr
+                ? m_engine.StartCreate(dataFile.c_str(), part.suggestName.c_str(), part.type, part.encoding,
+                                       part.subType.c_str(), headerFile.c_str(), generate, part.parameters.c_str())
+                : m_engine.AddInputBlock(parent, dataFile.c_str(), part.suggestName.c_str(), part.type, part.encoding,
+                                         part.subType.c_str(), headerFile.c_str(), generate, part.parameters.c_str());
+        if (block == nullptr)
+            return false;
+        if (parent == nullptr)
+            m_root = block;
+        for (const PartSpec& child : part.children)
+            if (!Add(block, child))
+                return false;
+        return true;
+    }
+
+private:
+    std::string Copy(const std::string& path)
+    {
+        if (m_keep || path.empty())
+            return path;
+        std::string error;
+        std::string use = WithCrLfLineEnds(m_work, path, error);
+        if (use.empty())
+            throw Failure{error, CME_OUTPUT_FILE_ERROR};
+        return use;
+    }
+
+    CMIMEEngine& m_engine;
+    WorkDirectory& m_work;
+    const bool m_keep;
+    CInputBlock* m_root = nullptr;
+};
+
+const std::vector<OptionSpec> kOptions = {{"--output", "-o", true},
+                                          {"--header", "", true},
+                                          {"--text", "", true},
+                                          {"--html", "", true},
+                                          {"--attach", "", true},
+                                          {"--charset", "", true},
+                                          {"--keep-line-ends", "", false},
+                                          {"--tree", "", true}};
 
 } // namespace
 
 int RunPack(const std::vector<std::string>& args)
 {
     ParsedArgs parsed;
+    const int status = ParseCommand("pack", kHelp, args, kOptions, parsed);
+    if (status >= 0)
+        return status;
     std::string error;
-    if (!ParseArgs(args,
-                   {{"--output", "-o", true},
-                    {"--header", "", true},
-                    {"--text", "", true},
-                    {"--html", "", true},
-                    {"--attach", "", true},
-                    {"--charset", "", true},
-                    {"--keep-line-ends", "", false},
-                    {"--tree", "", true}},
-                   parsed, error))
-    {
-        PrintError("pack", error + " (see 'mimeengine pack --help')");
-        return kUsageError;
-    }
-    if (parsed.Has("--help"))
-    {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
     if (!parsed.positional.empty())
     {
         PrintError("pack", "unexpected argument '" + parsed.positional[0] + "' (see 'mimeengine pack --help')");
@@ -368,68 +382,56 @@ int RunPack(const std::vector<std::string>& args)
         return CME_OUTPUT_FILE_ERROR;
     }
     GuardInterrupts({work.Path()});
-    const TextFiles texts(work, parsed.Has("--keep-line-ends"));
+
+    // The tree file is read only once the work directory is guarded, as are the files.
+    PartSpec description;
+    const std::string treeFile = parsed.Value("--tree");
+    if (parsed.Has("--tree"))
+    {
+        std::ifstream in(treeFile);
+        if (!in)
+        {
+            PrintError("pack", "'" + treeFile + "' cannot be opened");
+            return kUsageError;
+        }
+        nlohmann::json tree = nlohmann::json::parse(in, nullptr, false);
+        if (tree.is_discarded())
+        {
+            PrintError("pack", "'" + treeFile + "' is not valid JSON");
+            return kUsageError;
+        }
+        size_t slash = treeFile.find_last_of(kPathSeparators);
+        DescribeNode(tree, slash == std::string::npos ? "" : treeFile.substr(0, slash), description);
+    }
+    else
+    {
+        description = DescribeFiles(parsed);
+    }
 
     CMIMEEngine engine;
-    CInputBlock* root = nullptr;
-    bool built = false;
+    BlockBuilder builder(engine, work, parsed.Has("--keep-line-ends"));
     try
     {
-        if (parsed.Has("--tree"))
+        if (!builder.Add(nullptr, description))
         {
-            const std::string treeFile = parsed.Value("--tree");
-            std::ifstream in(treeFile);
-            if (!in)
-            {
-                PrintError("pack", "'" + treeFile + "' cannot be opened");
-                return kUsageError;
-            }
-            nlohmann::json tree = nlohmann::json::parse(in, nullptr, false);
-            if (tree.is_discarded())
-            {
-                PrintError("pack", "'" + treeFile + "' is not valid JSON");
-                return kUsageError;
-            }
-            size_t slash = treeFile.find_last_of(kPathSeparators);
-            std::string baseDir = slash == std::string::npos ? "" : treeFile.substr(0, slash);
-            try
-            {
-                built = BuildFromJson(engine, nullptr, tree, baseDir, texts, root) != nullptr;
-            }
-            catch (const TreeError& e)
-            {
-                PrintError("pack", "'" + treeFile + "': " + e.message);
-                engine.FreeBlocks(root);
-                return kUsageError;
-            }
-        }
-        else
-        {
-            built = BuildFromFiles(engine, parsed, texts, root) != nullptr;
+            PrintError("pack", std::string(engine.GetErrorString()) + " (" + ResultName(engine.GetLastError()) + ")");
+            return engine.GetLastError() != CME_SUCCESS ? static_cast<int>(engine.GetLastError())
+                                                        : static_cast<int>(CME_FAILURE);
         }
     }
-    catch (const WorkFileError& e)
+    catch (const Failure& e)
     {
-        PrintError("pack", e.message);
-        engine.FreeBlocks(root);
-        return CME_OUTPUT_FILE_ERROR;
-    }
-
-    if (!built)
-    {
-        PrintError("pack", std::string(engine.GetErrorString()) + " (" + ResultName(engine.GetLastError()) + ")");
-        engine.FreeBlocks(root);
-        return engine.GetLastError() != CME_SUCCESS ? static_cast<int>(engine.GetLastError())
-                                                    : static_cast<int>(CME_FAILURE);
+        PrintError("pack", e.status == kUsageError ? "'" + treeFile + "': " + e.message : e.message);
+        return e.status;
     }
 
     // The engine packs without checking; the checks here name the file or part at fault.
+    CInputBlock* root = builder.Root();
     CString message;
     long failingUid = 0;
     if (!engine.ValidateBlockList(root, message, &failingUid))
     {
         PrintError("pack", std::string(message.GetString()) + " (part " + std::to_string(failingUid) + ")");
-        engine.FreeBlocks(root);
         return CME_INVALID_BLOCK;
     }
 
@@ -445,7 +447,6 @@ int RunPack(const std::vector<std::string>& args)
         !temporary.Create(slash == std::string::npos ? "." : output.substr(0, std::max<size_t>(slash, 1)), error))
     {
         PrintError("pack", error);
-        engine.FreeBlocks(root);
         return CME_OUTPUT_FILE_ERROR;
     }
     std::strncat(path, temporary.Path().c_str(), kPendingPathSize - 1);
@@ -458,14 +459,13 @@ int RunPack(const std::vector<std::string>& args)
     _CME_RC rc = CME_FAILURE;
     try
     {
-        rc = engine.Pack(root, path, static_cast<unsigned long>(kPendingPathSize), TRUE);
+        rc = engine.Pack(root, path, static_cast<unsigned long>(kPendingPathSize), FALSE);
     }
     catch (CFileException& e)
     {
         // The user knows the message file by the name OUT.
         if (!output.empty() && e.m_strFileName.str() == temporary.Path())
             e.m_strFileName = output.c_str();
-        engine.FreeBlocks(root);
         discard(CME_FILE_ERROR);
         throw;
     }
@@ -476,7 +476,6 @@ int RunPack(const std::vector<std::string>& args)
         if (at != std::string::npos)
             told.replace(at, temporary.Path().size(), output);
         PrintError("pack", told + " (" + ResultName(rc) + ")");
-        engine.FreeBlocks(root);
         discard(rc);
         return static_cast<int>(rc);
     }

@@ -253,32 +253,20 @@ size_t MboxReadSize()
     return size > 0 && size <= (1ul << 24) ? size : 65536;
 }
 
+const std::vector<OptionSpec> kOptions = {
+    {"--dir", "-d", true},  {"--no-extract", "", false}, {"--body-only", "", false},
+    {"--json", "", false},  {"--jobs", "-j", true},      {"--recursive", "-r", false},
+    {"--format", "", true}, {"--replace", "", false},    {"--list", "", false}};
+
 } // namespace
 
 int RunUnpack(const std::vector<std::string>& args)
 {
     ParsedArgs parsed;
+    const int status = ParseCommand("unpack", kHelp, args, kOptions, parsed);
+    if (status >= 0)
+        return status;
     std::string error;
-    if (!ParseArgs(args,
-                   {{"--dir", "-d", true},
-                    {"--no-extract", "", false},
-                    {"--body-only", "", false},
-                    {"--json", "", false},
-                    {"--jobs", "-j", true},
-                    {"--recursive", "-r", false},
-                    {"--format", "", true},
-                    {"--replace", "", false},
-                    {"--list", "", false}},
-                   parsed, error))
-    {
-        PrintError("unpack", error + " (see 'mimeengine unpack --help')");
-        return kUsageError;
-    }
-    if (parsed.Has("--help"))
-    {
-        std::fputs(kHelp, stdout);
-        return 0;
-    }
     if (parsed.positional.empty())
     {
         PrintError("unpack", "expects a MESSAGE (see 'mimeengine unpack --help')");

@@ -22,63 +22,46 @@ const char kDecodeHelp[] = "Usage: mimeengine decode-word TEXT\n"
                            "Decodes TEXT when it begins with RFC 2047 \"B\" encoded words; other text comes back\n"
                            "unchanged.\n";
 
-// Parses the one TEXT argument; returns -1 when the command is to go on, else the status.
-int ParseText(const char* command, const char* help, const std::vector<std::string>& args, std::string& text)
+// Runs function, one of the library's encoded-word string functions, on the one TEXT
+// argument with a destination of room(length of TEXT) bytes, and prints what it wrote.
+int RunStringFunction(const char* command, const char* help, const std::vector<std::string>& args,
+                      size_t (*room)(size_t), void (*function)(char*, char*))
 {
     ParsedArgs parsed;
-    std::string error;
-    if (!ParseArgs(args, {}, parsed, error))
-    {
-        PrintError(command, error + " (see 'mimeengine " + command + " --help')");
-        return kUsageError;
-    }
-    if (parsed.Has("--help"))
-    {
-        std::fputs(help, stdout);
-        return 0;
-    }
+    const int status = ParseCommand(command, help, args, {}, parsed);
+    if (status >= 0)
+        return status;
     if (parsed.positional.size() != 1)
     {
         PrintError(command, std::string("expects exactly one TEXT (see 'mimeengine ") + command + " --help')");
         return kUsageError;
     }
-    text = parsed.positional[0];
-    return -1;
+    const std::string& text = parsed.positional[0];
+    std::vector<char> source(text.begin(), text.end());
+    source.push_back('\0');
+    std::vector<char> destination(room(text.size()), '\0');
+    function(source.data(), destination.data());
+    std::printf("%s\n", destination.data());
+    return 0;
 }
 
 } // namespace
 
 int RunEncodeWord(const std::vector<std::string>& args)
 {
-    std::string text;
-    int status = ParseText("encode-word", kEncodeHelp, args, text);
-    if (status >= 0)
-        return status;
     // Each word of at most 32 source bytes costs a separator, a prefix of at most 70
     // characters, its base64 text and the suffix: twice the source plus 80 per started
     // 32 bytes is always enough.
-    std::vector<char> source(text.begin(), text.end());
-    source.push_back('\0');
-    std::vector<char> destination(2 * text.size() + 80 * (text.size() / 32 + 2), '\0');
-    EncodeBase64String(source.data(), destination.data());
-    std::printf("%s\n", destination.data());
-    return 0;
+    auto room = [](size_t n) { return 2 * n + 80 * (n / 32 + 2); };
+    return RunStringFunction("encode-word", kEncodeHelp, args, room, EncodeBase64String);
 }
 
 int RunDecodeWord(const std::vector<std::string>& args)
 {
-    std::string text;
-    int status = ParseText("decode-word", kDecodeHelp, args, text);
-    if (status >= 0)
-        return status;
     // The source is copied into the destination first; decoded words are never longer
     // than their text.
-    std::vector<char> source(text.begin(), text.end());
-    source.push_back('\0');
-    std::vector<char> destination(text.size() + 512, '\0');
-    DecodeBase64String(source.data(), destination.data());
-    std::printf("%s\n", destination.data());
-    return 0;
+    auto room = [](size_t n) { return n + 512; };
+    return RunStringFunction("decode-word", kDecodeHelp, args, room, DecodeBase64String);
 }
 
 } // namespace cli

@@ -2,6 +2,7 @@
 #include "partsdir.h"
 
 #include "portability.h"
+#include "wholefiles.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -19,21 +20,11 @@ namespace fs = std::filesystem;
 // directory is never reused, so earlier results are never mixed with new ones.
 bool MakeFreshDirectory(const std::string& base, std::string& made, std::string& error)
 {
-    for (int n = 1; n < 10000; ++n)
-    {
-        std::string candidate = n == 1 ? base : base + "-" + std::to_string(n);
-        if (MakeDirectory(candidate, 0777) == 0)
-        {
-            made = candidate;
-            return true;
-        }
-        if (errno != EEXIST)
-        {
-            error = "cannot create directory '" + candidate + "': " + std::strerror(errno);
-            return false;
-        }
-    }
-    error = "no free directory name for '" + base + "'";
+    made = base;
+    if (TakeFreeName(made, false, 9999, [](const std::string& name) { return MakeDirectory(name, 0777) == 0; }))
+        return true;
+    error = errno != EEXIST ? "cannot create directory '" + made + "': " + std::strerror(errno)
+                            : "no free directory name for '" + base + "'";
     return false;
 }
 

@@ -15,28 +15,9 @@ struct ResultInfo
     const char* description;
 };
 
-const ResultInfo kResults[] = {
-    {CME_SUCCESS, "CME_SUCCESS", "success"},
-    {CME_FAILURE, "CME_FAILURE", "the operation failed"},
-    {CME_NO_MEMORY, "CME_NO_MEMORY", "out of memory"},
-    {CME_FILE_ERROR, "CME_FILE_ERROR", "the file cannot be opened"},
-    {CME_INVALID_PARAMETER, "CME_INVALID_PARAMETER", "an argument is not valid"},
-    {CME_INVALID_BLOCK, "CME_INVALID_BLOCK", "a part is not valid"},
-    {CME_OUTPUT_FILE_ERROR, "CME_OUTPUT_FILE_ERROR", "an output file cannot be created"},
-    {CME_HEADER_FILE_ERROR, "CME_HEADER_FILE_ERROR", "a header file cannot be read or created"},
-    {CME_DATA_FILE_ERROR, "CME_DATA_FILE_ERROR", "a data file cannot be read"},
-    {CME_INVALID_HEADER, "CME_INVALID_HEADER", "the header is not a valid MIME header"},
-    {CME_INVALID_ENCODING, "CME_INVALID_ENCODING", "a transfer encoding is not valid"},
-    {CME_MISSING_PARAMETER, "CME_MISSING_PARAMETER", "a required parameter is missing"},
-    {CME_INVALID_CHARSET, "CME_INVALID_CHARSET", "a charset is not valid"},
-    {CME_NOT_LEAF, "CME_NOT_LEAF", "a part that must be a leaf has children"},
-    {CME_UU_BAD_MODE, "CME_UU_BAD_MODE", "a uuencoded file has a bad mode"},
-    {CME_UU_BAD_DATA, "CME_UU_BAD_DATA", "a uuencoded file has bad data"},
-    {CME_UU_BAD_BEGIN, "CME_UU_BAD_BEGIN", "a uuencoded file has a bad begin line"},
-    {CME_UU_EMPTY_LINE, "CME_UU_EMPTY_LINE", "a uuencoded file has an empty line"},
-    {CME_UU_CHECKSUM, "CME_UU_CHECKSUM", "a uuencoded file has a checksum error"},
-    {CME_UU_NO_BEGIN, "CME_UU_NO_BEGIN", "no uuencoded file was found"},
-};
+#define RESULT_ROW(name, value, text) {name, #name, text},
+const ResultInfo kResults[] = {MIMEENGINE_RESULT_CODES(RESULT_ROW)};
+#undef RESULT_ROW
 
 const ResultInfo* FindResult(unsigned int rc)
 {

@@ -126,6 +126,23 @@ bool TemporaryFile::Create(const std::string& dir, std::string& error, int* fd)
     return false;
 }
 
+bool TakeFreeName(std::string& name, bool extension, int limit, const std::function<bool(const std::string&)>& take)
+{
+    const size_t dot = extension ? name.find_last_of('.') : std::string::npos;
+    const bool split = dot != std::string::npos && dot != 0;
+    const std::string stem = split ? name.substr(0, dot) : name;
+    const std::string ext = split ? name.substr(dot) : "";
+    for (int n = 1; n <= limit; ++n)
+    {
+        name = n == 1 ? stem + ext : stem + "-" + std::to_string(n) + ext;
+        if (take(name))
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
 bool TemporaryFile::PutInPlace(const std::string& target, bool replace, std::string& error)
 {
     if (!SyncFile(m_path))

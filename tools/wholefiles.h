@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
@@ -52,6 +53,14 @@ char* PendingPath(int slot);
 // the child only (or here, when no child can be made). Elsewhere a handler of SIGINT and
 // SIGTERM cleans up.
 void GuardInterrupts(const std::vector<std::string>& directories);
+
+// Takes a free name for something new: name itself, then name-2, name-3, ... (stem-2.ext,
+// ... with extension, the number going before the last dot of a name that does not start
+// with it), trying at most limit names. take makes the thing under the name it is given and
+// answers whether it did; when it did not, errno EEXIST means the name is in use and the next
+// is tried, anything else ends the search. True with the name taken in name; else false with
+// errno set (EEXIST: every name was in use) and the last name tried in name.
+bool TakeFreeName(std::string& name, bool extension, int limit, const std::function<bool(const std::string&)>& take);
 
 // Renames from to to unless to exists (also as a dangling symbolic link): 0, or -1 with
 // errno set (EEXIST when to is taken).
