@@ -217,18 +217,32 @@ __attribute__((target("avx2"))) void EncodeLine54Avx2(const unsigned char* in, c
                      Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48))));
 }
 
+// Four uuencoded groups at in to twelve bytes, in the low twelve of the result.
+__attribute__((target("sse4.1"))) inline __m128i DecodeUU4(const char* in)
+{
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    v = _mm_and_si128(_mm_sub_epi8(v, _mm_set1_epi8(32)), _mm_set1_epi8(63));
+    const __m128i merged = _mm_maddubs_epi16(v, _mm_set1_epi32(0x01400140));
+    const __m128i packed = _mm_madd_epi16(merged, _mm_set1_epi32(0x00011000));
+    return _mm_shuffle_epi8(packed, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
+}
+
 __attribute__((target("sse4.1"))) size_t DecodeUUSse41(const char* in, size_t groups, unsigned char* out)
 {
     // Four groups a step, while a fifth follows to take the four bytes stored beyond them.
     size_t g = 0;
     for (; g + 5 <= groups; g += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * g), DecodeUU4(in + 4 * g));
+    // The last one to four groups: a step over the last four again, which stores its twelve
+    // bytes alone (those of groups already done come out the same).
+    if (g < groups && groups >= 4)
     {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * g));
-        v = _mm_and_si128(_mm_sub_epi8(v, _mm_set1_epi8(32)), _mm_set1_epi8(63));
-        const __m128i merged = _mm_maddubs_epi16(v, _mm_set1_epi32(0x01400140));
-        __m128i packed = _mm_madd_epi16(merged, _mm_set1_epi32(0x00011000));
-        packed = _mm_shuffle_epi8(packed, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * g), packed);
+        const __m128i last = DecodeUU4(in + 4 * (groups - 4));
+        unsigned char* o = out + 3 * (groups - 4);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o), last);
+        const int high = _mm_extract_epi32(last, 2);
+        std::memcpy(o + 8, &high, 4);
+        g = groups;
     }
     return g;
 }

@@ -7,6 +7,7 @@
 #include "mimeengine/unpack/parseutilities.h"
 #include "support/testsupport.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
@@ -47,6 +48,25 @@ TEST(Base64Blocks, SimdMatchesScalar)
             again.resize(base64block::Encode(want.data(), used / 4 * 3, &again[0], level));
             EXPECT_EQ(text.substr(0, used), again);
         }
+    }
+}
+
+// Uuencoded groups, 0 to 24 of them, through each version: the same bytes, and nothing
+// written past 3 * groups + 1.
+TEST(UUGroups, SimdMatchesScalar)
+{
+    std::mt19937 gen(3);
+    for (size_t groups = 0; groups <= 24; ++groups)
+    {
+        std::string text(4 * groups, ' ');
+        for (char& c : text)
+            c = static_cast<char>(' ' + gen() % 64);
+        std::vector<unsigned char> want(3 * groups + 8, 0xAA), got(3 * groups + 8, 0xAA);
+        base64block::DecodeUUGroups(text.data(), groups, want.data(), Level::Scalar);
+        base64block::DecodeUUGroups(text.data(), groups, got.data(), Level::Sse41);
+        EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * groups, got.begin())) << groups;
+        EXPECT_TRUE(std::all_of(got.begin() + 3 * groups + 1, got.end(), [](unsigned char b) { return b == 0xAA; }))
+            << groups;
     }
 }
 
