@@ -202,19 +202,30 @@ __attribute__((target("avx2"))) size_t EncodeAvx2(const unsigned char* in, size_
     return static_cast<size_t>(o - out) + EncodeSse41(in + i, n - i, o);
 }
 
-__attribute__((target("sse4.1"))) void EncodeLine54Sse41(const unsigned char* in, char* out)
+// Lines of 54 bytes to 72 characters and CR LF each; see EncodeLines54.
+__attribute__((target("sse4.1"))) void EncodeLines54Sse41(const unsigned char* in, size_t lines, char* out)
 {
-    for (size_t i = 0; i <= 48; i += 12, out += 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                         Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))));
+    for (size_t line = 0; line < lines; ++line, in += 54, out += 74)
+    {
+        for (size_t i = 0; i <= 48; i += 12)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i / 3 * 4),
+                             Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))));
+        out[72] = '\r';
+        out[73] = '\n';
+    }
 }
 
-__attribute__((target("avx2"))) void EncodeLine54Avx2(const unsigned char* in, char* out)
+__attribute__((target("avx2"))) void EncodeLines54Avx2(const unsigned char* in, size_t lines, char* out)
 {
-    Encode24(in, out);
-    Encode24(in + 24, out + 32);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64),
-                     Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48))));
+    for (size_t line = 0; line < lines; ++line, in += 54, out += 74)
+    {
+        Encode24(in, out);
+        Encode24(in + 24, out + 32);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64),
+                         Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48))));
+        out[72] = '\r';
+        out[73] = '\n';
+    }
 }
 
 // Four uuencoded groups at in to twelve bytes, in the low twelve of the result.
@@ -338,17 +349,22 @@ void DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level lev
     }
 }
 
-void EncodeLine54(const unsigned char* in, char* out, Level level)
+void EncodeLines54(const unsigned char* in, size_t lines, char* out, Level level)
 {
 #ifdef MIMEENGINE_BASE64_X86
     if (level == Level::Avx2 && Best() == Level::Avx2)
-        return EncodeLine54Avx2(in, out);
+        return EncodeLines54Avx2(in, lines, out);
     if (level != Level::Scalar && Best() != Level::Scalar)
-        return EncodeLine54Sse41(in, out);
+        return EncodeLines54Sse41(in, lines, out);
 #else
     (void)level;
 #endif
-    EncodeScalar(in, 54, out);
+    for (size_t line = 0; line < lines; ++line, in += 54, out += 74)
+    {
+        EncodeScalar(in, 54, out);
+        out[72] = '\r';
+        out[73] = '\n';
+    }
 }
 
 } // namespace base64block

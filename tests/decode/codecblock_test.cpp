@@ -51,6 +51,32 @@ TEST(Base64Blocks, SimdMatchesScalar)
     }
 }
 
+// Whole lines of 54 bytes, 0 to 5 of them, through each version: each line's characters as
+// the portable encoder gives them, then CR LF.
+TEST(Base64Blocks, LinesMatchScalar)
+{
+    std::mt19937 gen(9);
+    for (size_t lines = 0; lines <= 5; ++lines)
+    {
+        std::vector<unsigned char> in(54 * lines + 10);
+        for (unsigned char& b : in)
+            b = static_cast<unsigned char>(gen());
+        std::string want;
+        for (size_t line = 0; line < lines; ++line)
+        {
+            std::string text(72, '?');
+            base64block::Encode(in.data() + 54 * line, 54, &text[0], Level::Scalar);
+            want += text + "\r\n";
+        }
+        for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2})
+        {
+            std::string got(74 * lines + 6, '?');
+            base64block::EncodeLines54(in.data(), lines, &got[0], level);
+            EXPECT_EQ(want, got.substr(0, 74 * lines)) << lines;
+        }
+    }
+}
+
 // Uuencoded groups, 0 to 24 of them, through each version: the same bytes, and nothing
 // written past 3 * groups + 1.
 TEST(UUGroups, SimdMatchesScalar)
