@@ -39,8 +39,9 @@ def unpack(build, message, out, extra):
             shown = b"work" + w.group(1) if w else name
             content = digest(path) if os.path.isfile(path) else "missing"
             line = m.group(1) + shown + b" " + content.encode()
-        lines.append(line)
-    files = sorted(digest(os.path.join(out, f)) for f in os.listdir(out) if os.path.isfile(os.path.join(out, f)))
+        # A message taken as a batch (an mbox, say) names its directory below out.
+        lines.append(line.replace(out.encode(), b"OUT"))
+    files = sorted(digest(os.path.join(d, f)) for d, _, names in os.walk(out) for f in names)
     return proc.returncode, lines, files
 
 

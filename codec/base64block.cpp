@@ -202,19 +202,40 @@ __attribute__((target("avx2"))) size_t EncodeAvx2(const unsigned char* in, size_
     return static_cast<size_t>(o - out) + EncodeSse41(in + i, n - i, o);
 }
 
-__attribute__((target("sse4.1"))) void EncodeLine54Sse41(const unsigned char* in, char* out)
+// Lines of 54 bytes to 72 characters and CR LF each; see EncodeLines54.
+__attribute__((target("sse4.1"))) void EncodeLines54Sse41(const unsigned char* in, size_t lines, char* out)
 {
-    for (size_t i = 0; i <= 48; i += 12, out += 16)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
-                         Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))));
+    for (size_t line = 0; line < lines; ++line, in += 54, out += 74)
+    {
+        for (size_t i = 0; i <= 48; i += 12)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i / 3 * 4),
+                             Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i))));
+        out[72] = '\r';
+        out[73] = '\n';
+    }
 }
 
-__attribute__((target("avx2"))) void EncodeLine54Avx2(const unsigned char* in, char* out)
+__attribute__((target("avx2"))) void EncodeLines54Avx2(const unsigned char* in, size_t lines, char* out)
 {
-    Encode24(in, out);
-    Encode24(in + 24, out + 32);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64),
-                     Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48))));
+    for (size_t line = 0; line < lines; ++line, in += 54, out += 74)
+    {
+        Encode24(in, out);
+        Encode24(in + 24, out + 32);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 64),
+                         Encode12(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 48))));
+        out[72] = '\r';
+        out[73] = '\n';
+    }
+}
+
+// Four uuencoded groups at in to twelve bytes, in the low twelve of the result.
+__attribute__((target("sse4.1"))) inline __m128i DecodeUU4(const char* in)
+{
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    v = _mm_and_si128(_mm_sub_epi8(v, _mm_set1_epi8(32)), _mm_set1_epi8(63));
+    const __m128i merged = _mm_maddubs_epi16(v, _mm_set1_epi32(0x01400140));
+    const __m128i packed = _mm_madd_epi16(merged, _mm_set1_epi32(0x00011000));
+    return _mm_shuffle_epi8(packed, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
 }
 
 __attribute__((target("sse4.1"))) size_t DecodeUUSse41(const char* in, size_t groups, unsigned char* out)
@@ -222,13 +243,17 @@ __attribute__((target("sse4.1"))) size_t DecodeUUSse41(const char* in, size_t gr
     // Four groups a step, while a fifth follows to take the four bytes stored beyond them.
     size_t g = 0;
     for (; g + 5 <= groups; g += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * g), DecodeUU4(in + 4 * g));
+    // The last one to four groups: a step over the last four again, which stores its twelve
+    // bytes alone (those of groups already done come out the same).
+    if (g < groups && groups >= 4)
     {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 4 * g));
-        v = _mm_and_si128(_mm_sub_epi8(v, _mm_set1_epi8(32)), _mm_set1_epi8(63));
-        const __m128i merged = _mm_maddubs_epi16(v, _mm_set1_epi32(0x01400140));
-        __m128i packed = _mm_madd_epi16(merged, _mm_set1_epi32(0x00011000));
-        packed = _mm_shuffle_epi8(packed, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * g), packed);
+        const __m128i last = DecodeUU4(in + 4 * (groups - 4));
+        unsigned char* o = out + 3 * (groups - 4);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(o), last);
+        const int high = _mm_extract_epi32(last, 2);
+        std::memcpy(o + 8, &high, 4);
+        g = groups;
     }
     return g;
 }
@@ -324,17 +349,22 @@ void DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level lev
     }
 }
 
-void EncodeLine54(const unsigned char* in, char* out, Level level)
+void EncodeLines54(const unsigned char* in, size_t lines, char* out, Level level)
 {
 #ifdef MIMEENGINE_BASE64_X86
     if (level == Level::Avx2 && Best() == Level::Avx2)
-        return EncodeLine54Avx2(in, out);
+        return EncodeLines54Avx2(in, lines, out);
     if (level != Level::Scalar && Best() != Level::Scalar)
-        return EncodeLine54Sse41(in, out);
+        return EncodeLines54Sse41(in, lines, out);
 #else
     (void)level;
 #endif
-    EncodeScalar(in, 54, out);
+    for (size_t line = 0; line < lines; ++line, in += 54, out += 74)
+    {
+        EncodeScalar(in, 54, out);
+        out[72] = '\r';
+        out[73] = '\n';
+    }
 }
 
 } // namespace base64block

@@ -87,8 +87,9 @@ size_t Encode(const unsigned char* in, size_t n, char* out, Level level = Best()
 // each. Writes at most 3 * groups + 1 bytes.
 void DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level level = Best());
 
-// Encodes one line's worth, 54 bytes, to 72 characters. Reads 64 bytes from in and may
-// write 80 to out: for every line of a block but the last few.
-void EncodeLine54(const unsigned char* in, char* out, Level level = Best());
+// Encodes lines of 54 bytes each to 72 characters and CR LF each, 74 characters a line.
+// Reads 10 bytes past the last line's 54 and may write 6 past its 74 characters: for every
+// line of a block but the last few.
+void EncodeLines54(const unsigned char* in, size_t lines, char* out, Level level = Best());
 
 } // namespace base64block

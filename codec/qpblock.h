@@ -32,8 +32,12 @@ inline constexpr HexTable kHex;
 // as text, merges with it (a CR decoded from "=0D" is data, and CR LF follows it). out must
 // hold n + kSlack bytes; *length gets the bytes written. FALSE, with nothing to be used, for a
 // line that holds a NUL or an "=" not followed by two upper-case hexadecimal digits: such
-// lines take the general path.
-constexpr size_t kSlack = 8;
-bool DecodeLine(const char* text, size_t n, unsigned char* out, size_t* length);
+// lines take the general path. With vector FALSE, or where the processor has no vector
+// path, the portable loop decodes; both give the same result.
+constexpr size_t kSlack = 16;
+bool DecodeLine(const char* text, size_t n, unsigned char* out, size_t* length, bool vector = true);
+
+// Whether DecodeLine has a vector path on this processor.
+bool VectorAvailable();
 
 } // namespace qpblock

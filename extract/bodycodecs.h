@@ -33,8 +33,13 @@ public:
     void Put(unsigned char byte) { Put(&byte, 1); }
     // Room for n (at most MAX_RESERVE) bytes to be decoded in place; Commit(k) then adds the
     // first k of them. A Reserve without Commit adds nothing.
-    unsigned char* Reserve(size_t n);
-    void Commit(size_t n);
+    unsigned char* Reserve(size_t n) { return m_length + n <= m_capacity ? m_buf.get() + m_length : Grow(n); }
+    void Commit(size_t n)
+    {
+        m_length += n;
+        if (m_length >= CHUNK + m_holdBack)
+            Drain(m_holdBack);
+    }
     // Forgets the last min(holdBack, pending) bytes not yet written.
     void DropHeldBack();
     // Writes every pending byte, the held-back ones included.
@@ -42,6 +47,8 @@ public:
 
 private:
     void Drain(size_t keep);
+    // Reserve where the buffer lacks room: drains it or grows it.
+    unsigned char* Grow(size_t n);
 
     enum : size_t
     {

@@ -23,7 +23,7 @@ void COutputSink::Put(const void* data, size_t n)
     }
 }
 
-unsigned char* COutputSink::Reserve(size_t n)
+unsigned char* COutputSink::Grow(size_t n)
 {
     if (m_length + n > CAPACITY)
         Drain(m_holdBack);
@@ -42,13 +42,6 @@ unsigned char* COutputSink::Reserve(size_t n)
         m_capacity = capacity;
     }
     return m_buf.get() + m_length;
-}
-
-void COutputSink::Commit(size_t n)
-{
-    m_length += n;
-    if (m_length >= CHUNK + m_holdBack)
-        Drain(m_holdBack);
 }
 
 void COutputSink::DropHeldBack()

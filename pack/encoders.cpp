@@ -97,12 +97,13 @@ size_t Base64EncodeLines(const unsigned char* in, size_t n, char* out)
     char* o = out;
     // Lines followed by at least ten more bytes may read past their end and write past
     // their 72 characters into the next line's place.
-    for (; n >= kBase64LineBytes + 10; in += kBase64LineBytes, n -= kBase64LineBytes)
+    if (n >= kBase64LineBytes + 10)
     {
-        base64block::EncodeLine54(in, o);
-        o[72] = '\r';
-        o[73] = '\n';
-        o += kBase64MaxLineLength;
+        const size_t lines = (n - 10) / kBase64LineBytes;
+        base64block::EncodeLines54(in, lines, o);
+        in += lines * kBase64LineBytes;
+        n -= lines * kBase64LineBytes;
+        o += lines * kBase64MaxLineLength;
     }
     while (n > 0)
     {

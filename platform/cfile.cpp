@@ -3,11 +3,38 @@
 #include "platform/oscalls.h"
 
 #include <cstring>
+#include <memory>
 
 namespace
 {
 
 const size_t kBufferSize = 64 * 1024;
+
+// File buffers freed on a thread wait there for the next file: one message opens and closes
+// several files in turn, and a buffer freed and taken anew for each of them would move the
+// heap's top back and forth with a system call each time. A few are kept, as many as a
+// message has files open at once.
+struct SpareBuffers
+{
+    static constexpr int kKept = 4;
+    std::unique_ptr<char[]> buffers[kKept];
+    int count = 0;
+};
+thread_local SpareBuffers t_spare;
+
+std::unique_ptr<char[]> TakeBuffer()
+{
+    if (t_spare.count > 0)
+        return std::move(t_spare.buffers[--t_spare.count]);
+    return std::unique_ptr<char[]>(new char[kBufferSize]);
+}
+
+void GiveBackBuffer(std::unique_ptr<char[]>& buffer)
+{
+    if (buffer && t_spare.count < SpareBuffers::kKept)
+        t_spare.buffers[t_spare.count++] = std::move(buffer);
+    buffer.reset();
+}
 
 void SetError(CFileException* pError, long err, const char* name)
 {
@@ -61,6 +88,7 @@ CFile::CFile(const char* pszFileName, UINT nOpenFlags) : m_hFile(hFileNull)
 CFile::~CFile()
 {
     Abort();
+    GiveBackBuffer(m_buf);
 }
 
 BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pError)
@@ -128,7 +156,7 @@ void CFile::FlushWrite()
 void CFile::EnsureBuffer()
 {
     if (!m_buf)
-        m_buf.reset(new char[kBufferSize]);
+        m_buf = TakeBuffer();
 }
 
 void CFile::ResetBuffer(ULONGLONG position)

@@ -7,6 +7,7 @@
 #include "mimeengine/unpack/parseutilities.h"
 #include "support/testsupport.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
@@ -50,16 +51,104 @@ TEST(Base64Blocks, SimdMatchesScalar)
     }
 }
 
+// Whole lines of 54 bytes, 0 to 5 of them, through each version: each line's characters as
+// the portable encoder gives them, then CR LF.
+TEST(Base64Blocks, LinesMatchScalar)
+{
+    std::mt19937 gen(9);
+    for (size_t lines = 0; lines <= 5; ++lines)
+    {
+        std::vector<unsigned char> in(54 * lines + 10);
+        for (unsigned char& b : in)
+            b = static_cast<unsigned char>(gen());
+        std::string want;
+        for (size_t line = 0; line < lines; ++line)
+        {
+            std::string text(72, '?');
+            base64block::Encode(in.data() + 54 * line, 54, &text[0], Level::Scalar);
+            want += text + "\r\n";
+        }
+        for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2})
+        {
+            std::string got(74 * lines + 6, '?');
+            base64block::EncodeLines54(in.data(), lines, &got[0], level);
+            EXPECT_EQ(want, got.substr(0, 74 * lines)) << lines;
+        }
+    }
+}
+
+// Uuencoded groups, 0 to 24 of them, through each version: the same bytes, and nothing
+// written past 3 * groups + 1.
+TEST(UUGroups, SimdMatchesScalar)
+{
+    std::mt19937 gen(3);
+    for (size_t groups = 0; groups <= 24; ++groups)
+    {
+        std::string text(4 * groups, ' ');
+        for (char& c : text)
+            c = static_cast<char>(' ' + gen() % 64);
+        std::vector<unsigned char> want(3 * groups + 8, 0xAA), got(3 * groups + 8, 0xAA);
+        base64block::DecodeUUGroups(text.data(), groups, want.data(), Level::Scalar);
+        base64block::DecodeUUGroups(text.data(), groups, got.data(), Level::Sse41);
+        EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * groups, got.begin())) << groups;
+        EXPECT_TRUE(std::all_of(got.begin() + 3 * groups + 1, got.end(), [](unsigned char b) { return b == 0xAA; }))
+            << groups;
+    }
+}
+
 // tests/data/decode/qpblock.tsv: a line without its line end, and its bytes or "general".
 TEST(QPBlocks, WholeLines)
 {
     for (const testsupport::Row& row : testsupport::ReadTable("decode/qpblock.tsv"))
     {
-        unsigned char out[256];
-        size_t n = 0;
-        const bool quick = qpblock::DecodeLine(row[0].data(), row[0].size(), out, &n);
-        EXPECT_EQ(row[1], quick ? std::string(reinterpret_cast<char*>(out), n) : "general") << row.line;
+        for (bool vector : {false, true})
+        {
+            unsigned char out[256];
+            size_t n = 0;
+            const bool quick = qpblock::DecodeLine(row[0].data(), row[0].size(), out, &n, vector);
+            EXPECT_EQ(row[1], quick ? std::string(reinterpret_cast<char*>(out), n) : "general") << row.line;
+        }
     }
+}
+
+// The vector path against the portable loop, at every length up to 80 and every alignment
+// of the text and of the output: plain bytes with escapes and runs of escapes, a final "=" or
+// CR; one line in four also has a bad escape, a lone "=" or a NUL somewhere.
+TEST(QPBlocks, VectorMatchesPortable)
+{
+    std::mt19937 gen(5);
+    const std::string pieces[] = {"=3D", "=C3=A9", "=0D", "\r", " ", "=", "=4", "=g1", std::string(1, '\0')};
+    size_t quick = 0;
+    for (size_t length = 0; length <= 80; ++length)
+        for (size_t align = 0; align < 16; ++align)
+        {
+            const unsigned kinds = gen() % 4 == 0 ? 9 : 5;
+            std::string line;
+            while (line.size() < length)
+            {
+                const unsigned pick = gen() % 30;
+                line += pick < kinds ? pieces[pick] : std::string(1, static_cast<char>('a' + pick));
+            }
+            line.resize(length);
+            if (length > 0 && gen() % 3 == 0)
+                line.back() = gen() % 2 ? '=' : '\r';
+            std::vector<char> text(align + length + 1);
+            std::copy(line.begin(), line.end(), text.begin() + static_cast<std::ptrdiff_t>(align));
+            std::vector<unsigned char> want(length + qpblock::kSlack), got(align + length + qpblock::kSlack);
+            size_t wantLength = 0, gotLength = 0;
+            const bool portable = qpblock::DecodeLine(text.data() + align, length, want.data(), &wantLength, false);
+            ASSERT_EQ(portable, qpblock::DecodeLine(text.data() + align, length, got.data() + align, &gotLength))
+                << length << " " << align;
+            if (!portable)
+                continue;
+            ++quick;
+            ASSERT_EQ(wantLength, gotLength) << length << " " << align;
+            EXPECT_TRUE(std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(wantLength),
+                                   got.begin() + static_cast<std::ptrdiff_t>(align)))
+                << length << " " << align;
+        }
+    // Most lines must have been decoded, not left to the general path.
+    EXPECT_GT(quick, 81u * 16 / 2);
 }
 
 // Lines of every kind across the 64 KiB buffer: whole runs, CR LF split by a fill, lone CRs,

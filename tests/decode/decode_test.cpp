@@ -168,6 +168,12 @@ TEST(LineSteps, Table)
             EXPECT_LE(strlen(line), 79u) << row.line;
             EXPECT_EQ(rc != CME_UU_CHECKSUM, DecodeUULineToBuffer(copy, got + 64, &total)) << row.line;
             EXPECT_EQ(Escape(row[3]), Escape(std::string(reinterpret_cast<char*>(got + 65), total - 1))) << row.line;
+            // The same line in place, without its line end and ending its buffer.
+            std::vector<char> text(input.begin(), input.end() - (!input.empty() && input.back() == '\n'));
+            unsigned char inPlace[72];
+            unsigned int inPlaceCount = 0;
+            EXPECT_EQ(rc, bodycodecs::UUTextBytes(text.data(), text.size(), inPlace, &inPlaceCount)) << row.line;
+            EXPECT_EQ(Escape(row[3]), Escape(std::string(reinterpret_cast<char*>(inPlace), inPlaceCount))) << row.line;
         }
         const std::string bytes = name.IsEmpty() ? std::string(reinterpret_cast<char*>(got), count) : name.GetString();
         EXPECT_EQ(row[2] + " " + Escape(row[3]), std::to_string(rc) + " " + Escape(bytes)) << row.line;
