@@ -13,7 +13,9 @@ const size_t kBufferSize = 64 * 1024;
 // File buffers freed on a thread wait there for the next file: one message opens and closes
 // several files in turn, and a buffer freed and taken anew for each of them would move the
 // heap's top back and forth with a system call each time. A few are kept, as many as a
-// message has files open at once.
+// message has files open at once. Not in the DLL: a thread-local object with a destructor
+// would have to outlive a FreeLibrary of the DLL on threads that go on running.
+#if !defined(_WIN32)
 struct SpareBuffers
 {
     static constexpr int kKept = 4;
@@ -21,18 +23,23 @@ struct SpareBuffers
     int count = 0;
 };
 thread_local SpareBuffers t_spare;
+#endif
 
 std::unique_ptr<char[]> TakeBuffer()
 {
+#if !defined(_WIN32)
     if (t_spare.count > 0)
         return std::move(t_spare.buffers[--t_spare.count]);
+#endif
     return std::unique_ptr<char[]>(new char[kBufferSize]);
 }
 
 void GiveBackBuffer(std::unique_ptr<char[]>& buffer)
 {
+#if !defined(_WIN32)
     if (buffer && t_spare.count < SpareBuffers::kKept)
         t_spare.buffers[t_spare.count++] = std::move(buffer);
+#endif
     buffer.reset();
 }
 
