@@ -51,16 +51,17 @@ TEST(Base64Blocks, SimdMatchesScalar)
 }
 
 // tests/data/decode/qpblock.tsv: a line without its line end, and its bytes or "general".
-TEST(QPBlocks, WholeLines)
+using QPBlocks = ::testing::TestWithParam<testsupport::Row>;
+TEST_P(QPBlocks, Row)
 {
-    for (const testsupport::Row& row : testsupport::ReadTable("decode/qpblock.tsv"))
-    {
-        unsigned char out[256];
-        size_t n = 0;
-        const bool quick = qpblock::DecodeLine(row[0].data(), row[0].size(), out, &n);
-        EXPECT_EQ(row[1], quick ? std::string(reinterpret_cast<char*>(out), n) : "general") << row.line;
-    }
+    const testsupport::Row& row = GetParam();
+    unsigned char out[256];
+    size_t n = 0;
+    const bool quick = qpblock::DecodeLine(row[0].data(), row[0].size(), out, &n);
+    EXPECT_EQ(row[1], quick ? std::string(reinterpret_cast<char*>(out), n) : "general") << row.line;
 }
+INSTANTIATE_TEST_SUITE_P(Table, QPBlocks, ::testing::ValuesIn(testsupport::ReadTable("decode/qpblock.tsv")),
+                         testsupport::CaseName());
 
 // Lines of every kind across the 64 KiB buffer: whole runs, CR LF split by a fill, lone CRs,
 // NULs and lines at and past the 2046-character limit, read both ways from the same file.
