@@ -97,8 +97,9 @@ void PrintTo(const Row& row, std::ostream* out);
 
 // Rows as the cases of a TEST_P, one case per row, so that a row runs alone and one failing
 // row hides no other: INSTANTIATE_TEST_SUITE_P(Table, Fixture, ValuesIn(ReadTable(...)),
-// CaseName()). A case is named after its line and its first cell ("L12_text_plain"); a name
-// alone (a case of rows, a file) as it is, its bytes other than letters and digits as "_".
+// CaseName()). A row's case is named after its line and its first cell ("L12_text_plain"), a
+// case given by a name (a message file) after that name; other bytes than letters and digits
+// become "_" (Identifier).
 std::string Identifier(const std::string& text);
 struct CaseName
 {
