@@ -97,24 +97,25 @@ TEST(UUGroups, SimdMatchesScalar)
 }
 
 // tests/data/decode/qpblock.tsv: a line without its line end, and its bytes or "general".
-TEST(QPBlocks, WholeLines)
+using QPBlocks = ::testing::TestWithParam<testsupport::Row>;
+TEST_P(QPBlocks, Row)
 {
-    for (const testsupport::Row& row : testsupport::ReadTable("decode/qpblock.tsv"))
+    const testsupport::Row& row = GetParam();
+    for (bool vector : {false, true})
     {
-        for (bool vector : {false, true})
-        {
-            unsigned char out[256];
-            size_t n = 0;
-            const bool quick = qpblock::DecodeLine(row[0].data(), row[0].size(), out, &n, vector);
-            EXPECT_EQ(row[1], quick ? std::string(reinterpret_cast<char*>(out), n) : "general") << row.line;
-        }
+        unsigned char out[256];
+        size_t n = 0;
+        const bool quick = qpblock::DecodeLine(row[0].data(), row[0].size(), out, &n, vector);
+        EXPECT_EQ(row[1], quick ? std::string(reinterpret_cast<char*>(out), n) : "general") << row.line;
     }
 }
+INSTANTIATE_TEST_SUITE_P(Table, QPBlocks, ::testing::ValuesIn(testsupport::ReadTable("decode/qpblock.tsv")),
+                         testsupport::CaseName());
 
 // The vector path against the portable loop, at every length up to 80 and every alignment
 // of the text and of the output: plain bytes with escapes and runs of escapes, a final "=" or
 // CR; one line in four also has a bad escape, a lone "=" or a NUL somewhere.
-TEST(QPBlocks, VectorMatchesPortable)
+TEST(QPVector, MatchesPortable)
 {
     std::mt19937 gen(5);
     const std::string pieces[] = {"=3D", "=C3=A9", "=0D", "\r", " ", "=", "=4", "=g1", std::string(1, '\0')};

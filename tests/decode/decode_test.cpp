@@ -77,124 +77,133 @@ std::tuple<_CME_RC, std::string, size_t> RunFile(const Decoder& decoder, COutput
     return {decoder(unpacker, block, &line, &file), line, static_cast<size_t>(file.GetPosition())};
 }
 
-TEST(IsBoundaryLine, Table)
+using Boundaries = ::testing::TestWithParam<Row>;
+TEST_P(Boundaries, Row)
 {
-    for (const Row& row : ReadTable("decode/boundary.tsv"))
-        EXPECT_EQ(std::stoi(row[2]), IsBoundaryLine(row[1].c_str(), Chain(row[0]).last)) << row.line;
+    const Row& row = GetParam();
+    EXPECT_EQ(std::stoi(row[2]), IsBoundaryLine(row[1].c_str(), Chain(row[0]).last)) << row.line;
+}
+INSTANTIATE_TEST_SUITE_P(Table, Boundaries, ::testing::ValuesIn(ReadTable("decode/boundary.tsv")), CaseName());
+
+TEST(IsBoundaryLine, NullArguments)
+{
     COutputBlock lone;
     EXPECT_EQ(BOUNDARY_NONE, IsBoundaryLine(nullptr, &lone));
     EXPECT_EQ(BOUNDARY_NONE, IsBoundaryLine("--b\n", nullptr));
 }
 
-TEST(Decoders, Table)
+using Decoders = ::testing::TestWithParam<Row>;
+TEST_P(Decoders, Row)
 {
-    for (const Row& row : ReadTable("decode/bodies.tsv"))
-    {
-        std::map<std::string, std::string> setup = {
-            {"chain", "M--outer M--b L"}, {"type", "0"}, {"enc", "4"}, {"idx", "0"}, {"fill", "0"}};
-        for (const std::string& item : Split(row[1], '|'))
-            setup[item.substr(0, item.find('='))] = item.substr(std::min(item.find('='), item.size() - 1) + 1);
-        const bool binary = row[0] == "binary";
-        for (const std::string& item : Split(setup["fill"], ','))
-            for (size_t fill = std::stoul(item), n = std::stoul(item.substr(item.find('-') + 1)); fill <= n; ++fill)
-                for (int crlf = 0; crlf <= !setup.count("raw"); ++crlf)
-                {
-                    SCOPED_TRACE(testing::Message() << "line " << row.line << " CR LF " << crlf << " fill " << fill);
-                    std::string pad, next = crlf ? Crlf(row[6]) : row[6];
-                    for (size_t i = 0; i < fill; ++i)
-                        pad += static_cast<char>(binary ? i % 256 : 'a' + i % 26);
-                    const std::string message =
-                        (binary ? "H: x\r\n\r\n" : "") + (crlf ? Crlf(pad + row[2]) : pad + row[2]);
-                    ScratchDir scratch;
-                    const std::string work = scratch.mkdir("l1/l2/work"), source = scratch.file("source.eml");
-                    Chain chain(setup["chain"]);
-                    COutputBlock* leaf = chain.last;
-                    leaf->SetInputBlock(static_cast<CMIMEPart::_CONTENT_TYPE>(std::stoul(setup["type"])),
-                                        CMIMEPart::ENCODE_UNKNOWN, setup["sub"].c_str(),
-                                        setup.count("preset") ? Join(work, "chosen").c_str() : "",
-                                        setup["name"].c_str(), nullptr, TRUE, setup["params"].c_str());
-                    leaf->SetEncodeType(static_cast<CMIMEPart::_ENCODE_TYPE>(std::stoul(setup["enc"])));
-                    leaf->SetSubTypeIndex(static_cast<unsigned>(std::stoul(setup["idx"])));
-                    if (setup.count("existing"))
-                        WriteFile(work + "/" + setup["existing"], "keep");
-                    WriteFile(source, message);
-                    auto [rc, line, position] = RunFile(kDecoders.at(row[0]), leaf, source, work, binary ? 2 : 0);
-                    const std::string data = leaf->GetDataFile();
-                    EXPECT_EQ(std::stoi(row[3]), rc);
-                    EXPECT_EQ(Escape(pad + row[4]), Escape(Exists(data) ? ReadFile(data) : ""));
-                    EXPECT_TRUE(row[5] == "*" || row[5] == line) << Escape(line);
-                    EXPECT_EQ(Escape(next), Escape(message.substr(position)));
-                    EXPECT_TRUE(row[7] == "*" ? data.rfind(Join(work, ""), 0) == 0 &&
-                                                    data.find(kSeparator, work.size() + 1) == std::string::npos
-                                              : data == (row[7].empty() ? "" : Join(work, row[7])))
-                        << data;
-                    // Nothing is made outside the work directory, and an existing file stays.
-                    EXPECT_EQ("l1\nl1/l2\nl1/l2/work\nsource.eml\n",
-                              std::regex_replace(ListTree(scratch.path()), std::regex("l1/l2/work/.*\n"), ""));
-                    EXPECT_TRUE(!setup.count("existing") || ReadFile(work + "/" + setup["existing"]) == "keep");
-                    const std::string fields = "|type=" + std::to_string(leaf->GetContentType()) +
-                                               "|sub=" + leaf->GetSubTypeString() +
-                                               "|idx=" + std::to_string(leaf->GetSubTypeIndex()) +
-                                               "|char=" + std::to_string(static_cast<unsigned>(leaf->GetCharType())) +
-                                               "|cs=" + leaf->GetCharSetName() + "|name=" + leaf->GetSuggestName() +
-                                               "|files=" + std::to_string(Split(ListTree(work), '\n').size()) + "|";
-                    for (const std::string& field : Split(row[8], '|'))
-                        EXPECT_NE(std::string::npos, fields.find("|" + field + "|")) << field << " in " << fields;
-                }
-    }
+    const Row& row = GetParam();
+    std::map<std::string, std::string> setup = {
+        {"chain", "M--outer M--b L"}, {"type", "0"}, {"enc", "4"}, {"idx", "0"}, {"fill", "0"}};
+    for (const std::string& item : Split(row[1], '|'))
+        setup[item.substr(0, item.find('='))] = item.substr(std::min(item.find('='), item.size() - 1) + 1);
+    const bool binary = row[0] == "binary";
+    for (const std::string& item : Split(setup["fill"], ','))
+        for (size_t fill = std::stoul(item), n = std::stoul(item.substr(item.find('-') + 1)); fill <= n; ++fill)
+            for (int crlf = 0; crlf <= !setup.count("raw"); ++crlf)
+            {
+                SCOPED_TRACE(testing::Message() << "line " << row.line << " CR LF " << crlf << " fill " << fill);
+                std::string pad, next = crlf ? Crlf(row[6]) : row[6];
+                for (size_t i = 0; i < fill; ++i)
+                    pad += static_cast<char>(binary ? i % 256 : 'a' + i % 26);
+                const std::string message = (binary ? "H: x\r\n\r\n" : "") + (crlf ? Crlf(pad + row[2]) : pad + row[2]);
+                ScratchDir scratch;
+                const std::string work = scratch.mkdir("l1/l2/work"), source = scratch.file("source.eml");
+                Chain chain(setup["chain"]);
+                COutputBlock* leaf = chain.last;
+                leaf->SetInputBlock(static_cast<CMIMEPart::_CONTENT_TYPE>(std::stoul(setup["type"])),
+                                    CMIMEPart::ENCODE_UNKNOWN, setup["sub"].c_str(),
+                                    setup.count("preset") ? Join(work, "chosen").c_str() : "", setup["name"].c_str(),
+                                    nullptr, TRUE, setup["params"].c_str());
+                leaf->SetEncodeType(static_cast<CMIMEPart::_ENCODE_TYPE>(std::stoul(setup["enc"])));
+                leaf->SetSubTypeIndex(static_cast<unsigned>(std::stoul(setup["idx"])));
+                if (setup.count("existing"))
+                    WriteFile(work + "/" + setup["existing"], "keep");
+                WriteFile(source, message);
+                auto [rc, line, position] = RunFile(kDecoders.at(row[0]), leaf, source, work, binary ? 2 : 0);
+                const std::string data = leaf->GetDataFile();
+                EXPECT_EQ(std::stoi(row[3]), rc);
+                EXPECT_EQ(Escape(pad + row[4]), Escape(Exists(data) ? ReadFile(data) : ""));
+                EXPECT_TRUE(row[5] == "*" || row[5] == line) << Escape(line);
+                EXPECT_EQ(Escape(next), Escape(message.substr(position)));
+                EXPECT_TRUE(row[7] == "*" ? data.rfind(Join(work, ""), 0) == 0 &&
+                                                data.find(kSeparator, work.size() + 1) == std::string::npos
+                                          : data == (row[7].empty() ? "" : Join(work, row[7])))
+                    << data;
+                // Nothing is made outside the work directory, and an existing file stays.
+                EXPECT_EQ("l1\nl1/l2\nl1/l2/work\nsource.eml\n",
+                          std::regex_replace(ListTree(scratch.path()), std::regex("l1/l2/work/.*\n"), ""));
+                EXPECT_TRUE(!setup.count("existing") || ReadFile(work + "/" + setup["existing"]) == "keep");
+                const std::string fields = "|type=" + std::to_string(leaf->GetContentType()) +
+                                           "|sub=" + leaf->GetSubTypeString() +
+                                           "|idx=" + std::to_string(leaf->GetSubTypeIndex()) +
+                                           "|char=" + std::to_string(static_cast<unsigned>(leaf->GetCharType())) +
+                                           "|cs=" + leaf->GetCharSetName() + "|name=" + leaf->GetSuggestName() +
+                                           "|files=" + std::to_string(Split(ListTree(work), '\n').size()) + "|";
+                for (const std::string& field : Split(row[8], '|'))
+                    EXPECT_NE(std::string::npos, fields.find("|" + field + "|")) << field << " in " << fields;
+            }
 }
+INSTANTIATE_TEST_SUITE_P(Table, Decoders, ::testing::ValuesIn(ReadTable("decode/bodies.tsv")), CaseName());
 
-TEST(LineSteps, Table)
+using LineSteps = ::testing::TestWithParam<Row>;
+TEST_P(LineSteps, Row)
 {
-    for (const Row& row : ReadTable("decode/codecs.tsv"))
+    const Row& row = GetParam();
+    const std::string& input = row[1];
+    unsigned char got[256] = {0x55};
+    unsigned int count = 0, rc = 0;
+    unsigned long total = 1; // the buffer call adds to it
+    char line[LINE_BUFFER_SIZE], copy[LINE_BUFFER_SIZE];
+    CString name;
+    if (row[0] == "qp")
+        count = (rc = static_cast<unsigned>(bodycodecs::QPEscape(input.c_str(), got))) == 3 || got[0] != 0x55;
+    else if (row[0] == "base64")
+        rc = count = static_cast<unsigned>(base64block::DecodeGroup(input.c_str(), got));
+    else if (row[0] != "uu")
+        rc = bodycodecs::ParseUUBeginLine(input.c_str(),
+                                          row[0] == "begin" ? bodycodecs::kBodyBegin : bodycodecs::kScanBegin, name);
+    else
     {
-        const std::string& input = row[1];
-        unsigned char got[256] = {0x55};
-        unsigned int count = 0, rc = 0;
-        unsigned long total = 1; // the buffer call adds to it
-        char line[LINE_BUFFER_SIZE], copy[LINE_BUFFER_SIZE];
-        CString name;
-        if (row[0] == "qp")
-            count = (rc = static_cast<unsigned>(bodycodecs::QPEscape(input.c_str(), got))) == 3 || got[0] != 0x55;
-        else if (row[0] == "base64")
-            rc = count = static_cast<unsigned>(base64block::DecodeGroup(input.c_str(), got));
-        else if (row[0] != "uu")
-            rc = bodycodecs::ParseUUBeginLine(
-                input.c_str(), row[0] == "begin" ? bodycodecs::kBodyBegin : bodycodecs::kScanBegin, name);
-        else
-        {
-            memcpy(copy, memcpy(memset(line, 'J', sizeof line), input.c_str(), input.size() + 1), sizeof line);
-            rc = bodycodecs::UULineBytes(line, got, &count);
-            EXPECT_LE(strlen(line), 79u) << row.line;
-            EXPECT_EQ(rc != CME_UU_CHECKSUM, DecodeUULineToBuffer(copy, got + 64, &total)) << row.line;
-            EXPECT_EQ(Escape(row[3]), Escape(std::string(reinterpret_cast<char*>(got + 65), total - 1))) << row.line;
-            // The same line in place, without its line end and ending its buffer.
-            std::vector<char> text(input.begin(), input.end() - (!input.empty() && input.back() == '\n'));
-            unsigned char inPlace[72];
-            unsigned int inPlaceCount = 0;
-            EXPECT_EQ(rc, bodycodecs::UUTextBytes(text.data(), text.size(), inPlace, &inPlaceCount)) << row.line;
-            EXPECT_EQ(Escape(row[3]), Escape(std::string(reinterpret_cast<char*>(inPlace), inPlaceCount))) << row.line;
-        }
-        const std::string bytes = name.IsEmpty() ? std::string(reinterpret_cast<char*>(got), count) : name.GetString();
-        EXPECT_EQ(row[2] + " " + Escape(row[3]), std::to_string(rc) + " " + Escape(bytes)) << row.line;
+        memcpy(copy, memcpy(memset(line, 'J', sizeof line), input.c_str(), input.size() + 1), sizeof line);
+        rc = bodycodecs::UULineBytes(line, got, &count);
+        EXPECT_LE(strlen(line), 79u) << row.line;
+        EXPECT_EQ(rc != CME_UU_CHECKSUM, DecodeUULineToBuffer(copy, got + 64, &total)) << row.line;
+        EXPECT_EQ(Escape(row[3]), Escape(std::string(reinterpret_cast<char*>(got + 65), total - 1))) << row.line;
+        // The same line in place, without its line end and ending its buffer.
+        std::vector<char> text(input.begin(), input.end() - (!input.empty() && input.back() == '\n'));
+        unsigned char inPlace[72];
+        unsigned int inPlaceCount = 0;
+        EXPECT_EQ(rc, bodycodecs::UUTextBytes(text.data(), text.size(), inPlace, &inPlaceCount)) << row.line;
+        EXPECT_EQ(Escape(row[3]), Escape(std::string(reinterpret_cast<char*>(inPlace), inPlaceCount))) << row.line;
     }
+    const std::string bytes = name.IsEmpty() ? std::string(reinterpret_cast<char*>(got), count) : name.GetString();
+    EXPECT_EQ(row[2] + " " + Escape(row[3]), std::to_string(rc) + " " + Escape(bytes)) << row.line;
 }
+INSTANTIATE_TEST_SUITE_P(Table, LineSteps, ::testing::ValuesIn(ReadTable("decode/codecs.tsv")), CaseName());
 
-TEST(Charsets, Table)
+using Charsets = ::testing::TestWithParam<Row>;
+TEST_P(Charsets, Row)
 {
-    for (const Row& row : ReadTable("decode/charsets.tsv"))
-    {
-        BOOL recognised = 7, invalidIso = 7;
-        std::string buffer(64, 'x');
-        g_bNeedsEncoding = !std::stoi(row[3]);
-        const bool lookup = row[0] == "lookup";
-        const int type = lookup ? static_cast<int>(LookupCharType(row[1].c_str(), &recognised, &invalidIso))
-                                : (SelectDefaultCharset(static_cast<unsigned>(std::stoul(row[1])), &buffer[0]), 0);
-        EXPECT_EQ(row[2] + " " + row[3] + " " + row[4],
-                  lookup ? std::to_string(type) + " " + std::to_string(recognised) + " " + std::to_string(invalidIso)
-                         : buffer.c_str() + (" " + std::to_string(g_bNeedsEncoding) + " "))
-            << row.line;
-    }
+    const Row& row = GetParam();
+    BOOL recognised = 7, invalidIso = 7;
+    std::string buffer(64, 'x');
+    g_bNeedsEncoding = !std::stoi(row[3]);
+    const bool lookup = row[0] == "lookup";
+    const int type = lookup ? static_cast<int>(LookupCharType(row[1].c_str(), &recognised, &invalidIso))
+                            : (SelectDefaultCharset(static_cast<unsigned>(std::stoul(row[1])), &buffer[0]), 0);
+    EXPECT_EQ(row[2] + " " + row[3] + " " + row[4],
+              lookup ? std::to_string(type) + " " + std::to_string(recognised) + " " + std::to_string(invalidIso)
+                     : buffer.c_str() + (" " + std::to_string(g_bNeedsEncoding) + " "))
+        << row.line;
+}
+INSTANTIATE_TEST_SUITE_P(Table, Charsets, ::testing::ValuesIn(ReadTable("decode/charsets.tsv")), CaseName());
+
+TEST(Charsets, NullBuffer)
+{
     g_bNeedsEncoding = TRUE; // a null buffer does nothing at all
     SelectDefaultCharset(1252, nullptr);
     EXPECT_EQ(TRUE, g_bNeedsEncoding);

@@ -131,15 +131,19 @@ TEST(BlockTree, DeleteChildBlocks)
     EXPECT_TRUE(g_destroyed.size() == 100000u && g_destroyed.front() == tipUid);
 }
 
-// strings.tsv: number, text ("(none)": no text for that number). The last row of every
-// name table holds a name, so a row count one too large would show.
-TEST(Tables, StringsAndNames)
+// strings.tsv: number, text ("(none)": no text for that number).
+using Strings = ::testing::TestWithParam<testsupport::Row>;
+TEST_P(Strings, Row)
 {
-    for (const testsupport::Row& row : testsupport::ReadTable("model/strings.tsv"))
-    {
-        const char* text = AfxLookupStringResource(static_cast<UINT>(std::stoul(row[0])));
-        EXPECT_EQ(row[1], text != nullptr ? text : "(none)") << "line " << row.line;
-    }
+    const char* text = AfxLookupStringResource(static_cast<UINT>(std::stoul(GetParam()[0])));
+    EXPECT_EQ(GetParam()[1], text != nullptr ? text : "(none)");
+}
+INSTANTIATE_TEST_SUITE_P(Table, Strings, ::testing::ValuesIn(testsupport::ReadTable("model/strings.tsv")),
+                         testsupport::CaseName());
+
+// The last row of every name table holds a name, so a row count one too large would show.
+TEST(Tables, Names)
+{
     for (const char* last : {szContType[CONTENT_TYPE_ROWS - 1], szEncodeType[ENCODE_TYPE_ROWS - 1],
                              szTextSubType[TEXT_SUBTYPE_ROWS - 1], szMultipartSubType[MULTIPART_SUBTYPE_ROWS - 1],
                              szMessageSubType[MESSAGE_SUBTYPE_ROWS - 1], szImageSubType[IMAGE_SUBTYPE_ROWS - 1],

@@ -1,10 +1,12 @@
 #include "support/testsupport.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -283,6 +285,7 @@ std::vector<Row> ReadTable(const std::string& relative)
         if (line.empty() || line[0] == '#')
             continue;
         Row row;
+        row.table = relative;
         row.line = number;
         for (size_t start = 0;;)
         {
@@ -297,25 +300,44 @@ std::vector<Row> ReadTable(const std::string& relative)
     return rows;
 }
 
-void ExpectGolden(const std::string& relative, const std::string& actual, const std::vector<std::string>& leftOut)
+void PrintTo(const Row& row, std::ostream* out)
+{
+    *out << row.table << ":" << row.line;
+}
+
+std::string Identifier(const std::string& text)
+{
+    std::string out;
+    for (char c : text)
+        if (std::isalnum(static_cast<unsigned char>(c)) || (!out.empty() && out.back() != '_'))
+            out += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+    out = out.substr(0, 40);
+    return out.erase(out.find_last_not_of('_') + 1);
+}
+
+std::string CaseName::operator()(const ::testing::TestParamInfo<Row>& info) const
+{
+    const std::string label = Identifier(info.param[0]);
+    return "L" + std::to_string(info.param.line) + (label.empty() ? "" : "_" + label);
+}
+
+std::string CaseName::operator()(const ::testing::TestParamInfo<std::string>& info) const
+{
+    return Identifier(info.param);
+}
+
+std::vector<Row> FirstOfEach(const std::vector<Row>& rows, size_t column)
+{
+    std::vector<Row> firsts;
+    for (const Row& row : rows)
+        if (firsts.empty() || firsts.back()[column] != row[column])
+            firsts.push_back(row);
+    return firsts;
+}
+
+void ExpectGolden(const std::string& relative, const std::string& actual)
 {
     const std::string path = DataPath(relative);
-    if (!leftOut.empty())
-    {
-        // Whole lines of the golden file are left out, each with the indented lines after it.
-        std::istringstream in(ReadFile(path));
-        std::string expected;
-        bool skipping = false;
-        for (std::string line; std::getline(in, line);)
-        {
-            const bool starts = std::any_of(leftOut.begin(), leftOut.end(),
-                                            [&](const std::string& s) { return line.rfind(s, 0) == 0; });
-            skipping = starts || (skipping && !line.empty() && line[0] == ' ');
-            expected += skipping ? "" : line + "\n";
-        }
-        EXPECT_EQ(expected, actual) << "golden file " << relative << " less the lines left out";
-        return;
-    }
     const bool regen = std::getenv("MIMEENGINE_REGEN") != nullptr, missing = !Exists(path);
     if (regen || missing)
         WriteFile(missing && !regen ? path + ".actual" : path, actual);
@@ -323,6 +345,51 @@ void ExpectGolden(const std::string& relative, const std::string& actual, const 
         ADD_FAILURE() << "no golden file " << relative << "; wrote " << relative << ".actual";
     else
         EXPECT_EQ(ReadFile(path), actual) << "golden file " << relative;
+}
+
+namespace
+{
+
+std::string SectionKey(const Row& row, int column)
+{
+    return column < 0 ? "line " + std::to_string(row.line) + ":" : row[static_cast<size_t>(column)] + ":";
+}
+
+} // namespace
+
+void ExpectGoldenSection(const std::string& relative, const Row& row, const std::string& actual, int keyColumn)
+{
+    const std::string path = DataPath(relative), key = SectionKey(row, keyColumn);
+    std::vector<std::string> keys; // of the table's rows, in its order
+    for (const Row& other : ReadTable(row.table))
+        if (std::find(keys.begin(), keys.end(), SectionKey(other, keyColumn)) == keys.end())
+            keys.push_back(SectionKey(other, keyColumn));
+    // A line that is not indented goes to the key it begins with (to none: dropped), and the
+    // indented lines after it with it.
+    std::map<std::string, std::string> sections;
+    std::istringstream in(Exists(path) ? ReadFile(path) : "");
+    std::string* section = nullptr;
+    for (std::string line; std::getline(in, line);)
+    {
+        if (line.empty() || line[0] != ' ')
+        {
+            auto owner =
+                std::find_if(keys.begin(), keys.end(), [&](const std::string& k) { return line.rfind(k, 0) == 0; });
+            section = owner != keys.end() ? &sections[*owner] : nullptr;
+        }
+        if (section != nullptr)
+            *section += line + "\n";
+    }
+    if (std::getenv("MIMEENGINE_REGEN") != nullptr)
+    {
+        sections[key] = actual;
+        std::string all;
+        for (const std::string& k : keys)
+            all += sections[k];
+        WriteFile(path, all);
+    }
+    EXPECT_EQ(sections[key], actual) << "section \"" << key << "\" of golden file " << relative
+                                     << " (MIMEENGINE_REGEN=1 rewrites it)";
 }
 
 std::vector<COutputBlock*> Children(const CBlock* block)

@@ -4,6 +4,7 @@
 
 #include "mimeengine/engine/engine.h"
 
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -81,23 +82,43 @@ std::string DataPath(const std::string& relative);
 // kSeparator.
 std::string Expand(std::string cell);
 // Rows of a tab-separated table under tests/data/: blank lines and lines starting with '#'
-// are skipped, each cell is unescaped and then expanded. A row remembers its line for
-// failure messages.
+// are skipped, each cell is unescaped and then expanded. A row remembers its table and line
+// for failure messages.
 struct Row
 {
+    std::string table;
     int line = 0;
     std::vector<std::string> cells;
     const std::string& operator[](size_t i) const;
     size_t size() const { return cells.size(); }
 };
 std::vector<Row> ReadTable(const std::string& relative);
+void PrintTo(const Row& row, std::ostream* out);
+
+// Rows as the cases of a TEST_P, one case per row, so that a row runs alone and one failing
+// row hides no other: INSTANTIATE_TEST_SUITE_P(Table, Fixture, ValuesIn(ReadTable(...)),
+// CaseName()). A row's case is named after its line and its first cell ("L12_text_plain"), a
+// case given by a name (a message file) after that name; other bytes than letters and digits
+// become "_" (Identifier).
+std::string Identifier(const std::string& text);
+struct CaseName
+{
+    std::string operator()(const ::testing::TestParamInfo<Row>& info) const;
+    std::string operator()(const ::testing::TestParamInfo<std::string>& info) const;
+};
+// The first row of each run of rows with the same cell at column: a case of dependent rows.
+std::vector<Row> FirstOfEach(const std::vector<Row>& rows, size_t column);
 
 // Compares actual with the golden file tests/data/<relative>. A missing golden file is
 // written as <relative>.actual and the check fails; with MIMEENGINE_REGEN set every golden
-// file is rewritten instead (review the diff before committing it). The golden lines that
-// begin with one of leftOut, and the lines indented by a space after each, are not compared
-// (for cases that do not run on this system).
-void ExpectGolden(const std::string& relative, const std::string& actual, const std::vector<std::string>& leftOut = {});
+// file is rewritten instead (review the diff before committing it).
+void ExpectGolden(const std::string& relative, const std::string& actual);
+// Compares actual with the section of row in the golden file tests/data/<relative>: the lines
+// that begin with its key ("line N:", or with keyColumn its cell there and ":") and the lines
+// indented by a space after each. With MIMEENGINE_REGEN set the section is written instead,
+// and the file keeps the sections of the other rows of the table in its order (run the test
+// program, not parallel processes, to regenerate).
+void ExpectGoldenSection(const std::string& relative, const Row& row, const std::string& actual, int keyColumn = -1);
 
 // Children of a block as a vector (empty without a child list).
 std::vector<COutputBlock*> Children(const CBlock* block);

@@ -8,6 +8,7 @@
 #include "mimeengine/unpack/unpacker.h"
 #include "support/testsupport.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -46,45 +47,52 @@ std::string DumpCase(const std::string& message, const std::string& name, bool p
     return out;
 }
 
-TEST(Unpack, Cases)
+// The messages under tests/data/unpack/, each a case of its own.
+std::vector<std::string> Messages()
 {
-    int cases = 0;
+    std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(DataPath("unpack")))
-    {
-        const std::string name = entry.path().filename().string();
-        if (entry.path().extension() != ".eml")
-            continue;
-        SCOPED_TRACE(name);
-        const std::string message = ReadFile(entry.path().string());
-        // Body positions differ with the line ends; the rest should not.
-        const std::string crlf = DumpCase(Crlf(message), name, false), lf = DumpCase(message, name, false);
-        ExpectGolden("unpack/" + name.substr(0, name.size() - 4) + ".out",
-                     DumpCase(Crlf(message), name, true) + (lf == crlf ? "LF: same\n" : "LF:\n" + lf));
-        ++cases;
-    }
-    EXPECT_GT(cases, 50);
+        if (entry.path().extension() == ".eml")
+            names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
-TEST(Unpack, Composite)
+using Cases = ::testing::TestWithParam<std::string>;
+TEST_P(Cases, Message)
 {
-    std::string out;
-    for (const Row& row : ReadTable("unpack/composite.tsv"))
-    {
-        CUnpacker unpacker;
-        COutputBlock block;
-        const bool multipart = row[0] == "multipart";
-        block.SetContentType(multipart ? CMIMEPart::CONTENT_MULTIPART : CMIMEPart::CONTENT_MESSAGE);
-        block.SetSubTypeString(row[1].c_str());
-        block.SetParameters(row[2].c_str());
-        block.SetEncodeType(static_cast<CMIMEPart::_ENCODE_TYPE>(std::stoi(row[3])));
-        block.SetContentId(row[4].c_str());
-        int leaf = -1;
-        const _CME_RC rc = multipart ? unpacker.ParseMultipart(&block) : unpacker.ParseMessage(&block, &leaf);
-        out += "line " + std::to_string(row.line) + ": rc " + std::to_string(rc) + " leaf " + std::to_string(leaf) +
-               "\n  " + DumpTree(&block, "");
-    }
-    ExpectGolden("unpack/composite.out", out);
+    const std::string name = GetParam(), message = ReadFile(DataPath("unpack/" + name));
+    // Body positions differ with the line ends; the rest should not.
+    const std::string crlf = DumpCase(Crlf(message), name, false), lf = DumpCase(message, name, false);
+    ExpectGolden("unpack/" + name.substr(0, name.size() - 4) + ".out",
+                 DumpCase(Crlf(message), name, true) + (lf == crlf ? "LF: same\n" : "LF:\n" + lf));
 }
+INSTANTIATE_TEST_SUITE_P(Unpack, Cases, ::testing::ValuesIn(Messages()), CaseName());
+
+TEST(Unpack, AllCasesFound)
+{
+    EXPECT_GT(Messages().size(), 50u);
+}
+
+using Composite = ::testing::TestWithParam<Row>;
+TEST_P(Composite, Row)
+{
+    const Row& row = GetParam();
+    CUnpacker unpacker;
+    COutputBlock block;
+    const bool multipart = row[0] == "multipart";
+    block.SetContentType(multipart ? CMIMEPart::CONTENT_MULTIPART : CMIMEPart::CONTENT_MESSAGE);
+    block.SetSubTypeString(row[1].c_str());
+    block.SetParameters(row[2].c_str());
+    block.SetEncodeType(static_cast<CMIMEPart::_ENCODE_TYPE>(std::stoi(row[3])));
+    block.SetContentId(row[4].c_str());
+    int leaf = -1;
+    const _CME_RC rc = multipart ? unpacker.ParseMultipart(&block) : unpacker.ParseMessage(&block, &leaf);
+    ExpectGoldenSection("unpack/composite.out", row,
+                        "line " + std::to_string(row.line) + ": rc " + std::to_string(rc) + " leaf " +
+                            std::to_string(leaf) + "\n  " + DumpTree(&block, ""));
+}
+INSTANTIATE_TEST_SUITE_P(Table, Composite, ::testing::ValuesIn(ReadTable("unpack/composite.tsv")), CaseName());
 
 // Unpacks with a fresh unpacker: "rc N: error text", after "tree " if a tree came back.
 std::string Failure(const std::string& source, const std::string& work, bool body = false)
