@@ -1,9 +1,9 @@
 // Flat decoding interface: a message's main text in memory and its attachments as files in
 // a fresh private work directory, without engines or trees on the caller's side.
 #include "api/flatinternal.h"
-#include "extract/fileutilities.h"
 #include "mimeengine/engine/engine.h"
 #include "mimeengine/mimeengine_flat.h"
+#include "platform/fileutilities.h"
 #include "platform/win32.h"
 
 #include <cstdio>

@@ -2,9 +2,9 @@
 #include "codec/base64block.h"
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
-#include "extract/fileutilities.h"
 #include "extract/outputnames.h"
 #include "mimeengine/unpack/unpacker.h"
+#include "platform/fileutilities.h"
 #include "platform/win32.h"
 
 #include <cstdint>
