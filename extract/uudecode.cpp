@@ -5,6 +5,7 @@
 #include "extract/outputnames.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/fileutilities.h"
+#include "platform/oscalls.h"
 #include "platform/win32.h"
 
 #include <cstdint>
@@ -332,7 +333,7 @@ _CME_RC CUnpacker::DecodeUUBeginFile(COutputBlock* block, char* line, CStdioFile
         CString from(block->GetDataFile());
         output->Close();
         CString target;
-        if (PickFreeOutputPath(*this, block->GetSuggestName(), target) && MoveFileA(from, target) != FALSE)
+        if (PickFreeOutputPath(*this, block->GetSuggestName(), target) && platform::RenameFile(from, target) == 0)
             block->SetDataFile(target);
         delete output;
         output = nullptr;

@@ -151,21 +151,23 @@ TEST(PlatformOps, Table)
             "close", try { f.Close(); } catch (const CFileException& x) {
                 return "cause " + to_string(x.m_cause) + " " + to_string(x.m_lOsError);
             } return ""),
-        OP(
-            "rename", try { CFile::Rename(P(v[0]).c_str(), P(v[1]).c_str()); } catch (const CFileException& x) {
-                return "error " + to_string(x.m_lOsError);
-            } return "ok"),
+        OP("rename", long err = platform::RenameFile(P(v[0]).c_str(), P(v[1]).c_str());
+           return err != 0 ? "error " + to_string(err) : "ok"),
         OP("fault",
            const std::map<string, OsCall> k{
                {"open", OsCall::Open}, {"write", OsCall::Write}, {"close", OsCall::Close}, {"rename", OsCall::Rename}};
            platform::FailCall(k.at(v[0]), N(v[1]), N(v[2])); return ""),
         OP("status", CFileStatus fs; if (!CFile::GetStatus(P(v[0]).c_str(), fs)) return "none";
            return to_string(fs.m_attribute) + (fs.m_attribute ? "" : " " + to_string(fs.m_size))),
-        OP("find", WIN32_FIND_DATAA fd; HANDLE h = FindFirstFileA(P(v[0]).c_str(), &fd); std::set<string> all;
-           for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &fd))
-               all.insert(fd.cFileName + string(fd.dwFileAttributes & 0x10 ? "/" : ""));
-           string o = h == INVALID_HANDLE_VALUE ? "invalid" : to_string(FindClose(h));
-           return std::accumulate(all.begin(), all.end(), o, [](string a, string n) { return a + " " + n; })),
+        OP("find", std::set<string> all;
+           long err = platform::ListDirectory(
+               P(v[0]).c_str(),
+               [](void* c, const char* name,
+                  bool dir) { return static_cast<std::set<string>*>(c)->insert(name + string(dir ? "/" : "")).second; },
+               &all);
+           return err != 0 ? "-"
+                           : std::accumulate(all.begin(), all.end(), string("0"),
+                                             [](string a, string n) { return a + " " + n; })),
         OP("del", return to_string(DeleteFileA(P(v[0]).c_str()))),
         OP("rmdir", return to_string(RemoveDirectoryA(P(v[0]).c_str()))),
         OP("createfile", HANDLE h = CreateFileA(P(v[0]).c_str(), N(v[1]), 3, nullptr, N(v[2]), 0, nullptr); DWORD n = 0;
@@ -176,7 +178,7 @@ TEST(PlatformOps, Table)
            PlatformSetTimeForTesting(v[0].empty() ? nullptr : &t); return ""),
         OP("tempname", UINT n = GetTempFileNameA(P(v[0]).c_str(), v[1].c_str(), N(v[2]), b);
            return to_string(n) + (n ? " " + Rel(b) + (Exists(b) ? " created" : "") : "")),
-        OP("privdir", if (!CreatePrivateTempDirectoryA(P(v[0]).c_str(), v[1].c_str(), b)) return "-";
+        OP("privdir", if (!platform::MakePrivateDirectory(P(v[0]).c_str(), v[1].c_str(), b)) return "-";
            return Rel(b).substr(0, Rel(b).size() - 6) + to_string(PrivateDirectory(b))),
         OP("clock", CTime t(N(v[0]), N(v[1]), N(v[2]), N(v[3]), N(v[4]), N(v[5])); CTime::SetCurrentTimeForTesting(&t);
            CTime n = CTime::GetCurrentTime(); string o = to_string(PlatformTime() == t.GetTime()) + " ";
