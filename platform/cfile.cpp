@@ -427,18 +427,6 @@ BOOL CFile::GetStatus(const char* pszFileName, CFileStatus& rStatus)
     return TRUE;
 }
 
-void CFile::Remove(const char* pszFileName)
-{
-    if (long err = platform::RemoveFile(pszFileName))
-        throw CFileException(CFileException::OsErrorToException(err), err, pszFileName);
-}
-
-void CFile::Rename(const char* pszOldName, const char* pszNewName)
-{
-    if (long err = platform::RenameFile(pszOldName, pszNewName))
-        throw CFileException(CFileException::OsErrorToException(err), err, pszOldName);
-}
-
 // --- CStdioFile ---------------------------------------------------------------------
 
 CStdioFile::CStdioFile() = default;

@@ -117,8 +117,6 @@ public:
 
     // TRUE when the path names an existing file or directory.
     static BOOL GetStatus(const char* pszFileName, CFileStatus& rStatus);
-    static void Remove(const char* pszFileName);
-    static void Rename(const char* pszOldName, const char* pszNewName);
 
     intptr_t m_hFile; // the system's file descriptor or handle
 
