@@ -4,6 +4,7 @@
 #include "extract/decoders.h"
 #include "extract/outputnames.h"
 #include "mimeengine/unpack/unpacker.h"
+#include "platform/chartable.h"
 #include "platform/fileutilities.h"
 #include "platform/oscalls.h"
 #include "platform/win32.h"
@@ -14,11 +15,7 @@
 namespace
 {
 
-// White space as the runtime's isspace sees it in the "C" locale.
-constexpr bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+using platform::IsSpace;
 
 // Value of a uuencoded character.
 inline unsigned int UUValue(char c)
