@@ -2,9 +2,10 @@
 // a fresh private work directory, without engines or trees on the caller's side.
 #include "api/flatinternal.h"
 #include "api/textpart.h"
-#include "extract/fileutilities.h"
 #include "mimeengine/engine/engine.h"
 #include "mimeengine/mimeengine_flat.h"
+#include "platform/fileutilities.h"
+#include "platform/oscalls.h"
 #include "platform/win32.h"
 
 #include <cstdio>
@@ -18,28 +19,23 @@ namespace
 
 // Removes every entry of directory that is not itself a directory, then the directory.
 // Failures are ignored; nested directories are not entered, so a directory that holds one
-// stays. DeleteFileA removes a symbolic link itself, never what it points to. Works in
-// fixed buffers: it also runs after memory has run out.
+// stays. A symbolic link is removed itself, never what it points to. Works in fixed
+// buffers: it also runs after memory has run out.
 void RemoveWorkDirectory(const char* directory)
 {
     if (directory == nullptr || directory[0] == '\0')
         return;
-    char path[2 * MAX_PATH + 2];
-    if (std::snprintf(path, sizeof path, "%s" PATH_SEPARATOR_STRING "*.*", directory) >= static_cast<int>(sizeof path))
-        return;
-    WIN32_FIND_DATAA entry;
-    HANDLE find = FindFirstFileA(path, &entry);
-    if (find != INVALID_HANDLE_VALUE)
-    {
-        do
-        {
-            if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-                std::snprintf(path, sizeof path, "%s" PATH_SEPARATOR_STRING "%s", directory, entry.cFileName) <
-                    static_cast<int>(sizeof path))
+    platform::ListDirectory(
+        directory,
+        [](void* context, const char* name, bool isDirectory) {
+            const char* parent = static_cast<const char*>(context);
+            char path[2 * MAX_PATH + 2];
+            if (!isDirectory && std::snprintf(path, sizeof path, "%s" PATH_SEPARATOR_STRING "%s", parent, name) <
+                                    static_cast<int>(sizeof path))
                 DeleteFileA(path);
-        } while (FindNextFileA(find, &entry));
-        FindClose(find);
-    }
+            return true;
+        },
+        const_cast<char*>(directory));
     RemoveDirectoryA(directory);
     g_FileUtilities.ForgetDirectory(directory);
 }
@@ -120,7 +116,7 @@ int DecodeMessage(bool bodyOnly, const char* messagePath, char** text, unsigned 
         {
             char tempPath[MAX_PATH];
             if (messagePath != nullptr && GetTempPathA(MAX_PATH, tempPath) != 0 &&
-                !CreatePrivateTempDirectoryA(tempPath, "md", workDirectory))
+                !platform::MakePrivateDirectory(tempPath, "md", workDirectory))
                 workDirectory[0] = '\0';
 
             if (workDirectory[0] != '\0')

@@ -4,7 +4,7 @@
 #include "mimeengine/codec/contenttypemap.h"
 
 #include "codec/contenttypetable.h"
-#include "extract/fileutilities.h"
+#include "platform/fileutilities.h"
 #include "platform/win32.h"
 #include "resources/stringtable.h"
 

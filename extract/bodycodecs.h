@@ -98,18 +98,6 @@ private:
     bool m_waitForLineEnd = false; // no whole line is buffered before the next line end
 };
 
-// Which first characters can begin a delimiter line of the multiparts around a block. A
-// line starting with anything else needs no delimiter test.
-class CBoundaryLead
-{
-public:
-    explicit CBoundaryLead(COutputBlock* block);
-    bool MayStart(char c) const { return m_lead[static_cast<unsigned char>(c)]; }
-
-private:
-    bool m_lead[256];
-};
-
 // Quoted-printable escape at p (an "="): 3 with *byte set for two upper-case hexadecimal
 // digits, 2 for a soft line break, 1 for the end of the text, 0 for anything else.
 int QPEscape(const char* p, unsigned char* byte);
@@ -160,8 +148,5 @@ bool IsUUEmptyDataLine(const char* line);
 // Decodes the value of a "name=" parameter (encoded words to plain text) into the
 // block's suggested name.
 void SetNameFromParameter(const CString& value, COutputBlock* block);
-
-// Copies at most max bytes of text into a NUL-terminated buffer (size max + 1).
-void CopyLineHead(const char* text, size_t available, char* out, size_t max);
 
 } // namespace bodycodecs

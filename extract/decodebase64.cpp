@@ -4,6 +4,7 @@
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
 #include "mimeengine/unpack/unpacker.h"
+#include "unpack/boundarylead.h"
 
 #include <cstring>
 #include <memory>
@@ -89,7 +90,7 @@ _CME_RC CUnpacker::DecodeBase64(COutputBlock* block, char** line, CStdioFile* so
     bodycodecs::COutputSink out(file.get());
     bodycodecs::Base64State state;
     bodycodecs::CLineRun lines(source);
-    const bodycodecs::CBoundaryLead lead(block);
+    const CBoundaryLead lead(block);
     _CME_RC rc = CME_SUCCESS;
     bool open = false; // a group or a comment is open, or the data has ended
     for (;;)

@@ -10,6 +10,14 @@
 namespace
 {
 
+// Copies at most max bytes of text into a NUL-terminated buffer (size max + 1).
+void CopyLineHead(const char* text, size_t available, char* out, size_t max)
+{
+    size_t n = available < max ? available : max;
+    std::memcpy(out, text, n);
+    out[n] = '\0';
+}
+
 // Bytes of a line handed to IsBoundaryLine: more than any delimiter can be long
 // ("--" + a 70-character boundary + "--").
 constexpr size_t kDelimiterWindow = 128;
@@ -83,7 +91,7 @@ private:
         if (m_context == nullptr || at > m_length)
             return false;
         char head[kDelimiterWindow + 1];
-        bodycodecs::CopyLineHead(m_buffer.data() + at, m_length - at, head, kDelimiterWindow);
+        CopyLineHead(m_buffer.data() + at, m_length - at, head, kDelimiterWindow);
         return IsBoundaryLine(head, m_context) != BOUNDARY_NONE;
     }
 

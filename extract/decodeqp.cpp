@@ -4,6 +4,7 @@
 #include "extract/decoders.h"
 #include "mimeengine/unpack/unpacker.h"
 #include "platform/win32.h"
+#include "unpack/boundarylead.h"
 
 #include <cstring>
 #include <memory>
@@ -55,7 +56,7 @@ _CME_RC CUnpacker::DecodeQuotedPrintable(COutputBlock* block, char** line, CStdi
 
     bodycodecs::COutputSink out(file.get(), 2);
     bodycodecs::CLineRun lines(source);
-    const bodycodecs::CBoundaryLead lead(block);
+    const CBoundaryLead lead(block);
     _CME_RC rc = CME_SUCCESS;
     bool done = false;
     while (!done)

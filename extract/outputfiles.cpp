@@ -1,9 +1,9 @@
 // The files into which leaf bodies are decoded: choosing a name inside the work directory
 // and creating the file.
-#include "extract/fileutilities.h"
 #include "extract/outputnames.h"
-#include "extract/pathparts.h"
 #include "mimeengine/unpack/unpacker.h"
+#include "platform/fileutilities.h"
+#include "platform/pathparts.h"
 #include "platform/win32.h"
 
 #include <cstdio>

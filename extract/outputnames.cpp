@@ -1,9 +1,9 @@
 // Choosing a free name for a decoded file in the work directory.
 #include "extract/outputnames.h"
 
-#include "extract/fileutilities.h"
-#include "extract/pathparts.h"
 #include "mimeengine/unpack/unpacker.h"
+#include "platform/fileutilities.h"
+#include "platform/pathparts.h"
 #include "platform/win32.h"
 
 #include <cstdio>

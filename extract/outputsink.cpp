@@ -2,6 +2,7 @@
 // runs through which they read.
 #include "extract/bodycodecs.h"
 #include "mimeengine/unpack/parseutilities.h"
+#include "platform/stdiobuffer.h"
 
 #include <cstring>
 
@@ -75,7 +76,7 @@ bool CLineRun::Peek(const char** text, size_t* length)
     if (m_used == m_runLength)
     {
         m_used = 0;
-        m_run = m_source->PeekBufferedLines(&m_runLength);
+        m_run = platform::StdioBuffer::PeekBufferedLines(*m_source, &m_runLength);
         if (m_run == nullptr)
         {
             // The buffer ends inside a line: ReadString reads that one across the fill.
@@ -103,7 +104,7 @@ bool CLineRun::Peek(const char** text, size_t* length)
 
 void CLineRun::Take()
 {
-    m_source->SkipBuffered(m_peekRaw);
+    platform::StdioBuffer::SkipBuffered(*m_source, m_peekRaw);
     m_used += m_peekRaw;
 }
 

@@ -2,9 +2,11 @@
 #include "codec/base64block.h"
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
-#include "extract/fileutilities.h"
 #include "extract/outputnames.h"
 #include "mimeengine/unpack/unpacker.h"
+#include "platform/chartable.h"
+#include "platform/fileutilities.h"
+#include "platform/oscalls.h"
 #include "platform/win32.h"
 
 #include <cstdint>
@@ -25,11 +27,7 @@
 namespace
 {
 
-// White space as the runtime's isspace sees it in the "C" locale.
-constexpr bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+using platform::IsSpace;
 
 // Value of a uuencoded character.
 inline unsigned int UUValue(char c)
@@ -388,7 +386,7 @@ _CME_RC CUnpacker::DecodeUUBeginFile(COutputBlock* block, char* line, CStdioFile
         CString from(block->GetDataFile());
         output->Close();
         CString target;
-        if (PickFreeOutputPath(*this, block->GetSuggestName(), target) && MoveFileA(from, target) != FALSE)
+        if (PickFreeOutputPath(*this, block->GetSuggestName(), target) && platform::RenameFile(from, target) == 0)
             block->SetDataFile(target);
         delete output;
         output = nullptr;

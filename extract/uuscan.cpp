@@ -2,8 +2,8 @@
 // ("begin 644 name" ... "end"): one child block and one decoded file per embedded file.
 #include "extract/bodycodecs.h"
 #include "extract/decoders.h"
-#include "extract/fileutilities.h"
 #include "mimeengine/unpack/unpacker.h"
+#include "platform/fileutilities.h"
 #include "platform/win32.h"
 
 #include <cstring>

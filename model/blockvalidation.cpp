@@ -1,7 +1,7 @@
 // CBlock::IsValid and CBlock::IsDataValid: the composition rules for one block and for a
 // block inside a finished tree.
-#include "extract/fileutilities.h"
 #include "mimeengine/model/block.h"
+#include "platform/fileutilities.h"
 #include "resources/stringtable.h"
 
 namespace

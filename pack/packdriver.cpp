@@ -1,7 +1,7 @@
 // CPacker::Pack, the block writer and the boundary maker: the layout of a composed message.
-#include "extract/fileutilities.h"
 #include "mimeengine/pack/packer.h"
 #include "platform/crt.h"
+#include "platform/fileutilities.h"
 #include "platform/win32.h"
 #include "resources/stringtable.h"
 

@@ -1,6 +1,7 @@
 #include "mimeengine/platform/cfile.h"
 
 #include "platform/oscalls.h"
+#include "platform/stdiobuffer.h"
 
 #include <cstring>
 #include <memory>
@@ -462,18 +463,6 @@ BOOL CFile::GetStatus(const char* pszFileName, CFileStatus& rStatus)
     return TRUE;
 }
 
-void CFile::Remove(const char* pszFileName)
-{
-    if (long err = platform::RemoveFile(pszFileName))
-        throw CFileException(CFileException::OsErrorToException(err), err, pszFileName);
-}
-
-void CFile::Rename(const char* pszOldName, const char* pszNewName)
-{
-    if (long err = platform::RenameFile(pszOldName, pszNewName))
-        throw CFileException(CFileException::OsErrorToException(err), err, pszOldName);
-}
-
 // --- CStdioFile ---------------------------------------------------------------------
 
 CStdioFile::CStdioFile() = default;
@@ -591,18 +580,21 @@ char* CStdioFile::ReadString(char* lpsz, UINT nMax)
     return n == 0 ? nullptr : lpsz;
 }
 
-const char* CStdioFile::PeekBufferedLines(size_t* pLength)
+namespace platform
+{
+
+const char* StdioBuffer::PeekBufferedLines(CStdioFile& file, size_t* pLength)
 {
     *pLength = 0;
-    if (m_hFile == hFileNull)
-        ThrowOsError(platform::kErrorClosedFile);
-    if (m_writing || m_bufPos == m_bufLen)
+    if (file.m_hFile == CFile::hFileNull)
+        file.ThrowOsError(kErrorClosedFile);
+    if (file.m_writing || file.m_bufPos == file.m_bufLen)
     {
-        if (FillReadBuffer() == 0)
+        if (file.FillReadBuffer() == 0)
             return nullptr;
     }
-    const char* p = m_buf.get() + m_bufPos;
-    size_t n = m_bufLen - m_bufPos;
+    const char* p = file.m_buf.get() + file.m_bufPos;
+    size_t n = file.m_bufLen - file.m_bufPos;
     while (n > 0 && p[n - 1] != '\n')
         --n;
     if (n == 0)
@@ -611,10 +603,12 @@ const char* CStdioFile::PeekBufferedLines(size_t* pLength)
     return p;
 }
 
-void CStdioFile::SkipBuffered(size_t nCount)
+void StdioBuffer::SkipBuffered(CStdioFile& file, size_t nCount)
 {
-    m_bufPos += nCount;
+    file.m_bufPos += nCount;
 }
+
+} // namespace platform
 
 BOOL CStdioFile::ReadString(CString& rString)
 {

@@ -4,10 +4,28 @@
 namespace platform
 {
 
-// White space as isspace in the C locale: space, TAB, LF, VT, FF, CR.
+// White space as isspace sees it in the C locale: space, TAB, LF, VT, FF and CR. Bytes of
+// 0x80 and above are never white space, whatever the locale, so that lead and trail bytes
+// of a multibyte character are not mistaken for it.
+struct SpaceTable
+{
+    bool space[256];
+    constexpr SpaceTable() : space()
+    {
+        space[static_cast<unsigned char>(' ')] = true;
+        for (int c = '\t'; c <= '\r'; ++c)
+            space[c] = true;
+    }
+};
+inline constexpr SpaceTable kSpace;
+
 inline bool IsSpace(unsigned char c)
 {
-    return c == ' ' || (c >= '\t' && c <= '\r');
+    return kSpace.space[c];
+}
+inline bool IsSpace(char c)
+{
+    return kSpace.space[static_cast<unsigned char>(c)];
 }
 
 inline char AsciiUpper(char c)

@@ -47,7 +47,18 @@ bool StatusOfPath(const char* path, CFileStatus& status);
 // symbolic link is followed. On POSIX one stat call, on Windows an open that is closed again.
 bool OpensAsExistingFile(const char* path);
 long RemoveFile(const char* path);
+// Renames a file and never replaces one: an existing newPath fails the call on every system.
 long RenameFile(const char* oldPath, const char* newPath);
+
+// Lists directory: visit gets every entry's name but "." and "..", and whether the entry is
+// itself a directory (a symbolic link is none); a visit that answers false ends the listing.
+// Allocates nothing, so it also serves after memory has run out. Listing counts as Other.
+long ListDirectory(const char* directory, bool (*visit)(void* context, const char* name, bool isDirectory),
+                   void* context);
+long RemoveEmptyDirectory(const char* path);
+// Creates a new directory "<directory><prefix>XXXXXX" atomically, that only its owner may
+// use on POSIX (mode 0700); its path goes to result (MAX_PATH bytes). False on failure.
+bool MakePrivateDirectory(const char* directory, const char* prefix, char* result);
 
 // Calendar time in 64-bit seconds since 1970 on every system, whatever the width of the
 // runtime's time_t: the clock, local date and time of a time, and the time of a local date

@@ -6,7 +6,9 @@
 // system unless a test has fixed the answer (platform/windows/seam.cpp).
 //
 // On POSIX systems every call is a stand-in of ours (platform/posix/), with paths in native
-// form; splitting recognises both "/" and "\\".
+// form; splitting recognises both "/" and "\\". The file calls among them hand the work to
+// the calls of oscalls.h, the one layer that touches files; the shared code lists, renames
+// and makes private directories through oscalls.h alone.
 //
 // Files directly in platform/ are shared by both systems; platform/posix/ and
 // platform/windows/ hold the rest, and the build takes exactly one of the two.
@@ -85,20 +87,12 @@ typedef DWORD REGSAM;
 #define CREATE_NEW 1u
 #define CREATE_ALWAYS 2u
 #define OPEN_EXISTING 3u
-#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
 #define FILE_ATTRIBUTE_NORMAL 0x00000080u
 
 #define KEY_READ 0x20019u
 #define REG_SZ 1u
 #define HKEY_CLASSES_ROOT (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000000u)))
 #define HKEY_LOCAL_MACHINE (reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x80000002u)))
-
-// What a directory listing gives of each entry: its name, and whether it is a directory.
-struct WIN32_FIND_DATAA
-{
-    DWORD dwFileAttributes;
-    char cFileName[MAX_PATH];
-};
 
 // Temporary directory (TMPDIR, else /tmp), ending with "/"; 0 on failure or when it does not fit.
 DWORD GetTempPathA(DWORD nBufferLength, char* lpBuffer);
@@ -107,19 +101,13 @@ UINT GetTempFileNameA(const char* lpPathName, const char* lpPrefixString, UINT u
 BOOL CreateDirectoryA(const char* lpPathName, void* lpSecurityAttributes);
 BOOL RemoveDirectoryA(const char* lpPathName);
 BOOL DeleteFileA(const char* lpFileName);
-// Renames a file. Like the Win32 call it never replaces an existing target: FALSE when
-// lpNewFileName exists (or the rename fails otherwise).
-BOOL MoveFileA(const char* lpExistingFileName, const char* lpNewFileName);
-// Only OPEN_EXISTING is supported; a directory does not open.
+// Only OPEN_EXISTING with read or write access is supported; what is no regular file does
+// not open.
 HANDLE CreateFileA(const char* lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, void* lpSecurityAttributes,
                    DWORD dwCreationDisposition, DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 DWORD GetFileSize(HANDLE hFile, DWORD* lpFileSizeHigh);
 BOOL ReadFile(HANDLE hFile, void* lpBuffer, DWORD nNumberOfBytesToRead, DWORD* lpNumberOfBytesRead, void* lpOverlapped);
 BOOL CloseHandle(HANDLE hObject);
-// Pattern: a directory path followed by "/*.*", "\\*.*" or "/*"; lists every entry but "." and "..".
-HANDLE FindFirstFileA(const char* lpFileName, WIN32_FIND_DATAA* lpFindFileData);
-BOOL FindNextFileA(HANDLE hFindFile, WIN32_FIND_DATAA* lpFindFileData);
-BOOL FindClose(HANDLE hFindFile);
 
 // The registry: read-only, answered by the MIME database of registry.cpp.
 LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
@@ -153,10 +141,6 @@ int _unlink(const char* path);
 #define PATH_SEPARATOR_STRING "/"
 #endif
 constexpr char kPathSeparator = PATH_SEPARATOR_STRING[0];
-
-// Creates a new directory "<dir><prefix>XXXXXX" atomically (on POSIX with mode 0700, by
-// mkdtemp); the name is written to lpResult (MAX_PATH bytes). FALSE on failure.
-BOOL CreatePrivateTempDirectoryA(const char* lpPathName, const char* lpPrefixString, char* lpResult);
 
 // The registry stand-in (registry.cpp): a read-only registry over a MIME database in
 // mime.types format. It answers two kinds of key:

@@ -1,29 +1,17 @@
 // Character classes and small scanners shared by the header parsing code.
 #pragma once
 
+#include "platform/chartable.h"
+
 #include <cstddef>
 
 namespace parsetext
 {
 
-// White space of header text: space, TAB, LF, VT, FF and CR. Bytes of 0x80 and above are
-// never white space, whatever the locale, so that lead and trail bytes of a multibyte
-// character are not mistaken for it.
-struct WhiteSpaceTable
-{
-    bool white[256];
-    constexpr WhiteSpaceTable() : white()
-    {
-        white[static_cast<unsigned char>(' ')] = true;
-        for (int c = '\t'; c <= '\r'; ++c)
-            white[c] = true;
-    }
-};
-inline constexpr WhiteSpaceTable kWhiteSpace;
-
+// White space of header text: space, TAB, LF, VT, FF and CR, never a byte of 0x80 or above.
 inline bool IsWhite(char c)
 {
-    return kWhiteSpace.white[static_cast<unsigned char>(c)];
+    return platform::IsSpace(c);
 }
 
 // The first character at or after p that is not white space (the NUL at the latest).

@@ -2,8 +2,8 @@
 // the message file, the line pair and the release of a partly built tree.
 #pragma once
 
-#include "extract/fileutilities.h"
 #include "mimeengine/unpack/unpacker.h"
+#include "platform/fileutilities.h"
 #include "resources/stringtable.h"
 
 #include <memory>

@@ -1,8 +1,13 @@
 // The calls under CFile and CTime on POSIX systems.
 #include "platform/oscalls.h"
 
+#include "platform/win32.h"
+
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -223,7 +228,81 @@ long RenameFile(const char* oldPath, const char* newPath)
 {
     if (const long fault = CountCall(OsCall::Rename))
         return fault;
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, oldPath, AT_FDCWD, newPath, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return errno;
+#endif
+    // Without an atomic no-replace rename: a hard link fails when the target exists.
+    if (::link(oldPath, newPath) == 0)
+    {
+        ::unlink(oldPath);
+        return 0;
+    }
+    if (errno == EEXIST)
+        return errno;
+    // File systems without hard links: test, then rename (not atomic).
+    struct stat st;
+    if (::lstat(newPath, &st) == 0)
+        return EEXIST;
+    if (errno != ENOENT)
+        return errno;
     return ::rename(oldPath, newPath) != 0 ? errno : 0;
+}
+
+long ListDirectory(const char* directory, bool (*visit)(void* context, const char* name, bool isDirectory),
+                   void* context)
+{
+    CountCall(OsCall::Other);
+    DIR* dir = ::opendir(directory);
+    if (dir == nullptr)
+        return errno;
+    for (;;)
+    {
+        CountCall(OsCall::Other);
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr)
+            break;
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            continue;
+        // The entry's type comes with it on most file systems; only where it does not is the
+        // entry looked at, without following a link. A link is no directory either way.
+        bool isDirectory = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN)
+        {
+            struct stat st;
+            CountCall(OsCall::Stat);
+            isDirectory = ::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        }
+        if (!visit(context, name, isDirectory))
+            break;
+    }
+    CountCall(OsCall::Other);
+    ::closedir(dir);
+    return 0;
+}
+
+long RemoveEmptyDirectory(const char* path)
+{
+    CountCall(OsCall::Other);
+    return ::rmdir(path) != 0 ? errno : 0;
+}
+
+bool MakePrivateDirectory(const char* directory, const char* prefix, char* result)
+{
+    char pattern[MAX_PATH];
+    const size_t length = std::strlen(directory);
+    const char* separator = length == 0 || directory[length - 1] == '/' || directory[length - 1] == '\\' ? "" : "/";
+    const int n = std::snprintf(pattern, sizeof pattern, "%s%s%sXXXXXX", directory, separator, prefix);
+    if (n < 0 || n >= static_cast<int>(sizeof pattern))
+        return false;
+    CountCall(OsCall::Other);
+    if (::mkdtemp(pattern) == nullptr)
+        return false;
+    std::memcpy(result, pattern, static_cast<size_t>(n) + 1);
+    return true;
 }
 
 // A 32-bit build is made with a 64-bit time_t (_TIME_BITS=64): these checks hold it there.

@@ -1,7 +1,12 @@
 // The calls under CFile and CTime on Windows.
 #include "platform/oscalls.h"
 
+#include "platform/crt.h"
 #include "platform/win32.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
 
 namespace platform
 {
@@ -234,11 +239,72 @@ long RemoveFile(const char* path)
     return ::DeleteFileA(path) ? 0 : LastError();
 }
 
+// MoveFileA never replaces an existing file.
 long RenameFile(const char* oldPath, const char* newPath)
 {
     if (const long fault = CountCall(OsCall::Rename))
         return fault;
     return ::MoveFileA(oldPath, newPath) ? 0 : LastError();
+}
+
+long ListDirectory(const char* directory, bool (*visit)(void* context, const char* name, bool isDirectory),
+                   void* context)
+{
+    char pattern[MAX_PATH + 4];
+    if (std::snprintf(pattern, sizeof pattern, "%s\\*.*", directory) >= static_cast<int>(sizeof pattern))
+        return ERROR_FILENAME_EXCED_RANGE;
+    WIN32_FIND_DATAA entry;
+    CountCall(OsCall::Other);
+    HANDLE find = ::FindFirstFileA(pattern, &entry);
+    if (find == INVALID_HANDLE_VALUE)
+        return LastError();
+    do
+    {
+        if (std::strcmp(entry.cFileName, ".") != 0 && std::strcmp(entry.cFileName, "..") != 0 &&
+            !visit(context, entry.cFileName, (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
+            break;
+        CountCall(OsCall::Other);
+    } while (::FindNextFileA(find, &entry));
+    ::FindClose(find);
+    return 0;
+}
+
+long RemoveEmptyDirectory(const char* path)
+{
+    CountCall(OsCall::Other);
+    return ::RemoveDirectoryA(path) ? 0 : LastError();
+}
+
+bool MakePrivateDirectory(const char* directoryPath, const char* prefix, char* result)
+{
+    std::string directory = directoryPath;
+    if (!directory.empty() && directory.back() != '\\' && directory.back() != '/')
+        directory += '\\';
+    directory += prefix;
+    // CreateDirectoryA fails when the name exists, so the first name it creates is ours.
+    unsigned seed = static_cast<unsigned>(::GetCurrentProcessId()) ^ static_cast<unsigned>(PlatformTime()) ^
+                    static_cast<unsigned>(::GetTickCount());
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 1000; ++attempt)
+    {
+        std::string candidate = directory;
+        for (int i = 0; i < 6; ++i)
+        {
+            seed = seed * 1103515245u + 12345u;
+            candidate += kLetters[(seed >> 16) % (sizeof(kLetters) - 1)];
+        }
+        if (candidate.size() >= MAX_PATH)
+            return false;
+        CountCall(OsCall::Other);
+        if (::CreateDirectoryA(candidate.c_str(), nullptr))
+        {
+            std::memcpy(result, candidate.c_str(), candidate.size() + 1);
+            return true;
+        }
+        if (::GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
 }
 
 // The runtime's 64-bit calls: its plain time(), mktime and localtime_s take a 32-bit time_t

@@ -1,6 +1,6 @@
 // The Windows side of the seam for the calls whose answers tests fix: the code page and the
 // registry go to the system unless a test (or MIMEENGINE_ACP, MIMEENGINE_MIME_TYPES) has
-// fixed them. Also the Windows forms of the few calls the system lacks.
+// fixed them.
 #define MIMEENGINE_REAL_WIN32_CALLS
 #include "platform/crt.h"
 #include "platform/win32.h"
@@ -48,37 +48,4 @@ LONG PlatformRegCloseKey(HKEY hKey)
     if (StandInRegistryOwns(hKey))
         return StandInRegCloseKey(hKey);
     return ::RegCloseKey(hKey);
-}
-
-BOOL CreatePrivateTempDirectoryA(const char* lpPathName, const char* lpPrefixString, char* lpResult)
-{
-    if (lpResult == nullptr)
-        return FALSE;
-    std::string directory = lpPathName != nullptr ? lpPathName : "";
-    if (!directory.empty() && directory.back() != '\\' && directory.back() != '/')
-        directory += '\\';
-    directory += lpPrefixString != nullptr ? lpPrefixString : "";
-    // CreateDirectoryA fails when the name exists, so the first name it creates is ours.
-    unsigned seed = static_cast<unsigned>(::GetCurrentProcessId()) ^ static_cast<unsigned>(PlatformTime()) ^
-                    static_cast<unsigned>(::GetTickCount());
-    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    for (int attempt = 0; attempt < 1000; ++attempt)
-    {
-        std::string candidate = directory;
-        for (int i = 0; i < 6; ++i)
-        {
-            seed = seed * 1103515245u + 12345u;
-            candidate += kLetters[(seed >> 16) % (sizeof(kLetters) - 1)];
-        }
-        if (candidate.size() >= MAX_PATH)
-            return FALSE;
-        if (::CreateDirectoryA(candidate.c_str(), nullptr))
-        {
-            std::memcpy(lpResult, candidate.c_str(), candidate.size() + 1);
-            return TRUE;
-        }
-        if (::GetLastError() != ERROR_ALREADY_EXISTS)
-            return FALSE;
-    }
-    return FALSE;
 }

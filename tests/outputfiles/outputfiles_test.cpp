@@ -1,7 +1,7 @@
 // The files of decoded bodies (names, numbering, confinement to the work directory),
 // work-file names made from the clock, CFileUtilities and CWfxFile.
-#include "extract/fileutilities.h"
 #include "mimeengine/unpack/unpacker.h"
+#include "platform/fileutilities.h"
 #include "platform/win32.h"
 #include "support/testsupport.h"
 

@@ -60,9 +60,70 @@ static bool PrivateDirectory(const char* path)
 #define OP(name, ...)                                                                                                  \
     std::make_pair(string(name), std::function<string(V)>([&]([[maybe_unused]] V v) -> string { __VA_ARGS__; }))
 
-// platform/ops.tsv: op, its arguments, expected answer (cells expanded as ReadTable does). The rows run in
-// order against one scratch directory "~" (relative names are below it), one open file and one list.
-TEST(PlatformOps, Table)
+// One case of platform/ops.tsv: a row alone, or a group of rows that run in order against the same state.
+struct OpsCase
+{
+    string name;
+    std::vector<Row> rows;
+};
+
+// The cases of platform/ops.tsv. A comment "# group NAME" starts a group that lasts to the next marker;
+// after "# each row alone" every row is a case of its own, named by its line and operation.
+static std::vector<OpsCase> OpsCases()
+{
+    std::vector<std::pair<int, string>> markers; // line, group name ("" for rows alone)
+    std::istringstream raw(ReadFile(DataPath("platform/ops.tsv")));
+    int number = 0;
+    for (string text; std::getline(raw, text);)
+    {
+        ++number;
+        if (text.rfind("# group ", 0) == 0)
+            markers.emplace_back(number, text.substr(8));
+        else if (text.rfind("# each row alone", 0) == 0)
+            markers.emplace_back(number, "");
+    }
+    std::vector<OpsCase> cases;
+    string current = "";
+    size_t next = 0;
+    for (const Row& row : ReadTable("platform/ops.tsv"))
+    {
+        bool starts = false;
+        for (; next < markers.size() && markers[next].first < row.line; ++next)
+            current = markers[next].second, starts = true;
+        string op = row[0].substr(0, row[0].find(' '));
+        if (current.empty())
+            cases.push_back({"line" + to_string(row.line) + "_" + op, {row}});
+        else if (starts || cases.empty())
+            cases.push_back({current, {row}});
+        else
+            cases.back().rows.push_back(row);
+    }
+    return cases;
+}
+
+static void PrintTo(const OpsCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class PlatformOps : public ::testing::TestWithParam<OpsCase>
+{
+protected:
+    // Every case starts from the hooks' defaults, whatever the one before left planted.
+    void TearDown() override
+    {
+        CTime::SetCurrentTimeForTesting(nullptr);
+        PlatformSetTimeForTesting(nullptr);
+        PlatformSetRandForTesting(nullptr);
+        SetACPForTesting(0);
+        for (int kind = 0; kind < static_cast<int>(platform::OsCall::Kinds); ++kind)
+            platform::FailCall(static_cast<platform::OsCall>(kind), 0, 0);
+    }
+};
+
+// platform/ops.tsv: op, its arguments, expected answer (cells expanded as ReadTable does). A case runs its
+// rows in order against its own scratch directory "~" (relative names are below it), open file and list.
+TEST_P(PlatformOps, Rows)
 {
     using platform::OsCall;
     ScratchDir d;
@@ -151,21 +212,23 @@ TEST(PlatformOps, Table)
             "close", try { f.Close(); } catch (const CFileException& x) {
                 return "cause " + to_string(x.m_cause) + " " + to_string(x.m_lOsError);
             } return ""),
-        OP(
-            "rename", try { CFile::Rename(P(v[0]).c_str(), P(v[1]).c_str()); } catch (const CFileException& x) {
-                return "error " + to_string(x.m_lOsError);
-            } return "ok"),
+        OP("rename", long err = platform::RenameFile(P(v[0]).c_str(), P(v[1]).c_str());
+           return err != 0 ? "error " + to_string(err) : "ok"),
         OP("fault",
            const std::map<string, OsCall> k{
                {"open", OsCall::Open}, {"write", OsCall::Write}, {"close", OsCall::Close}, {"rename", OsCall::Rename}};
            platform::FailCall(k.at(v[0]), N(v[1]), N(v[2])); return ""),
         OP("status", CFileStatus fs; if (!CFile::GetStatus(P(v[0]).c_str(), fs)) return "none";
            return to_string(fs.m_attribute) + (fs.m_attribute ? "" : " " + to_string(fs.m_size))),
-        OP("find", WIN32_FIND_DATAA fd; HANDLE h = FindFirstFileA(P(v[0]).c_str(), &fd); std::set<string> all;
-           for (bool more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &fd))
-               all.insert(fd.cFileName + string(fd.dwFileAttributes & 0x10 ? "/" : ""));
-           string o = h == INVALID_HANDLE_VALUE ? "invalid" : to_string(FindClose(h));
-           return std::accumulate(all.begin(), all.end(), o, [](string a, string n) { return a + " " + n; })),
+        OP("find", std::set<string> all;
+           long err = platform::ListDirectory(
+               P(v[0]).c_str(),
+               [](void* c, const char* name,
+                  bool dir) { return static_cast<std::set<string>*>(c)->insert(name + string(dir ? "/" : "")).second; },
+               &all);
+           return err != 0 ? "-"
+                           : std::accumulate(all.begin(), all.end(), string("0"),
+                                             [](string a, string n) { return a + " " + n; })),
         OP("del", return to_string(DeleteFileA(P(v[0]).c_str()))),
         OP("rmdir", return to_string(RemoveDirectoryA(P(v[0]).c_str()))),
         OP("createfile", HANDLE h = CreateFileA(P(v[0]).c_str(), N(v[1]), 3, nullptr, N(v[2]), 0, nullptr); DWORD n = 0;
@@ -176,7 +239,7 @@ TEST(PlatformOps, Table)
            PlatformSetTimeForTesting(v[0].empty() ? nullptr : &t); return ""),
         OP("tempname", UINT n = GetTempFileNameA(P(v[0]).c_str(), v[1].c_str(), N(v[2]), b);
            return to_string(n) + (n ? " " + Rel(b) + (Exists(b) ? " created" : "") : "")),
-        OP("privdir", if (!CreatePrivateTempDirectoryA(P(v[0]).c_str(), v[1].c_str(), b)) return "-";
+        OP("privdir", if (!platform::MakePrivateDirectory(P(v[0]).c_str(), v[1].c_str(), b)) return "-";
            return Rel(b).substr(0, Rel(b).size() - 6) + to_string(PrivateDirectory(b))),
         OP("clock", CTime t(N(v[0]), N(v[1]), N(v[2]), N(v[3]), N(v[4]), N(v[5])); CTime::SetCurrentTimeForTesting(&t);
            CTime n = CTime::GetCurrentTime(); string o = to_string(PlatformTime() == t.GetTime()) + " ";
@@ -197,7 +260,7 @@ TEST(PlatformOps, Table)
 #else
     const string kOtherSystem = " windows-only";
 #endif
-    for (const Row& row : ReadTable("platform/ops.tsv"))
+    for (const Row& row : GetParam().rows)
     {
         const string op = row[0].substr(0, row[0].find(' '));
         if (row[0].size() > op.size() && row[0].substr(op.size()) == kOtherSystem)
@@ -209,3 +272,6 @@ TEST(PlatformOps, Table)
         EXPECT_EQ(Escape(row[row.size() - 1]), Escape(ops.at(op)(args))) << "line " << row.line;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Table, PlatformOps, ::testing::ValuesIn(OpsCases()),
+                         [](const ::testing::TestParamInfo<OpsCase>& p) { return p.param.name; });

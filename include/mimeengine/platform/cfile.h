@@ -117,8 +117,6 @@ public:
 
     // TRUE when the path names an existing file or directory.
     static BOOL GetStatus(const char* pszFileName, CFileStatus& rStatus);
-    static void Remove(const char* pszFileName);
-    static void Rename(const char* pszOldName, const char* pszNewName);
 
     intptr_t m_hFile; // the system's file descriptor or handle
 
@@ -156,6 +154,11 @@ protected:
     ULONGLONG m_knownEnd = 0;
 };
 
+namespace platform
+{
+struct StdioBuffer;
+}
+
 class MIMEENGINE_API CStdioFile : public CFile
 {
 public:
@@ -175,16 +178,11 @@ public:
     virtual BOOL ReadString(CString& rString);
     virtual void WriteString(const char* lpsz);
 
-    // Whole lines straight from the read buffer, for decoders that take many lines at a
-    // time: the unread bytes up to and including the last LF in the buffer (filled first
-    // when empty), as raw bytes (a CR LF is still two bytes). Null, with *pLength 0, when
-    // the buffered bytes hold no LF; ReadString then goes on across the next fill.
-    const char* PeekBufferedLines(size_t* pLength);
-    // Consumes nCount bytes of what PeekBufferedLines returned, as reading them would.
-    void SkipBuffered(size_t nCount);
-
     BOOL IsTextMode() const { return m_bText; }
 
 protected:
     BOOL m_bText = TRUE;
+
+private:
+    friend struct platform::StdioBuffer; // the decoders' direct view of the read buffer
 };

@@ -1,9 +1,9 @@
 // CFileUtilities: unique work-file names, path joining, extensions, existence tests and
 // the cleaning of characters that a file name must not hold.
-#include "extract/fileutilities.h"
+#include "platform/fileutilities.h"
 
-#include "extract/pathparts.h"
 #include "platform/oscalls.h"
+#include "platform/pathparts.h"
 #include "platform/win32.h"
 
 #include <cstdio>

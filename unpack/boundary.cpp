@@ -1,9 +1,9 @@
 // The delimiter test shared by the part walk and every body decoder.
 #include "mimeengine/extract/boundary.h"
 
-#include "extract/bodycodecs.h"
 #include "mimeengine/model/block.h"
 #include "platform/win32.h"
+#include "unpack/boundarylead.h"
 
 #include <cstring>
 
@@ -64,9 +64,6 @@ int IsBoundaryLine(const char* line, COutputBlock* block)
     return BOUNDARY_NONE;
 }
 
-namespace bodycodecs
-{
-
 CBoundaryLead::CBoundaryLead(COutputBlock* block)
 {
     memset(m_lead, 0, sizeof m_lead);
@@ -93,12 +90,3 @@ CBoundaryLead::CBoundaryLead(COutputBlock* block)
             m_lead[first - 'A' + 'a'] = true;
     }
 }
-
-void CopyLineHead(const char* text, size_t available, char* out, size_t max)
-{
-    size_t n = available < max ? available : max;
-    memcpy(out, text, n);
-    out[n] = '\0';
-}
-
-} // namespace bodycodecs
