@@ -175,7 +175,8 @@ unsigned int UUTextBytes(const char* text, size_t n, unsigned char* out, unsigne
         }
     }
     char padded[kPaddedSize];
-    memcpy(padded, text, plain);
+    if (plain > 0) // an empty text may come without a buffer
+        memcpy(padded, text, plain);
     size_t i = plain;
     for (; i < limit; ++i)
     {
