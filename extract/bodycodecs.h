@@ -77,6 +77,17 @@ public:
     bool Peek(const char** text, size_t* length);
     // Consumes the line returned by the last Peek.
     void Take();
+    // All the whole lines buffered from the next one on, as raw bytes ending with a LF, for a
+    // decoder that walks them itself; FALSE where Peek would find no whole line.
+    bool PeekRun(const char** text, size_t* length);
+    // Consumes the first n bytes of the last PeekRun: whole lines, as Peek and Take would.
+    void TakeRun(size_t n)
+    {
+        m_source->SkipBuffered(n);
+        m_used += n;
+    }
+    // Whether a CR before a LF belongs to the line end.
+    bool TextMode() const { return m_text; }
     // Forgets the buffered run, after the file was read by other means.
     void Forget()
     {
@@ -105,6 +116,8 @@ class CBoundaryLead
 public:
     explicit CBoundaryLead(COutputBlock* block);
     bool MayStart(char c) const { return m_lead[static_cast<unsigned char>(c)]; }
+    // MayStart for every byte value.
+    const bool* Table() const { return m_lead; }
 
 private:
     bool m_lead[256];

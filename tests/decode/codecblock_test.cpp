@@ -152,6 +152,78 @@ TEST(QPVector, MatchesPortable)
     EXPECT_GT(quick, 81u * 16 / 2);
 }
 
+// The delimiter leads of the run tests: "-" only.
+const bool* DashLead()
+{
+    static bool lead[256] = {};
+    lead['-'] = true;
+    return lead;
+}
+
+// tests/data/decode/qprun.tsv: a run, text or binary mode, the longest line, and the bytes
+// and raw length of the lines decoded.
+using QPRuns = ::testing::TestWithParam<testsupport::Row>;
+TEST_P(QPRuns, Row)
+{
+    const testsupport::Row& row = GetParam();
+    for (bool vector : {false, true})
+    {
+        const std::vector<char> text(row[0].begin(), row[0].end());
+        std::vector<unsigned char> out(2 * text.size() + 200 + qpblock::kRunSlack);
+        size_t used = 0, n = 0;
+        qpblock::DecodeRun(text.data(), text.size(), row[1] == "text", DashLead(), std::stoul(row[2]), out.data(),
+                           out.size(), &used, &n, vector);
+        EXPECT_EQ(row[3], std::string(reinterpret_cast<char*>(out.data()), n)) << row.line;
+        EXPECT_EQ(std::stoul(row[4]), used) << row.line;
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Table, QPRuns, ::testing::ValuesIn(testsupport::ReadTable("decode/qprun.tsv")),
+                         testsupport::CaseName());
+
+// The vector walk of a run against the portable one, line by line through DecodeLine, at
+// every run length up to 200 and every alignment, in both modes: lines of escapes, soft
+// breaks, CRs, bad escapes, NULs and delimiter leads, a short maxLine and little room now
+// and then.
+TEST(QPRunVector, MatchesLines)
+{
+    std::mt19937 gen(9);
+    const std::string pieces[] = {
+        "=3D", "=C3=A9", "=0D", "\r", "=\n", "=\r\n", "\n", "\r\n", "\n-", "=", "=4", "=g1", std::string(1, '\0')};
+    size_t decoded = 0;
+    for (size_t length = 1; length <= 200; ++length)
+        for (size_t align = 0; align < 16; ++align)
+        {
+            const unsigned kinds = gen() % 4 == 0 ? 13 : 9;
+            std::string run;
+            while (run.size() < length - 1)
+            {
+                const unsigned pick = gen() % 36;
+                run += pick < kinds ? pieces[pick] : std::string(1, static_cast<char>('a' + pick));
+            }
+            run.resize(length - 1);
+            run += '\n';
+            const bool textMode = gen() % 2 == 0;
+            const size_t maxLine = gen() % 8 == 0 ? 10 : 2045;
+            const size_t room = maxLine + qpblock::kRunSlack + (gen() % 8 == 0 ? gen() % 20 : 1000);
+            std::vector<char> text(align + length);
+            std::copy(run.begin(), run.end(), text.begin() + static_cast<std::ptrdiff_t>(align));
+            std::vector<unsigned char> want(room), got(align + room);
+            size_t wantUsed = 0, wantLength = 0, gotUsed = 0, gotLength = 0;
+            qpblock::DecodeRun(text.data() + align, length, textMode, DashLead(), maxLine, want.data(), room, &wantUsed,
+                               &wantLength, false);
+            qpblock::DecodeRun(text.data() + align, length, textMode, DashLead(), maxLine, got.data() + align, room,
+                               &gotUsed, &gotLength);
+            ASSERT_EQ(wantUsed, gotUsed) << length << " " << align;
+            ASSERT_EQ(wantLength, gotLength) << length << " " << align;
+            EXPECT_TRUE(std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(wantLength),
+                                   got.begin() + static_cast<std::ptrdiff_t>(align)))
+                << length << " " << align;
+            decoded += wantUsed;
+        }
+    // A good part of the runs must have been decoded, not left to the line-by-line decoder.
+    EXPECT_GT(decoded, 200u * 201 / 2 * 16 / 8);
+}
+
 // Lines of every kind across the 64 KiB buffer: whole runs, CR LF split by a fill, lone CRs,
 // NULs and lines at and past the 2046-character limit, read both ways from the same file.
 TEST(LineRuns, MatchReadString)
