@@ -147,6 +147,14 @@ unsigned int UULineBytes(char* line, unsigned char* out, unsigned int* count);
 // The same for the line text[0..n) followed by its line end, which is left as it is.
 unsigned int UUTextBytes(const char* text, size_t n, unsigned char* out, unsigned int* count);
 
+// Decodes the lines of a buffered run text[0..n) (raw bytes ending with a LF) as
+// UUTextBytes does each, while they have the usual form: a length character other than "."
+// promising 1 to 54 bytes, exactly its groups, and the line end (in text mode also CR LF),
+// with no CR, NUL or "~" among them. Stops before the first other line, or where out (room
+// bytes) lacks 64 bytes for the next. *count gets the bytes written; returns the raw bytes of
+// the lines decoded.
+size_t UUTextRun(const char* text, size_t n, bool textMode, unsigned char* out, size_t room, size_t* count);
+
 // How a reader of "begin" lines takes the file name: the X-UUENCODE body decoder
 // (kBodyBegin) and the scan of messages without MIME header (kScanBegin) differ here.
 struct UUBeginRules

@@ -224,6 +224,55 @@ TEST(QPRunVector, MatchesLines)
     EXPECT_GT(decoded, 200u * 201 / 2 * 16 / 8);
 }
 
+// Runs of uuencoded lines decoded in one walk against UUTextBytes line by line, in both
+// modes: lines of every length character, with as many groups as promised or one character
+// more or fewer, some with a CR, a "~", a NUL or a "." among them, LF or CR LF line ends, and
+// little room now and then. The walk may stop early, but what it decodes must be what the
+// lines give one at a time.
+TEST(UURuns, MatchLines)
+{
+    std::mt19937 gen(13);
+    size_t lines = 0;
+    for (int round = 0; round < 2000; ++round)
+    {
+        std::string run;
+        for (int k = 0; k < 6; ++k)
+        {
+            const unsigned bytes = gen() % 8 == 0 ? gen() % 64 : 45;
+            std::string line(1, static_cast<char>(bytes == 0 ? '`' : 32 + bytes));
+            const int extra = gen() % 6 == 0 ? static_cast<int>(gen() % 3) - 1 : 0;
+            const size_t length = 4 * ((bytes + 2) / 3) + static_cast<size_t>(1 + extra);
+            while (line.size() < length)
+                line += static_cast<char>(32 + gen() % 64);
+            if (gen() % 10 == 0)
+                line[gen() % line.size()] = "\r~\0."[gen() % 4];
+            run += line + (gen() % 2 ? "\r\n" : "\n");
+        }
+        const bool textMode = gen() % 2 == 0;
+        const size_t room = gen() % 4 == 0 ? 64 + gen() % 100 : 1000;
+        std::vector<char> text(run.begin(), run.end());
+        std::vector<unsigned char> got(room);
+        size_t count = 0;
+        const size_t used = bodycodecs::UUTextRun(text.data(), text.size(), textMode, got.data(), room, &count);
+        std::string want;
+        for (size_t p = 0; p < used; ++lines)
+        {
+            const size_t end = run.find('\n', p);
+            ASSERT_LT(end, used) << round;
+            const size_t n = end - p - (textMode && end > p && run[end - 1] == '\r');
+            unsigned char bytes[72];
+            unsigned int got1 = 0;
+            ASSERT_EQ(static_cast<unsigned>(CME_SUCCESS), bodycodecs::UUTextBytes(run.data() + p, n, bytes, &got1))
+                << round;
+            want.append(reinterpret_cast<char*>(bytes), got1);
+            p = end + 1;
+        }
+        ASSERT_EQ(want, std::string(reinterpret_cast<char*>(got.data()), count)) << round;
+    }
+    // Most of the lines are of the usual form: the walk must have taken a good part of them.
+    EXPECT_GT(lines, 2000u * 6 / 4);
+}
+
 // Lines of every kind across the 64 KiB buffer: whole runs, CR LF split by a fill, lone CRs,
 // NULs and lines at and past the 2046-character limit, read both ways from the same file.
 TEST(LineRuns, MatchReadString)
