@@ -262,7 +262,30 @@ __attribute__((target("sse2"))) MIMEENGINE_QP_ALIGN_STACK void RunSse2(const cha
                 if (q >= stop)
                     goto refused; // longer than maxLine
             }
+            // Most often an escape with its two digits: text[q + 2] lies in the run unless the
+            // "=" ends it, and neither digit is a LF.
             const char c = text[q];
+            if (c == '=' && q + 2 < n)
+            {
+                const unsigned char high = kHex.value[static_cast<unsigned char>(text[q + 1])];
+                const unsigned char low = kHex.value[static_cast<unsigned char>(text[q + 2])];
+                if ((high | low) != kNoDigit)
+                {
+                    *o++ = static_cast<unsigned char>(high * 16 + low);
+                    q += 3;
+                    // The bytes of one character often come as escapes one after another.
+                    while (q + 2 < n && text[q] == '=')
+                    {
+                        const unsigned char h = kHex.value[static_cast<unsigned char>(text[q + 1])];
+                        const unsigned char l = kHex.value[static_cast<unsigned char>(text[q + 2])];
+                        if ((h | l) == kNoDigit)
+                            break;
+                        *o++ = static_cast<unsigned char>(h * 16 + l);
+                        q += 3;
+                    }
+                    continue;
+                }
+            }
             if (c == '\n')
             {
                 size_t line = q - start;
@@ -282,24 +305,16 @@ __attribute__((target("sse2"))) MIMEENGINE_QP_ALIGN_STACK void RunSse2(const cha
             }
             if (c == '\0')
                 goto refused;
-            // An "=": the run ends with a LF, so text[q + 1] is there, and text[q + 2] too
-            // unless text[q + 1] is that LF.
+            // An "=" without two digits: a soft line break or a line for the general path. The
+            // run ends with a LF, so text[q + 1] is there, and text[q + 2] too unless
+            // text[q + 1] is that LF.
             const size_t soft = text[q + 1] == '\n'                                      ? 2
                                 : textMode && text[q + 1] == '\r' && text[q + 2] == '\n' ? 3
                                                                                          : 0;
-            if (soft != 0)
-            {
-                if (q + 1 - start > maxLine)
-                    goto refused;
-                start = q + soft;
-                break;
-            }
-            const unsigned char high = kHex.value[static_cast<unsigned char>(text[q + 1])];
-            const unsigned char low = kHex.value[static_cast<unsigned char>(text[q + 2])];
-            if ((high | low) == kNoDigit)
+            if (soft == 0 || q + 1 - start > maxLine)
                 goto refused;
-            *o++ = static_cast<unsigned char>(high * 16 + low);
-            q += 3;
+            start = q + soft;
+            break;
         }
         lineOut = o;
     }
