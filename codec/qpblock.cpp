@@ -183,6 +183,146 @@ __attribute__((target("sse2"))) MIMEENGINE_QP_ALIGN_STACK bool DecodeSse2(const 
     return true;
 }
 
+#endif
+
+// DecodeRun a line at a time, through DecodeLine.
+void RunLines(const char* text, size_t n, bool textMode, const bool* lead, size_t maxLine, unsigned char* out,
+              size_t room, size_t* used, size_t* length, bool vector)
+{
+    size_t p = 0;
+    unsigned char* o = out;
+    while (p < n && static_cast<size_t>(out + room - o) >= maxLine + kRunSlack)
+    {
+        const char* nl = static_cast<const char*>(std::memchr(text + p, '\n', n - p));
+        size_t line = static_cast<size_t>(nl - (text + p));
+        const size_t raw = line + 1;
+        if (textMode && line > 0 && text[p + line - 1] == '\r')
+            --line;
+        if (line > maxLine || (line > 0 && lead[static_cast<unsigned char>(text[p])]))
+            break;
+        size_t k = 0;
+        if (!DecodeLine(text + p, line, o, &k, vector))
+            break;
+        o += k;
+        p += raw;
+    }
+    *used = p;
+    *length = static_cast<size_t>(o - out);
+}
+
+#ifdef MIMEENGINE_QP_X86
+
+// The run in one walk: sixteen bytes a step are stored and classified at once ("=", LF and
+// NUL); plain bytes need nothing more, an escape is decoded where it stands, and a LF or a
+// soft line break ends the line in place. start and lineOut mark the line being decoded:
+// everything before them is done.
+__attribute__((target("sse2"))) MIMEENGINE_QP_ALIGN_STACK void RunSse2(const char* text, size_t n, bool textMode,
+                                                                       const bool* lead, size_t maxLine,
+                                                                       unsigned char* out, size_t room, size_t* used,
+                                                                       size_t* length)
+{
+    const __m128i equals = _mm_set1_epi8('=');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i zero = _mm_setzero_si128();
+    unsigned char* const outEnd = out + room;
+    size_t start = 0;
+    unsigned char* lineOut = out;
+    while (start < n && static_cast<size_t>(outEnd - lineOut) >= maxLine + kRunSlack)
+    {
+        const char first = text[start];
+        const bool empty = first == '\n' || (textMode && first == '\r' && text[start + 1] == '\n');
+        if (!empty && lead[static_cast<unsigned char>(first)])
+            break;
+        // A line of maxLine characters has its line end (CR LF at most) before stop.
+        const size_t stop = n - start > maxLine + 2 ? start + maxLine + 2 : n;
+        size_t q = start;
+        unsigned char* o = lineOut;
+        for (;;)
+        {
+            if (q + 16 <= stop)
+            {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + q));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+                const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+                    _mm_or_si128(_mm_cmpeq_epi8(v, equals), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, zero))));
+                if (mask == 0)
+                {
+                    q += 16;
+                    o += 16;
+                    continue;
+                }
+                const size_t k = static_cast<size_t>(__builtin_ctz(mask));
+                q += k;
+                o += k;
+            }
+            else
+            {
+                for (; q < stop && text[q] != '=' && text[q] != '\n' && text[q] != '\0'; ++q)
+                    *o++ = static_cast<unsigned char>(text[q]);
+                if (q >= stop)
+                    goto refused; // longer than maxLine
+            }
+            // Most often an escape with its two digits: text[q + 2] lies in the run unless the
+            // "=" ends it, and neither digit is a LF.
+            const char c = text[q];
+            if (c == '=' && q + 2 < n)
+            {
+                const unsigned char high = kHex.value[static_cast<unsigned char>(text[q + 1])];
+                const unsigned char low = kHex.value[static_cast<unsigned char>(text[q + 2])];
+                if ((high | low) != kNoDigit)
+                {
+                    *o++ = static_cast<unsigned char>(high * 16 + low);
+                    q += 3;
+                    // The bytes of one character often come as escapes one after another.
+                    while (q + 2 < n && text[q] == '=')
+                    {
+                        const unsigned char h = kHex.value[static_cast<unsigned char>(text[q + 1])];
+                        const unsigned char l = kHex.value[static_cast<unsigned char>(text[q + 2])];
+                        if ((h | l) == kNoDigit)
+                            break;
+                        *o++ = static_cast<unsigned char>(h * 16 + l);
+                        q += 3;
+                    }
+                    continue;
+                }
+            }
+            if (c == '\n')
+            {
+                size_t line = q - start;
+                if (textMode && line > 0 && text[q - 1] == '\r')
+                {
+                    --line;
+                    --o;
+                }
+                if (line > maxLine)
+                    goto refused;
+                // After a CR of the text (never the end of an escape) only the LF follows.
+                if (line == 0 || text[start + line - 1] != '\r')
+                    *o++ = '\r';
+                *o++ = '\n';
+                start = q + 1;
+                break;
+            }
+            if (c == '\0')
+                goto refused;
+            // An "=" without two digits: a soft line break or a line for the general path. The
+            // run ends with a LF, so text[q + 1] is there, and text[q + 2] too unless
+            // text[q + 1] is that LF.
+            const size_t soft = text[q + 1] == '\n'                                      ? 2
+                                : textMode && text[q + 1] == '\r' && text[q + 2] == '\n' ? 3
+                                                                                         : 0;
+            if (soft == 0 || q + 1 - start > maxLine)
+                goto refused;
+            start = q + soft;
+            break;
+        }
+        lineOut = o;
+    }
+refused:
+    *used = start;
+    *length = static_cast<size_t>(lineOut - out);
+}
+
 bool Detect()
 {
 #if defined(__x86_64__) || defined(__SSE2__)
@@ -205,6 +345,16 @@ bool VectorAvailable()
 #else
     return false;
 #endif
+}
+
+void DecodeRun(const char* text, size_t n, bool textMode, const bool* lead, size_t maxLine, unsigned char* out,
+               size_t room, size_t* used, size_t* length, bool vector)
+{
+#ifdef MIMEENGINE_QP_X86
+    if (vector && VectorAvailable())
+        return RunSse2(text, n, textMode, lead, maxLine, out, room, used, length);
+#endif
+    RunLines(text, n, textMode, lead, maxLine, out, room, used, length, vector);
 }
 
 bool DecodeLine(const char* text, size_t n, unsigned char* out, size_t* length, bool vector)

@@ -5,6 +5,7 @@
 #include "mimeengine/engine/rc.h"
 #include "mimeengine/extract/boundary.h"
 #include "mimeengine/platform/afx.h"
+#include "platform/stdiobuffer.h"
 
 #include <cstddef>
 #include <memory>
@@ -77,6 +78,17 @@ public:
     bool Peek(const char** text, size_t* length);
     // Consumes the line returned by the last Peek.
     void Take();
+    // All the whole lines buffered from the next one on, as raw bytes ending with a LF, for a
+    // decoder that walks them itself; FALSE where Peek would find no whole line.
+    bool PeekRun(const char** text, size_t* length);
+    // Consumes the first n bytes of the last PeekRun: whole lines, as Peek and Take would.
+    void TakeRun(size_t n)
+    {
+        platform::StdioBuffer::SkipBuffered(*m_source, n);
+        m_used += n;
+    }
+    // Whether a CR before a LF belongs to the line end.
+    bool TextMode() const { return m_text; }
     // Forgets the buffered run, after the file was read by other means.
     void Forget()
     {
@@ -121,6 +133,14 @@ void Base64Line(Base64State& state, const char* line, COutputSink& out);
 unsigned int UULineBytes(char* line, unsigned char* out, unsigned int* count);
 // The same for the line text[0..n) followed by its line end, which is left as it is.
 unsigned int UUTextBytes(const char* text, size_t n, unsigned char* out, unsigned int* count);
+
+// Decodes the lines of a buffered run text[0..n) (raw bytes ending with a LF) as
+// UUTextBytes does each, while they have the usual form: a length character other than "."
+// promising 1 to 54 bytes, exactly its groups, and the line end (in text mode also CR LF),
+// with no CR, NUL or "~" among them. Stops before the first other line, or where out (room
+// bytes) lacks 64 bytes for the next. *count gets the bytes written; returns the raw bytes of
+// the lines decoded.
+size_t UUTextRun(const char* text, size_t n, bool textMode, unsigned char* out, size_t room, size_t* count);
 
 // How a reader of "begin" lines takes the file name: the X-UUENCODE body decoder
 // (kBodyBegin) and the scan of messages without MIME header (kScanBegin) differ here.

@@ -61,6 +61,24 @@ _CME_RC CUnpacker::DecodeQuotedPrintable(COutputBlock* block, char** line, CStdi
     bool done = false;
     while (!done)
     {
+        // The buffered lines that cannot be delimiters decode in place, in one walk up to
+        // the first that needs a closer look.
+        const char* run = nullptr;
+        size_t runLength = 0;
+        if (lines.PeekRun(&run, &runLength))
+        {
+            size_t used = 0;
+            size_t length = 0;
+            constexpr size_t room = bodycodecs::COutputSink::MAX_RESERVE;
+            qpblock::DecodeRun(run, runLength, lines.TextMode(), lead.Table(), LINE_READ_LIMIT - 2, out.Reserve(room),
+                               room, &used, &length);
+            if (used > 0)
+            {
+                out.Commit(length);
+                lines.TakeRun(used);
+                continue;
+            }
+        }
         // A whole buffered line that cannot be a delimiter decodes in place.
         const char* text = nullptr;
         size_t textLength = 0;

@@ -69,7 +69,7 @@ void COutputSink::Drain(size_t keep)
     m_length = keep;
 }
 
-bool CLineRun::Peek(const char** text, size_t* length)
+bool CLineRun::PeekRun(const char** text, size_t* length)
 {
     if (m_waitForLineEnd)
         return false;
@@ -84,8 +84,18 @@ bool CLineRun::Peek(const char** text, size_t* length)
             return false;
         }
     }
-    const char* p = m_run + m_used;
-    const char* nl = static_cast<const char*>(std::memchr(p, '\n', m_runLength - m_used));
+    *text = m_run + m_used;
+    *length = m_runLength - m_used;
+    return true;
+}
+
+bool CLineRun::Peek(const char** text, size_t* length)
+{
+    const char* p = nullptr;
+    size_t available = 0;
+    if (!PeekRun(&p, &available))
+        return false;
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', available));
     size_t n = static_cast<size_t>(nl - p);
     m_peekRaw = n + 1;
     if (m_text && n > 0 && p[n - 1] == '\r')

@@ -132,6 +132,30 @@ size_t PlainPrefix(const char* text, size_t limit)
 }
 #endif
 
+// Whether text[0..n) holds no CR, NUL or "~": for a line of the usual form, all of whose
+// sixteen-byte steps (the last again over the last sixteen) are classified before one test.
+#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
+inline bool IsPlain(const char* text, size_t n)
+{
+    if (n < 16)
+        return PlainPrefix(text, n) == n;
+    const __m128i cr = _mm_set1_epi8('\r'), tilde = _mm_set1_epi8('~'), zero = _mm_setzero_si128();
+    const auto specials = [&](const char* at) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, tilde)), _mm_cmpeq_epi8(v, zero));
+    };
+    __m128i any = specials(text + n - 16);
+    for (size_t i = 0; i + 16 < n; i += 16)
+        any = _mm_or_si128(any, specials(text + i));
+    return _mm_movemask_epi8(any) == 0;
+}
+#else
+inline bool IsPlain(const char* text, size_t n)
+{
+    return PlainPrefix(text, n) == n;
+}
+#endif
+
 } // namespace
 
 unsigned int UULineBytes(char* line, unsigned char* out, unsigned int* count)
@@ -188,6 +212,40 @@ unsigned int UUTextBytes(const char* text, size_t n, unsigned char* out, unsigne
     memset(padded + i, ' ', static_cast<size_t>(kLineWidth) - i);
     memset(padded + kLineWidth, 0, kPaddedSize - kLineWidth);
     return UUPaddedBytes(padded, out, count);
+}
+
+MIMEENGINE_UU_ALIGN_STACK size_t UUTextRun(const char* text, size_t n, bool textMode, unsigned char* out, size_t room,
+                                           size_t* count)
+{
+    const base64block::Level level = base64block::Best();
+    size_t p = 0;
+    size_t written = 0;
+    while (p < n && room - written >= 64)
+    {
+        // A line of 1 + 4 * groups characters whose check position lies within the 79 columns
+        // after its end needs no check (see UUTextBytes).
+        const unsigned int bytes = UUValue(text[p]);
+        if (bytes == 0 || bytes > 54 || text[p] == '.')
+            break;
+        const size_t groups = (bytes + 2) / 3;
+        const size_t line = 1 + 4 * groups;
+        if (n - p <= line)
+            break;
+        size_t raw = line + 1;
+        if (text[p + line] != '\n')
+        {
+            if (!textMode || text[p + line] != '\r' || n - p <= line + 1 || text[p + line + 1] != '\n')
+                break;
+            raw = line + 2;
+        }
+        if (!IsPlain(text + p, line))
+            break;
+        base64block::DecodeUUGroups(text + p + 1, groups, out + written, level);
+        written += bytes;
+        p += raw;
+    }
+    *count = written;
+    return p;
 }
 
 _CME_RC ParseUUBeginLine(const char* line, UUBeginRules rules, CString& name)

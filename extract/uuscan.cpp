@@ -192,9 +192,24 @@ int CUnpacker::ExtractUUEncodedFile(CStdioFile* source, const char* workDirector
     bodycodecs::CLineRun lines(source);
     for (;;)
     {
-        // A whole buffered line other than "end" decodes in place.
+        // Buffered lines of the usual form decode in one walk.
         const char* text = nullptr;
         size_t n = 0;
+        if (atLineStart && bExtract && lines.PeekRun(&text, &n))
+        {
+            size_t got = 0;
+            const size_t used =
+                bodycodecs::UUTextRun(text, n, lines.TextMode(), decoded + count, UU_DECODE_SIZE - count, &got);
+            if (used > 0)
+            {
+                lines.TakeRun(used);
+                count += got;
+                if (count > UU_FLUSH_AT)
+                    FlushDecoded(output.get(), decoded, count);
+                continue;
+            }
+        }
+        // A whole buffered line other than "end" decodes in place.
         if (lines.Peek(&text, &n) && !(atLineStart && n == 3 && memcmp(text, "end", 3) == 0))
         {
             lines.Take();

@@ -1,12 +1,15 @@
 // The quick codec paths against the general ones on any input: every base64 version and
 // the uuencode groups against the portable loop, and each line as whole-line QP against the
-// escape steps and as whole-line uuencode against the 80-byte line step. Any difference aborts.
+// escape steps and as whole-line uuencode against the 80-byte line step, and the input as a
+// buffered run through the QP and uuencode walks against their line-by-line forms. Any
+// difference aborts.
 #include "codec/base64block.h"
 #include "codec/qpblock.h"
 #include "extract/bodycodecs.h"
 #include "mimeengine/unpack/parseutilities.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -68,6 +71,45 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (bodycodecs::UULineBytes(buffer, one, &oneCount) !=
                 bodycodecs::UUTextBytes(line.data(), line.size(), two, &twoCount) ||
             oneCount != twoCount || memcmp(one, two, oneCount) != 0)
+            abort();
+    }
+    // The input up to its last LF as a buffered run: the QP walk against the line-by-line
+    // one, and the uuencode walk against UUTextBytes, in both modes.
+    const size_t run = static_cast<size_t>(
+        std::find(std::make_reverse_iterator(data + size), std::make_reverse_iterator(data), '\n').base() - data);
+    // A "-" may begin a delimiter.
+    static const std::array<bool, 256> lead = [] {
+        std::array<bool, 256> table{};
+        table['-'] = true;
+        return table;
+    }();
+    for (bool textMode : {false, true})
+    {
+        if (run == 0)
+            break;
+        const size_t room = 2 * run + 2048 + qpblock::kRunSlack;
+        std::vector<unsigned char> p(room), q(room);
+        size_t pUsed = 0, pLength = 0, qUsed = 0, qLength = 0;
+        qpblock::DecodeRun(text, run, textMode, lead.data(), LINE_READ_LIMIT - 2, p.data(), room, &pUsed, &pLength,
+                           false);
+        qpblock::DecodeRun(text, run, textMode, lead.data(), LINE_READ_LIMIT - 2, q.data(), room, &qUsed, &qLength);
+        if (pUsed != qUsed || pLength != qLength || memcmp(p.data(), q.data(), pLength) != 0)
+            abort();
+        size_t count = 0;
+        const size_t uuUsed = bodycodecs::UUTextRun(text, run, textMode, p.data(), room, &count);
+        std::string want;
+        for (size_t at = 0; at < uuUsed;)
+        {
+            const size_t end = static_cast<size_t>(std::find(text + at, text + uuUsed, '\n') - text);
+            const size_t n = end - at - (textMode && end > at && text[end - 1] == '\r');
+            unsigned char bytes[72];
+            unsigned int got = 0;
+            if (end == uuUsed || bodycodecs::UUTextBytes(text + at, n, bytes, &got) != CME_SUCCESS)
+                abort();
+            want.append(reinterpret_cast<char*>(bytes), got);
+            at = end + 1;
+        }
+        if (want != std::string(reinterpret_cast<char*>(p.data()), count))
             abort();
     }
     return 0;

@@ -11,6 +11,8 @@ class CBoundaryLead
 public:
     explicit CBoundaryLead(COutputBlock* block);
     bool MayStart(char c) const { return m_lead[static_cast<unsigned char>(c)]; }
+    // MayStart for every byte value.
+    const bool* Table() const { return m_lead; }
 
 private:
     bool m_lead[256];

@@ -152,6 +152,127 @@ TEST(QPVector, MatchesPortable)
     EXPECT_GT(quick, 81u * 16 / 2);
 }
 
+// The delimiter leads of the run tests: "-" only.
+const bool* DashLead()
+{
+    static bool lead[256] = {};
+    lead['-'] = true;
+    return lead;
+}
+
+// tests/data/decode/qprun.tsv: a run, text or binary mode, the longest line, and the bytes
+// and raw length of the lines decoded.
+using QPRuns = ::testing::TestWithParam<testsupport::Row>;
+TEST_P(QPRuns, Row)
+{
+    const testsupport::Row& row = GetParam();
+    for (bool vector : {false, true})
+    {
+        const std::vector<char> text(row[0].begin(), row[0].end());
+        std::vector<unsigned char> out(2 * text.size() + 200 + qpblock::kRunSlack);
+        size_t used = 0, n = 0;
+        qpblock::DecodeRun(text.data(), text.size(), row[1] == "text", DashLead(), std::stoul(row[2]), out.data(),
+                           out.size(), &used, &n, vector);
+        EXPECT_EQ(row[3], std::string(reinterpret_cast<char*>(out.data()), n)) << row.line;
+        EXPECT_EQ(std::stoul(row[4]), used) << row.line;
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Table, QPRuns, ::testing::ValuesIn(testsupport::ReadTable("decode/qprun.tsv")),
+                         testsupport::CaseName());
+
+// The vector walk of a run against the portable one, line by line through DecodeLine, at
+// every run length up to 200 and every alignment, in both modes: lines of escapes, soft
+// breaks, CRs, bad escapes, NULs and delimiter leads, a short maxLine and little room now
+// and then.
+TEST(QPRunVector, MatchesLines)
+{
+    std::mt19937 gen(9);
+    const std::string pieces[] = {
+        "=3D", "=C3=A9", "=0D", "\r", "=\n", "=\r\n", "\n", "\r\n", "\n-", "=", "=4", "=g1", std::string(1, '\0')};
+    size_t decoded = 0;
+    for (size_t length = 1; length <= 200; ++length)
+        for (size_t align = 0; align < 16; ++align)
+        {
+            const unsigned kinds = gen() % 4 == 0 ? 13 : 9;
+            std::string run;
+            while (run.size() < length - 1)
+            {
+                const unsigned pick = gen() % 36;
+                run += pick < kinds ? pieces[pick] : std::string(1, static_cast<char>('a' + pick));
+            }
+            run.resize(length - 1);
+            run += '\n';
+            const bool textMode = gen() % 2 == 0;
+            const size_t maxLine = gen() % 8 == 0 ? 10 : 2045;
+            const size_t room = maxLine + qpblock::kRunSlack + (gen() % 8 == 0 ? gen() % 20 : 1000);
+            std::vector<char> text(align + length);
+            std::copy(run.begin(), run.end(), text.begin() + static_cast<std::ptrdiff_t>(align));
+            std::vector<unsigned char> want(room), got(align + room);
+            size_t wantUsed = 0, wantLength = 0, gotUsed = 0, gotLength = 0;
+            qpblock::DecodeRun(text.data() + align, length, textMode, DashLead(), maxLine, want.data(), room, &wantUsed,
+                               &wantLength, false);
+            qpblock::DecodeRun(text.data() + align, length, textMode, DashLead(), maxLine, got.data() + align, room,
+                               &gotUsed, &gotLength);
+            ASSERT_EQ(wantUsed, gotUsed) << length << " " << align;
+            ASSERT_EQ(wantLength, gotLength) << length << " " << align;
+            EXPECT_TRUE(std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(wantLength),
+                                   got.begin() + static_cast<std::ptrdiff_t>(align)))
+                << length << " " << align;
+            decoded += wantUsed;
+        }
+    // A good part of the runs must have been decoded, not left to the line-by-line decoder.
+    EXPECT_GT(decoded, 200u * 201 / 2 * 16 / 8);
+}
+
+// Runs of uuencoded lines decoded in one walk against UUTextBytes line by line, in both
+// modes: lines of every length character, with as many groups as promised or one character
+// more or fewer, some with a CR, a "~", a NUL or a "." among them, LF or CR LF line ends, and
+// little room now and then. The walk may stop early, but what it decodes must be what the
+// lines give one at a time.
+TEST(UURuns, MatchLines)
+{
+    std::mt19937 gen(13);
+    size_t lines = 0;
+    for (int round = 0; round < 2000; ++round)
+    {
+        std::string run;
+        for (int k = 0; k < 6; ++k)
+        {
+            const unsigned bytes = gen() % 8 == 0 ? gen() % 64 : 45;
+            std::string line(1, static_cast<char>(bytes == 0 ? '`' : 32 + bytes));
+            const int extra = gen() % 6 == 0 ? static_cast<int>(gen() % 3) - 1 : 0;
+            const size_t length = 4 * ((bytes + 2) / 3) + static_cast<size_t>(1 + extra);
+            while (line.size() < length)
+                line += static_cast<char>(32 + gen() % 64);
+            if (gen() % 10 == 0)
+                line[gen() % line.size()] = "\r~\0."[gen() % 4];
+            run += line + (gen() % 2 ? "\r\n" : "\n");
+        }
+        const bool textMode = gen() % 2 == 0;
+        const size_t room = gen() % 4 == 0 ? 64 + gen() % 100 : 1000;
+        std::vector<char> text(run.begin(), run.end());
+        std::vector<unsigned char> got(room);
+        size_t count = 0;
+        const size_t used = bodycodecs::UUTextRun(text.data(), text.size(), textMode, got.data(), room, &count);
+        std::string want;
+        for (size_t p = 0; p < used; ++lines)
+        {
+            const size_t end = run.find('\n', p);
+            ASSERT_LT(end, used) << round;
+            const size_t n = end - p - (textMode && end > p && run[end - 1] == '\r');
+            unsigned char bytes[72];
+            unsigned int got1 = 0;
+            ASSERT_EQ(static_cast<unsigned>(CME_SUCCESS), bodycodecs::UUTextBytes(run.data() + p, n, bytes, &got1))
+                << round;
+            want.append(reinterpret_cast<char*>(bytes), got1);
+            p = end + 1;
+        }
+        ASSERT_EQ(want, std::string(reinterpret_cast<char*>(got.data()), count)) << round;
+    }
+    // Most of the lines are of the usual form: the walk must have taken a good part of them.
+    EXPECT_GT(lines, 2000u * 6 / 4);
+}
+
 // Lines of every kind across the 64 KiB buffer: whole runs, CR LF split by a fill, lone CRs,
 // NULs and lines at and past the 2046-character limit, read both ways from the same file.
 TEST(LineRuns, MatchReadString)

@@ -179,6 +179,18 @@ TEST_P(LineSteps, Row)
         unsigned int inPlaceCount = 0;
         EXPECT_EQ(rc, bodycodecs::UUTextBytes(text.data(), text.size(), inPlace, &inPlaceCount)) << row.line;
         EXPECT_EQ(Escape(row[3]), Escape(std::string(reinterpret_cast<char*>(inPlace), inPlaceCount))) << row.line;
+        // As a run of one line, in both modes: decoded whole, with the same bytes, or left alone.
+        for (bool textMode : {false, true})
+        {
+            size_t runCount = 0;
+            const size_t used = bodycodecs::UUTextRun(input.data(), input.size(), textMode, inPlace, 64, &runCount);
+            if (used == 0)
+                continue;
+            EXPECT_EQ(input.size(), used) << row.line;
+            EXPECT_EQ(row[2] + " " + Escape(row[3]),
+                      "0 " + Escape(std::string(reinterpret_cast<char*>(inPlace), runCount)))
+                << row.line;
+        }
     }
     const std::string bytes = name.IsEmpty() ? std::string(reinterpret_cast<char*>(got), count) : name.GetString();
     EXPECT_EQ(row[2] + " " + Escape(row[3]), std::to_string(rc) + " " + Escape(bytes)) << row.line;
