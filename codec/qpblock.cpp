@@ -22,6 +22,18 @@ namespace qpblock
 namespace
 {
 
+// The byte of the two hexadecimal digits at p (upper case, as an escape writes them) into
+// *byte; false, with *byte untouched, when either is no such digit.
+inline bool HexPair(const char* p, unsigned char* byte)
+{
+    const unsigned char high = kHex.value[static_cast<unsigned char>(p[0])];
+    const unsigned char low = kHex.value[static_cast<unsigned char>(p[1])];
+    if ((high | low) == kNoDigit)
+        return false;
+    *byte = static_cast<unsigned char>(high * 16 + low);
+    return true;
+}
+
 // Decodes the escapes that follow one another from text[p] (an "="), and what stands after
 // them when the line ends there. Returns 1 to go on with plain bytes at p, 0 when the line is
 // done (*length set), -1 when the line takes the general path.
@@ -38,11 +50,9 @@ inline int Escapes(const char* text, size_t n, size_t& p, size_t& last, unsigned
         }
         if (p + 2 == n)
             return -1;
-        const unsigned char high = kHex.value[static_cast<unsigned char>(text[p + 1])];
-        const unsigned char low = kHex.value[static_cast<unsigned char>(text[p + 2])];
-        if ((high | low) == kNoDigit)
+        if (!HexPair(text + p + 1, o))
             return -1;
-        *o++ = static_cast<unsigned char>(high * 16 + low);
+        ++o;
         p += 3;
         last = p;
         if (p == n)
@@ -134,11 +144,9 @@ __attribute__((target("sse2"))) inline int Steps(const char* s, size_t end, size
             return -1;
         if (q + 2 >= end)
             return q + 1 == end ? 0 : -1;
-        const unsigned char high = kHex.value[static_cast<unsigned char>(s[q + 1])];
-        const unsigned char low = kHex.value[static_cast<unsigned char>(s[q + 2])];
-        if ((high | low) == kNoDigit)
+        if (!HexPair(s + q + 1, o))
             return -1;
-        *o++ = static_cast<unsigned char>(high * 16 + low);
+        ++o;
         q += 3;
         last = q;
     }
@@ -265,26 +273,14 @@ __attribute__((target("sse2"))) MIMEENGINE_QP_ALIGN_STACK void RunSse2(const cha
             // Most often an escape with its two digits: text[q + 2] lies in the run unless the
             // "=" ends it, and neither digit is a LF.
             const char c = text[q];
-            if (c == '=' && q + 2 < n)
+            if (c == '=' && q + 2 < n && HexPair(text + q + 1, o))
             {
-                const unsigned char high = kHex.value[static_cast<unsigned char>(text[q + 1])];
-                const unsigned char low = kHex.value[static_cast<unsigned char>(text[q + 2])];
-                if ((high | low) != kNoDigit)
-                {
-                    *o++ = static_cast<unsigned char>(high * 16 + low);
-                    q += 3;
-                    // The bytes of one character often come as escapes one after another.
-                    while (q + 2 < n && text[q] == '=')
-                    {
-                        const unsigned char h = kHex.value[static_cast<unsigned char>(text[q + 1])];
-                        const unsigned char l = kHex.value[static_cast<unsigned char>(text[q + 2])];
-                        if ((h | l) == kNoDigit)
-                            break;
-                        *o++ = static_cast<unsigned char>(h * 16 + l);
-                        q += 3;
-                    }
-                    continue;
-                }
+                ++o;
+                q += 3;
+                // The bytes of one character often come as escapes one after another.
+                for (; q + 2 < n && text[q] == '=' && HexPair(text + q + 1, o); q += 3)
+                    ++o;
+                continue;
             }
             if (c == '\n')
             {

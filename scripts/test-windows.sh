@@ -16,17 +16,23 @@ cd "$(dirname "$0")/.."
 source=$PWD
 jobs=$(nproc 2>/dev/null || echo 2)
 
-# A package mirror out of reach (install-deps.sh's 75) skips the Windows suites; any other
-# failure to install fails.
-status=0
-./scripts/install-deps.sh build tools tests windows || status=$?
-if [ "$status" -eq 75 ]; then
-  echo "SKIPPED: Windows: the cross compilers and Wine could not be downloaded" >&2
-  exit 75
-elif [ "$status" -ne 0 ]; then
-  echo "FAILED: Windows: the cross compilers and Wine could not be installed" >&2
-  exit "$status"
-fi
+# Installs the packages of the groups after WHAT. A package mirror out of reach
+# (install-deps.sh's 75) returns 75 after a SKIPPED line; any other failure to install ends
+# the script after a FAILED line.
+install_groups() { # WHAT GROUP...
+  local what=$1 deps=0
+  shift
+  ./scripts/install-deps.sh "$@" || deps=$?
+  if [ "$deps" -eq 75 ]; then
+    echo "SKIPPED: $what could not be downloaded" >&2
+    return 75
+  elif [ "$deps" -ne 0 ]; then
+    echo "FAILED: $what could not be installed" >&2
+    exit "$deps"
+  fi
+}
+
+install_groups "Windows: the cross compilers and Wine" build tools tests windows || exit 75
 
 configure_and_build() { # DIR TOOLCHAIN EMULATOR TESTS(ON|OFF)
   # Optimised as the other builds, without debug information: nothing reads it under Wine,
@@ -147,15 +153,7 @@ i386_emulation() {
 i386_root=/var/cache/mimeengine/wine-i386
 make_i386_root() {
   [ -x "$i386_root/usr/lib/wine/wine" ] && return 0
-  local deps=0
-  ./scripts/install-deps.sh root || deps=$?
-  if [ "$deps" -eq 75 ]; then
-    echo "SKIPPED: 32-bit: mmdebstrap could not be downloaded" >&2
-    return 1
-  elif [ "$deps" -ne 0 ]; then
-    echo "FAILED: 32-bit: mmdebstrap could not be installed" >&2
-    exit "$deps"
-  fi
+  install_groups "32-bit: mmdebstrap" root || return 1
   rm -rf "$i386_root" "$i386_root.part" && mkdir -p "$i386_root.part"
   if ! awk 'BEGIN{RS="";ORS="\n\n"} NR==1' /etc/apt/sources.list.d/debian.sources |
     mmdebstrap --quiet --arch=i386 --variant=apt --include=wine,wine32 \
