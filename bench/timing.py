@@ -58,6 +58,12 @@ def main():
          f"{gmime} compose {i('text.txt')} {i('attach.bin')} {o}/c.eml"),
         ("parse many", 2000, f"xargs cat < {i('many.list')} > {o}/out",
          "{many} " + i("many.list") + f" {o}", f"{gmime} many {i('many.list')} {o}"),
+        # The program's batch over the same messages, one thread and two: GMime's column is
+        # its one-process run again, for scale.
+        ("batch, --jobs 1", 2000, f"xargs cat < {i('many.list')} > {o}/out",
+         "{me} unpack " + i("many") + f" --jobs 1 -d {o}", f"{gmime} many {i('many.list')} {o}"),
+        ("batch, --jobs 2", 2000, f"xargs cat < {i('many.list')} > {o}/out",
+         "{me} unpack " + i("many") + f" --jobs 2 -d {o}", f"{gmime} many {i('many.list')} {o}"),
     ]
     print(f"{runs} runs per column, medians; outputs in {scratch}", file=sys.stderr)
     rows = []
@@ -90,6 +96,10 @@ def main():
             rate = f"{msgs / med[label]:.0f}" if msgs > 1 else ""
             print(f"| {name} | {label} | {med[label]:.3f} | {med[label] / med['floor']:.2f} | {vs} | "
                   f"{rate} | {rss[label]:.1f} |")
+    batch = {name: med for name, _, med, _ in rows if name.startswith("batch")}
+    for label, _ in builds:
+        one, two = batch["batch, --jobs 1"][label], batch["batch, --jobs 2"][label]
+        print(f"\nbatch, {label}: --jobs 2 runs {one / two:.2f} times the rate of --jobs 1")
 
 
 if __name__ == "__main__":

@@ -67,106 +67,133 @@ struct Slot
     bool done = false;
 };
 
-// The messages taken from the source and not printed yet, in order, and the threads that
-// unpack them: jobs of them, or none for one job, which the calling thread then does. The
-// first unstarted message is window[started - printed].
-class Scheduler
+// The messages taken from the source and not printed yet, in order, and jobs threads (the
+// calling one among them) that share every step of the batch: each takes the first
+// unstarted message, or reads the next one from the source when none is left, unpacks it and
+// then prints whatever is done at the head of the window. No thread hands work to another, so
+// a thread waits only when the window is full behind a message still being unpacked, or at
+// the end. The source is read, and the output printed, by one thread at a time. The first
+// unstarted message is window[started - printed].
+template <typename Print> class Scheduler
 {
 public:
-    Scheduler(const std::function<void(BatchItem&)>& unpack, unsigned jobs) : m_unpack(unpack)
+    Scheduler(BatchSource& source, const std::function<void(BatchItem&)>& unpack, Print& print, size_t limit)
+        : m_source(source), m_unpack(unpack), m_print(print), m_limit(limit)
     {
-        for (unsigned t = 0; jobs > 1 && t < jobs; ++t)
-            m_threads.emplace_back([this] { Work(); });
-    }
-    ~Scheduler()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopping = true;
-        }
-        m_work.notify_all();
-        for (std::thread& thread : m_threads)
-            thread.join();
     }
 
-    // Runs the batch on this thread: reads the source ahead by up to limit messages, prints
-    // the finished ones in order and, without threads, unpacks them itself.
-    template <typename Print> void Run(BatchSource& source, size_t limit, Print print)
+    // Runs the batch on the calling thread and jobs - 1 more.
+    void Run(unsigned jobs)
     {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        bool sourceDone = false;
-        for (;;)
-        {
-            if (!m_window.empty() && m_window.front().done)
-            {
-                Slot slot = std::move(m_window.front());
-                m_window.pop_front();
-                const size_t printed = ++m_printed;
-                const size_t known = printed + m_window.size();
-                lock.unlock();
-                const bool more = print(slot.item, printed, known);
-                lock.lock();
-                if (!more)
-                    return;
-                continue;
-            }
-            if (!sourceDone && m_window.size() < limit)
-            {
-                lock.unlock();
-                Slot slot;
-                sourceDone = !source.Next(slot.item);
-                lock.lock();
-                if (!sourceDone)
-                {
-                    m_window.push_back(std::move(slot));
-                    m_work.notify_one();
-                }
-                continue;
-            }
-            if (sourceDone && m_window.empty())
-                return;
-            if (m_threads.empty())
-                UnpackNext(lock);
-            else
-                m_finished.wait(lock);
-        }
+        std::vector<std::thread> threads;
+        for (unsigned t = 1; t < jobs; ++t)
+            threads.emplace_back([this] { Work(); });
+        Work();
+        for (std::thread& thread : threads)
+            thread.join();
     }
 
 private:
     bool HasUnstarted() const { return m_started < m_printed + m_window.size(); }
-
-    // Unpacks the first unstarted message, with lock held on entry and on return.
-    void UnpackNext(std::unique_lock<std::mutex>& lock)
-    {
-        Slot& slot = m_window[m_started++ - m_printed];
-        lock.unlock();
-        m_unpack(slot.item);
-        lock.lock();
-        slot.done = true;
-    }
 
     void Work()
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         for (;;)
         {
-            m_work.wait(lock, [this] { return m_stopping || HasUnstarted(); });
             if (m_stopping)
                 return;
-            UnpackNext(lock);
-            m_finished.notify_one();
+            if (HasUnstarted())
+            {
+                Slot& slot = m_window[m_started++ - m_printed];
+                lock.unlock();
+                m_unpack(slot.item);
+                lock.lock();
+                slot.done = true;
+                PrintDone(lock);
+                continue;
+            }
+            if (!m_reading && !m_sourceDone && m_window.size() < m_limit)
+            {
+                // The deque keeps its elements in place as its ends change, so the slot
+                // can be filled in with the lock released; it counts as started meanwhile.
+                m_window.emplace_back();
+                Slot& slot = m_window.back();
+                ++m_started;
+                m_reading = true;
+                lock.unlock();
+                const bool more = m_source.Next(slot.item);
+                lock.lock();
+                m_reading = false;
+                if (!more)
+                {
+                    m_sourceDone = true;
+                    m_window.pop_back();
+                    --m_started;
+                    PrintDone(lock);
+                    m_changed.notify_all();
+                    continue;
+                }
+                m_changed.notify_all();
+                lock.unlock();
+                m_unpack(slot.item);
+                lock.lock();
+                slot.done = true;
+                PrintDone(lock);
+                continue;
+            }
+            if (m_sourceDone && !m_reading && m_window.empty())
+            {
+                m_stopping = true;
+                m_changed.notify_all();
+                return;
+            }
+            // Nothing to take: the window is full behind a message being unpacked, or the
+            // source is being read.
+            m_changed.wait(lock);
         }
     }
 
+    // Prints the finished messages at the head of the window, unless another thread is
+    // printing: that one then prints these too. With the lock held on entry and on return.
+    void PrintDone(std::unique_lock<std::mutex>& lock)
+    {
+        if (m_printing)
+            return;
+        m_printing = true;
+        bool printed = false;
+        while (!m_stopping && !m_window.empty() && m_window.front().done)
+        {
+            Slot slot = std::move(m_window.front());
+            m_window.pop_front();
+            const size_t count = ++m_printed;
+            const size_t known = count + m_window.size();
+            lock.unlock();
+            const bool more = m_print(slot.item, count, known);
+            lock.lock();
+            printed = true;
+            if (!more)
+                m_stopping = true;
+        }
+        m_printing = false;
+        // Room in the window, or the end.
+        if (printed)
+            m_changed.notify_all();
+    }
+
+    BatchSource& m_source;
     const std::function<void(BatchItem&)>& m_unpack;
+    Print& m_print;
+    const size_t m_limit;
     std::mutex m_mutex;
-    std::condition_variable m_work;     // a message to unpack, or stop
-    std::condition_variable m_finished; // a message is done
-    std::deque<Slot> m_window;          // slots stay in place while other ends are pushed and popped
+    std::condition_variable m_changed; // a message read, printed, or the end
+    std::deque<Slot> m_window;         // slots stay in place while other ends are pushed and popped
     size_t m_printed = 0;
     size_t m_started = 0;
+    bool m_reading = false;  // a thread is reading the source
+    bool m_printing = false; // a thread is printing
+    bool m_sourceDone = false;
     bool m_stopping = false;
-    std::vector<std::thread> m_threads;
 };
 
 } // namespace
@@ -193,13 +220,15 @@ BatchResult RunBatch(BatchSource& source, const std::function<void(BatchItem&)>&
         progress.Show(printed, known);
         return true;
     };
-    {
-        Scheduler scheduler(unpack, jobs);
-        // A few messages per thread are read ahead, so that no thread waits for the source;
-        // no more, since each may be a staged copy on disk.
-        scheduler.Run(source, 4 * static_cast<size_t>(jobs), print);
-    }
-    progress.Summary(result.messages, result.failed);
+    // A few messages per thread may wait behind a slow one for their turn to print; no more,
+    // since each may be a staged copy on disk.
+    Scheduler<decltype(print)> scheduler(source, unpack, print, 4 * static_cast<size_t>(jobs));
+    scheduler.Run(jobs);
+    // A batch stopped by its output says so itself.
+    if (result.outputFailed)
+        progress.Clear();
+    else
+        progress.Summary(result.messages, result.failed);
     return result;
 }
 

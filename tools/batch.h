@@ -28,7 +28,7 @@ struct BatchItem
     int status = 0; // the exit status of a batch of this message alone
 };
 
-// Gives the messages of a batch in order. Called on one thread only.
+// Gives the messages of a batch in order. Called by one thread at a time.
 class BatchSource
 {
 public:
@@ -39,7 +39,7 @@ public:
 
 struct BatchSettings
 {
-    unsigned jobs = 1;   // threads that unpack (1: the calling thread does)
+    unsigned jobs = 1;   // threads that unpack, the calling one among them
     bool summary = true; // a progress line on a terminal and a summary line at the end
 };
 
@@ -55,7 +55,7 @@ struct BatchResult
 // Takes the messages of source, unpacks each with unpack (called on several threads at once
 // when jobs > 1) and prints each one's err and out as soon as it and every message before it
 // are done, so that the output follows the source's order. The source is read ahead by a few
-// messages per thread only.
+// messages per thread only. Every thread reads, unpacks and prints in turn.
 BatchResult RunBatch(BatchSource& source, const std::function<void(BatchItem&)>& unpack, const BatchSettings& settings);
 
 } // namespace cli

@@ -2,7 +2,8 @@
 Columns: command, exit code, regex searched in stdout (or @NAME: equal to the golden file
 NAME, with {D} and work-file names replaced; MIMEENGINE_REGEN rewrites it), regex searched
 in stderr; '-' for any. A command is a shell-quoted mimeengine command line after optional
-NAME=value words for its environment, with <FILE for its stdin, or a step of this script:
+NAME=value words for its environment, with <FILE for its stdin and >FILE for its stdout (then
+empty), or a step of this script:
 !cat FILE, !ls DIR, !same A B (equal but for CR LF), !mkdir DIR, !write FILE TEXT, !cp FROM TO
 (a file or a tree), !ln TARGET LINK, !decode MESSAGE [FUNCTION] (below), !email MESSAGE (below),
 !big FILE SIZE (random bytes), !rm FILE, !tmpfs DIR SIZE [ro] (mounts a tmpfs, unmounted at the
@@ -80,9 +81,10 @@ def step(d, args, env):
         out = steps[args[0]]()
         return int(out is None), out or b"", b""
     stdin = [open(os.path.join(d, w[1:]), "rb") for w in args if w.startswith("<")] + [subprocess.DEVNULL]
-    r = subprocess.run([PROGRAM] + [w for w in args if not w.startswith("<")], cwd=d, env=env, capture_output=True,
-                       timeout=120, stdin=stdin[0])
-    return r.returncode, r.stdout, r.stderr
+    stdout = [open(os.path.join(d, w[1:]), "wb") for w in args if w.startswith(">")] + [subprocess.PIPE]
+    r = subprocess.run([PROGRAM] + [w for w in args if w[0] not in "<>"], cwd=d, env=env, stdout=stdout[0],
+                       stderr=subprocess.PIPE, timeout=120, stdin=stdin[0])
+    return r.returncode, r.stdout or b"", r.stderr
 
 
 def main(table):
