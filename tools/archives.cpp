@@ -103,6 +103,8 @@ bool StartsWithFromLine(const std::string& path)
     std::FILE* in = std::fopen(path.c_str(), "rb");
     if (in == nullptr)
         return false;
+    // Unbuffered: the few bytes are read as they are, without sizing a buffer for the file.
+    std::setvbuf(in, nullptr, _IONBF, 0);
     char head[kFromSize];
     const bool from = std::fread(head, 1, kFromSize, in) == kFromSize && std::memcmp(head, kFrom, kFromSize) == 0;
     std::fclose(in);
