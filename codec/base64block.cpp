@@ -12,11 +12,21 @@
 #include <immintrin.h>
 #endif
 
+// 32-bit callers may keep the stack aligned to 4 bytes only; the vector entry points align
+// their own frame there.
+#if defined(__i386__)
+#define MIMEENGINE_BASE64_ALIGN_STACK __attribute__((force_align_arg_pointer))
+#else
+#define MIMEENGINE_BASE64_ALIGN_STACK
+#endif
+
 namespace base64block
 {
 
 namespace
 {
+
+using DecodeFunction = size_t (*)(const char* in, size_t n, unsigned char* out);
 
 // Out of line: the vector versions call it only for what their steps leave over, and
 // inlined into them it would widen their hot paths.
@@ -52,6 +62,51 @@ size_t EncodeScalar(const unsigned char* in, size_t n, char* out)
         *o++ = '=';
     }
     return static_cast<size_t>(o - out);
+}
+
+// The walk of DecodeRun over the lines of a run, each line's groups decoded by decode.
+// Lines of a body are mostly of one length, so the line end is first looked for where the
+// last line's length puts it; a line that decodes whole there has no LF before it. When the
+// guess fails the line is looked at again from a real search for its end.
+template <DecodeFunction decode>
+inline size_t Run(const char* text, size_t n, bool textMode, const bool* lead, size_t maxLine, unsigned char* out,
+                  size_t room, size_t* length)
+{
+    size_t used = 0;
+    size_t written = 0;
+    size_t guess = 0; // raw length of the last line, its LF not included
+    bool guessed = false;
+    while (used < n)
+    {
+        const char* p = text + used;
+        const size_t available = n - used;
+        size_t end = guess;
+        const bool fromGuess = guessed && guess < available && p[guess] == '\n';
+        if (!fromGuess)
+        {
+            const void* lf = std::memchr(p, '\n', available);
+            if (lf == nullptr)
+                break;
+            end = static_cast<size_t>(static_cast<const char*>(lf) - p);
+        }
+        const size_t characters = textMode && end > 0 && p[end - 1] == '\r' ? end - 1 : end;
+        const size_t bytes = characters / 4 * 3;
+        if (characters == 0 ||
+            (characters % 4 == 0 && characters <= maxLine && !lead[static_cast<unsigned char>(p[0])] &&
+             bytes + kDecodeSlack <= room - written && decode(p, characters, out + written) == characters))
+        {
+            written += bytes;
+            used += end + 1;
+            guess = end;
+            guessed = true;
+            continue;
+        }
+        if (!fromGuess)
+            break;
+        guessed = false;
+    }
+    *length = written;
+    return used;
 }
 
 #ifdef MIMEENGINE_BASE64_X86
@@ -258,6 +313,18 @@ __attribute__((target("sse4.1"))) size_t DecodeUUSse41(const char* in, size_t gr
     return g;
 }
 
+MIMEENGINE_BASE64_ALIGN_STACK size_t RunSse41(const char* text, size_t n, bool textMode, const bool* lead,
+                                              size_t maxLine, unsigned char* out, size_t room, size_t* length)
+{
+    return Run<DecodeSse41>(text, n, textMode, lead, maxLine, out, room, length);
+}
+
+MIMEENGINE_BASE64_ALIGN_STACK size_t RunAvx2(const char* text, size_t n, bool textMode, const bool* lead,
+                                             size_t maxLine, unsigned char* out, size_t room, size_t* length)
+{
+    return Run<DecodeAvx2>(text, n, textMode, lead, maxLine, out, room, length);
+}
+
 Level Detect()
 {
     __builtin_cpu_init();
@@ -314,6 +381,20 @@ size_t Decode(const char* in, size_t n, unsigned char* out, Level level)
     (void)level;
 #endif
     return DecodeScalar(in, n, out);
+}
+
+size_t DecodeRun(const char* text, size_t n, bool textMode, const bool* lead, size_t maxLine, unsigned char* out,
+                 size_t room, size_t* length, Level level)
+{
+#ifdef MIMEENGINE_BASE64_X86
+    if (level == Level::Avx2 && Best() == Level::Avx2)
+        return RunAvx2(text, n, textMode, lead, maxLine, out, room, length);
+    if (level != Level::Scalar && Best() != Level::Scalar)
+        return RunSse41(text, n, textMode, lead, maxLine, out, room, length);
+#else
+    (void)level;
+#endif
+    return Run<DecodeScalar>(text, n, textMode, lead, maxLine, out, room, length);
 }
 
 size_t Encode(const unsigned char* in, size_t n, char* out, Level level)

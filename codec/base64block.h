@@ -80,6 +80,18 @@ Level Best();
 constexpr size_t kDecodeSlack = 8;
 size_t Decode(const char* in, size_t n, unsigned char* out, Level level = Best());
 
+// Decodes whole lines of a buffered run text[0..n) (text[n - 1] a LF) as the body decoder
+// decodes a line in place while no group or comment is open: LF ends a line, and in text
+// mode a CR right before it belongs to the line end. A line decodes here when it is empty,
+// or when it holds whole groups of the alphabet only ("=" is not), at most maxLine
+// characters, and does not begin with a byte whose lead[] entry is TRUE (it may be a
+// delimiter). The walk stops before the first other line, or before a line whose bytes
+// and kDecodeSlack more would not fit in out's room bytes. *length gets the bytes written;
+// returns the raw bytes of the lines decoded, their line ends included. Every version
+// stops at the same line and gives the same bytes.
+size_t DecodeRun(const char* text, size_t n, bool textMode, const bool* lead, size_t maxLine, unsigned char* out,
+                 size_t room, size_t* length, Level level = Best());
+
 // Encodes in[0..n) as base64 with "=" padding: (n + 2) / 3 * 4 characters to out.
 size_t Encode(const unsigned char* in, size_t n, char* out, Level level = Best());
 

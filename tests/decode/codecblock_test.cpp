@@ -224,6 +224,52 @@ TEST(QPRunVector, MatchesLines)
     EXPECT_GT(decoded, 200u * 201 / 2 * 16 / 8);
 }
 
+// Runs of base64 lines through DecodeRun, every version, against Decode line by line, at
+// every run length up to 160 and alignment up to 32, in both modes: whole groups, odd
+// lengths, "=", CR, space, NUL, CR LF, delimiter leads ("-", and "Z" of the alphabet), a
+// short maxLine and little room now and then.
+TEST(Base64Runs, MatchLines)
+{
+    bool lead[256] = {};
+    lead['-'] = lead['Z'] = true;
+    std::mt19937 gen(17);
+    const std::string pieces[] = {"QUJD", "ZGVm", "\n", "\r\n", "\n-", "=", "\r", "A", " ", std::string(1, '\0')};
+    size_t decoded = 0;
+    for (size_t length = 1; length <= 160; ++length)
+        for (size_t align = 0; align < 32; ++align)
+        {
+            const unsigned kinds = gen() % 4 == 0 ? 10 : 4;
+            std::string run;
+            while (run.size() < length - 1)
+                run += pieces[gen() % 8 < 6 ? gen() % 2 : gen() % kinds];
+            run = run.substr(0, length - 1) + '\n';
+            const bool textMode = gen() % 2 == 0;
+            const size_t maxLine = gen() % 8 == 0 ? 8 : 2045, room = 8 + (gen() % 8 == 0 ? gen() % 20 : 1000);
+            std::string want, text = std::string(align, '.') + run;
+            size_t used = 0;
+            for (size_t end; (end = run.find('\n', used)) != std::string::npos; used = end + 1)
+            {
+                const size_t n = end - used - (textMode && end > used && run[end - 1] == '\r');
+                unsigned char bytes[256];
+                if (n > 0 && (n % 4 != 0 || n > maxLine || lead[static_cast<unsigned char>(run[used])] ||
+                              want.size() + n / 4 * 3 + 8 > room ||
+                              base64block::Decode(&run[used], n, bytes, Level::Scalar) != n))
+                    break;
+                want.append(reinterpret_cast<char*>(bytes), n / 4 * 3);
+            }
+            for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2})
+            {
+                std::vector<unsigned char> got(align + room);
+                size_t n = 0;
+                ASSERT_EQ(used, base64block::DecodeRun(&text[align], length, textMode, lead, maxLine, &got[align], room,
+                                                       &n, level));
+                EXPECT_EQ(want, std::string(reinterpret_cast<char*>(&got[align]), n)) << length << " " << align;
+            }
+            decoded += used;
+        }
+    EXPECT_GT(decoded, 160u * 161 / 2 * 32 / 16); // most runs are not left to the line-by-line path
+}
+
 // Runs of uuencoded lines decoded in one walk against UUTextBytes line by line, in both
 // modes: lines of every length character, with as many groups as promised or one character
 // more or fewer, some with a CR, a "~", a NUL or a "." among them, LF or CR LF line ends, and
