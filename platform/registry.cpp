@@ -49,27 +49,48 @@ std::string Lower(std::string s)
     return s;
 }
 
+// White space between the words of a line, as a stream's ">>" in the classic locale takes it.
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Every line: a comment from "#" on is dropped, and a first word with "/" is a type whose
+// extensions are the words after it. Read in place, without a stream per line: the whole
+// system database is parsed at the start of a command.
 void Parse(const std::string& text, MimeDatabase& db)
 {
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line))
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end)
     {
-        size_t hash = line.find('#');
-        if (hash != std::string::npos)
-            line.resize(hash);
-        std::istringstream words(line);
+        const char* lineEnd = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (lineEnd == nullptr)
+            lineEnd = end;
+        const char* hash = static_cast<const char*>(std::memchr(p, '#', static_cast<size_t>(lineEnd - p)));
+        const char* const stop = hash != nullptr ? hash : lineEnd;
         std::string type;
-        if (!(words >> type) || type.find('/') == std::string::npos)
-            continue;
-        type = Lower(type);
-        std::string ext;
-        while (words >> ext)
+        for (const char* q = p;;)
         {
-            ext = Lower(ext);
-            db.typeByExtension.emplace(ext, type);
-            db.extensionByType.emplace(type, ext);
+            while (q < stop && IsBlank(*q))
+                ++q;
+            const char* word = q;
+            while (q < stop && !IsBlank(*q))
+                ++q;
+            if (word == q)
+                break;
+            std::string lower = Lower(std::string(word, q));
+            if (type.empty())
+            {
+                if (lower.find('/') == std::string::npos)
+                    break;
+                type = std::move(lower);
+                continue;
+            }
+            db.typeByExtension.emplace(lower, type);
+            db.extensionByType.emplace(type, std::move(lower));
         }
+        p = lineEnd + 1;
     }
 }
 
