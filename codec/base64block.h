@@ -64,11 +64,14 @@ inline int DecodeGroup(const char* four, unsigned char* out)
 // one text to the next.
 size_t CollectSignificant(const char* text, bool& inComment, char* work, size_t max);
 
+// In order: each level runs the versions of those before it. Avx512Vbmi has a version of
+// its own for EncodeLines54 only; elsewhere it runs the AVX2 one.
 enum class Level
 {
     Scalar,
     Sse41,
-    Avx2
+    Avx2,
+    Avx512Vbmi
 };
 
 // The best version this processor runs.

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<char> x((size + 2) / 3 * 4 + 8), y(x.size());
     const size_t used = base64block::Decode(text, size, a.data(), Level::Scalar);
     const size_t chars = base64block::Encode(data, size, x.data(), Level::Scalar);
-    for (Level level : {Level::Sse41, Level::Avx2})
+    for (Level level : {Level::Sse41, Level::Avx2, Level::Avx512Vbmi})
     {
         if (base64block::Decode(text, size, b.data(), level) != used || memcmp(a.data(), b.data(), used / 4 * 3))
             abort();

@@ -36,13 +36,13 @@ TEST(Base64Blocks, SimdMatchesScalar)
         std::vector<unsigned char> want(length + 8), got(length + 8);
         const size_t used = base64block::Decode(text.data(), text.size(), want.data(), Level::Scalar);
         EXPECT_EQ(used, row[1] < 0 ? length / 4 * 4 : static_cast<size_t>(row[1]) / 4 * 4);
-        for (Level level : {Level::Sse41, Level::Avx2})
+        for (Level level : {Level::Sse41, Level::Avx2, Level::Avx512Vbmi})
         {
             EXPECT_EQ(used, base64block::Decode(text.data(), text.size(), got.data(), level)) << length;
             EXPECT_TRUE(std::equal(want.begin(), want.begin() + used / 4 * 3, got.begin())) << length;
         }
         // Encoding back gives the text again, whichever version encodes.
-        for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2})
+        for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2, Level::Avx512Vbmi})
         {
             std::string again(used + 4, '?');
             again.resize(base64block::Encode(want.data(), used / 4 * 3, &again[0], level));
@@ -51,30 +51,32 @@ TEST(Base64Blocks, SimdMatchesScalar)
     }
 }
 
-// Whole lines of 54 bytes, 0 to 5 of them, through each version: each line's characters as
-// the portable encoder gives them, then CR LF.
+// Whole lines of 54 bytes, 0 to 5 of them, through each version at every alignment of the
+// bytes and of the text up to 64: each line's characters as the portable encoder gives
+// them, then CR LF.
 TEST(Base64Blocks, LinesMatchScalar)
 {
     std::mt19937 gen(9);
     for (size_t lines = 0; lines <= 5; ++lines)
-    {
-        std::vector<unsigned char> in(54 * lines + 10);
-        for (unsigned char& b : in)
-            b = static_cast<unsigned char>(gen());
-        std::string want;
-        for (size_t line = 0; line < lines; ++line)
+        for (size_t align = 0; align < 64; ++align)
         {
-            std::string text(72, '?');
-            base64block::Encode(in.data() + 54 * line, 54, &text[0], Level::Scalar);
-            want += text + "\r\n";
+            std::vector<unsigned char> in(align + 54 * lines + 10);
+            for (unsigned char& b : in)
+                b = static_cast<unsigned char>(gen());
+            std::string want;
+            for (size_t line = 0; line < lines; ++line)
+            {
+                std::string text(72, '?');
+                base64block::Encode(&in[align + 54 * line], 54, &text[0], Level::Scalar);
+                want += text + "\r\n";
+            }
+            for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2, Level::Avx512Vbmi})
+            {
+                std::string got(align + 74 * lines + 6, '?');
+                base64block::EncodeLines54(&in[align], lines, &got[align], level);
+                EXPECT_EQ(want, got.substr(align, 74 * lines)) << lines << " " << align;
+            }
         }
-        for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2})
-        {
-            std::string got(74 * lines + 6, '?');
-            base64block::EncodeLines54(in.data(), lines, &got[0], level);
-            EXPECT_EQ(want, got.substr(0, 74 * lines)) << lines;
-        }
-    }
 }
 
 // Uuencoded groups, 0 to 24 of them, through each version: the same bytes, and nothing
@@ -257,7 +259,7 @@ TEST(Base64Runs, MatchLines)
                     break;
                 want.append(reinterpret_cast<char*>(bytes), n / 4 * 3);
             }
-            for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2})
+            for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2, Level::Avx512Vbmi})
             {
                 std::vector<unsigned char> got(align + room);
                 size_t n = 0;
