@@ -314,33 +314,42 @@ MIMEENGINE_BASE64_ALIGN_STACK __attribute__((target("avx512f,avx512bw,avx512vl,a
     }
 }
 
-// Four uuencoded groups at in to twelve bytes, in the low twelve of the result.
-__attribute__((target("sse4.1"))) inline __m128i DecodeUU4(const char* in)
+// Four uuencoded groups at in to twelve bytes, in the low twelve of the result; *specials
+// gathers the CRs, "~"s and NULs among them: the table holds each of them at the place of
+// its low four bits and 0x80, which no byte below 0x80 equals, elsewhere, and a shuffle
+// gives every byte from 0x80 up the value 0, which it does not equal either.
+__attribute__((target("sse4.1"))) inline __m128i DecodeUU4(const char* in, __m128i* specials)
 {
+    const __m128i table =
+        _mm_setr_epi8(0, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, '\r', '~', -128);
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    *specials = _mm_or_si128(*specials, _mm_cmpeq_epi8(_mm_shuffle_epi8(table, v), v));
     v = _mm_and_si128(_mm_sub_epi8(v, _mm_set1_epi8(32)), _mm_set1_epi8(63));
     const __m128i merged = _mm_maddubs_epi16(v, _mm_set1_epi32(0x01400140));
     const __m128i packed = _mm_madd_epi16(merged, _mm_set1_epi32(0x00011000));
     return _mm_shuffle_epi8(packed, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
 }
 
-__attribute__((target("sse4.1"))) size_t DecodeUUSse41(const char* in, size_t groups, unsigned char* out)
+// The groups it decodes, all or none; *plain is FALSE when a CR, "~" or NUL was among them.
+__attribute__((target("sse4.1"))) size_t DecodeUUSse41(const char* in, size_t groups, unsigned char* out, bool* plain)
 {
+    __m128i specials = _mm_setzero_si128();
     // Four groups a step, while a fifth follows to take the four bytes stored beyond them.
     size_t g = 0;
     for (; g + 5 <= groups; g += 4)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * g), DecodeUU4(in + 4 * g));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * g), DecodeUU4(in + 4 * g, &specials));
     // The last one to four groups: a step over the last four again, which stores its twelve
     // bytes alone (those of groups already done come out the same).
     if (g < groups && groups >= 4)
     {
-        const __m128i last = DecodeUU4(in + 4 * (groups - 4));
+        const __m128i last = DecodeUU4(in + 4 * (groups - 4), &specials);
         unsigned char* o = out + 3 * (groups - 4);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(o), last);
         const int high = _mm_extract_epi32(last, 2);
         std::memcpy(o + 8, &high, 4);
         g = groups;
     }
+    *plain = _mm_testz_si128(specials, specials) != 0;
     return g;
 }
 
@@ -444,24 +453,28 @@ size_t Encode(const unsigned char* in, size_t n, char* out, Level level)
     return EncodeScalar(in, n, out);
 }
 
-void DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level level)
+bool DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level level)
 {
     size_t g = 0;
+    bool plain = true;
 #ifdef MIMEENGINE_BASE64_X86
     if (level != Level::Scalar && Best() != Level::Scalar)
-        g = DecodeUUSse41(in, groups, out);
+        g = DecodeUUSse41(in, groups, out, &plain);
 #else
     (void)level;
 #endif
     for (; g < groups; ++g)
     {
         const unsigned char* s = reinterpret_cast<const unsigned char*>(in + 4 * g);
+        for (int i = 0; i < 4; ++i)
+            plain = plain && s[i] != '\r' && s[i] != '~' && s[i] != '\0';
         const unsigned v = (((s[0] - 32u) & 63u) << 18) | (((s[1] - 32u) & 63u) << 12) | (((s[2] - 32u) & 63u) << 6) |
                            ((s[3] - 32u) & 63u);
         out[3 * g] = static_cast<unsigned char>(v >> 16);
         out[3 * g + 1] = static_cast<unsigned char>(v >> 8);
         out[3 * g + 2] = static_cast<unsigned char>(v);
     }
+    return plain;
 }
 
 void EncodeLines54(const unsigned char* in, size_t lines, char* out, Level level)

@@ -79,23 +79,28 @@ TEST(Base64Blocks, LinesMatchScalar)
         }
 }
 
-// Uuencoded groups, 0 to 24 of them, through each version: the same bytes, and nothing
-// written past 3 * groups + 1.
+// Uuencoded groups, 0 to 24 of them, through each version: the same bytes, nothing written
+// past 3 * groups + 1, and FALSE exactly where a CR, "~" or NUL (or a byte from 0x80 up that
+// is none of them) stands at one of the places, each place in turn.
 TEST(UUGroups, SimdMatchesScalar)
 {
     std::mt19937 gen(3);
     for (size_t groups = 0; groups <= 24; ++groups)
-    {
-        std::string text(4 * groups, ' ');
-        for (char& c : text)
-            c = static_cast<char>(' ' + gen() % 64);
-        std::vector<unsigned char> want(3 * groups + 8, 0xAA), got(3 * groups + 8, 0xAA);
-        base64block::DecodeUUGroups(text.data(), groups, want.data(), Level::Scalar);
-        base64block::DecodeUUGroups(text.data(), groups, got.data(), Level::Sse41);
-        EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * groups, got.begin())) << groups;
-        EXPECT_TRUE(std::all_of(got.begin() + 3 * groups + 1, got.end(), [](unsigned char b) { return b == 0xAA; }))
-            << groups;
-    }
+        for (int special = -1; special < static_cast<int>(4 * groups); ++special)
+        {
+            std::string text(4 * groups, ' ');
+            for (char& c : text)
+                c = static_cast<char>(' ' + gen() % 64);
+            if (special >= 0)
+                text[static_cast<size_t>(special)] = "\r~\0\x8d\xfe"[special % 5];
+            const bool plain = special < 0 || special % 5 >= 3;
+            std::vector<unsigned char> want(3 * groups + 8, 0xAA), got(3 * groups + 8, 0xAA);
+            EXPECT_EQ(plain, base64block::DecodeUUGroups(text.data(), groups, want.data(), Level::Scalar));
+            EXPECT_EQ(plain, base64block::DecodeUUGroups(text.data(), groups, got.data(), Level::Sse41)) << special;
+            EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * groups, got.begin())) << groups;
+            EXPECT_TRUE(std::all_of(got.begin() + 3 * groups + 1, got.end(), [](unsigned char b) { return b == 0xAA; }))
+                << groups;
+        }
 }
 
 // tests/data/decode/qpblock.tsv: a line without its line end, and its bytes or "general".
