@@ -1,7 +1,8 @@
 // The library's one Base64 codec: the alphabet, the decoding of one group of four
 // characters, and whole blocks for the inner loops of the body decoder and of the
-// composer's encoder, with SSE4.1 and AVX2 versions chosen once at run time on x86 and the
-// portable loop everywhere else. Every version gives the same bytes.
+// composer's encoder, with SSE4.1 and AVX2 versions (and AVX-512 VBMI for whole encoded
+// lines) chosen once at run time on x86 and the portable loop everywhere else. Every
+// version gives the same bytes.
 #pragma once
 
 #include <cstddef>
