@@ -12,11 +12,21 @@
 #include <immintrin.h>
 #endif
 
+// 32-bit callers may keep the stack aligned to 4 bytes only; the vector entry points align
+// their own frame there.
+#if defined(__i386__)
+#define MIMEENGINE_BASE64_ALIGN_STACK __attribute__((force_align_arg_pointer))
+#else
+#define MIMEENGINE_BASE64_ALIGN_STACK
+#endif
+
 namespace base64block
 {
 
 namespace
 {
+
+using DecodeFunction = size_t (*)(const char* in, size_t n, unsigned char* out);
 
 // Out of line: the vector versions call it only for what their steps leave over, and
 // inlined into them it would widen their hot paths.
@@ -52,6 +62,51 @@ size_t EncodeScalar(const unsigned char* in, size_t n, char* out)
         *o++ = '=';
     }
     return static_cast<size_t>(o - out);
+}
+
+// The walk of DecodeRun over the lines of a run, each line's groups decoded by decode.
+// Lines of a body are mostly of one length, so the line end is first looked for where the
+// last line's length puts it; a line that decodes whole there has no LF before it. When the
+// guess fails the line is looked at again from a real search for its end.
+template <DecodeFunction decode>
+inline size_t Run(const char* text, size_t n, bool textMode, const bool* lead, size_t maxLine, unsigned char* out,
+                  size_t room, size_t* length)
+{
+    size_t used = 0;
+    size_t written = 0;
+    size_t guess = 0; // raw length of the last line, its LF not included
+    bool guessed = false;
+    while (used < n)
+    {
+        const char* p = text + used;
+        const size_t available = n - used;
+        size_t end = guess;
+        const bool fromGuess = guessed && guess < available && p[guess] == '\n';
+        if (!fromGuess)
+        {
+            const void* lf = std::memchr(p, '\n', available);
+            if (lf == nullptr)
+                break;
+            end = static_cast<size_t>(static_cast<const char*>(lf) - p);
+        }
+        const size_t characters = textMode && end > 0 && p[end - 1] == '\r' ? end - 1 : end;
+        const size_t bytes = characters / 4 * 3;
+        if (characters == 0 ||
+            (characters % 4 == 0 && characters <= maxLine && !lead[static_cast<unsigned char>(p[0])] &&
+             bytes + kDecodeSlack <= room - written && decode(p, characters, out + written) == characters))
+        {
+            written += bytes;
+            used += end + 1;
+            guess = end;
+            guessed = true;
+            continue;
+        }
+        if (!fromGuess)
+            break;
+        guessed = false;
+    }
+    *length = written;
+    return used;
 }
 
 #ifdef MIMEENGINE_BASE64_X86
@@ -228,39 +283,94 @@ __attribute__((target("avx2"))) void EncodeLines54Avx2(const unsigned char* in, 
     }
 }
 
-// Four uuencoded groups at in to twelve bytes, in the low twelve of the result.
-__attribute__((target("sse4.1"))) inline __m128i DecodeUU4(const char* in)
+// Lines of 54 bytes through byte permutes (AVX-512 VBMI): each group of three bytes is
+// spread over four byte lanes, a multishift takes its four 6-bit values out, and a permute
+// of the alphabet turns them into characters. One 64-byte load covers the line and the ten
+// bytes after it: groups 0 to 15 give the first 64 characters, groups 16 and 17 the last
+// eight.
+MIMEENGINE_BASE64_ALIGN_STACK __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) void EncodeLines54Vbmi(
+    const unsigned char* in, size_t lines, char* out)
 {
+    const __m512i spread = _mm512_setr_epi32(0x01020001, 0x04050304, 0x07080607, 0x0a0b090a, 0x0d0e0c0d, 0x10110f10,
+                                             0x13141213, 0x16171516, 0x191a1819, 0x1c1d1b1c, 0x1f201e1f, 0x22232122,
+                                             0x25262425, 0x28292728, 0x2b2c2a2b, 0x2e2f2d2e);
+    const __m512i spreadLast = _mm512_setr_epi32(0x31323031, 0x34353334, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m512i shifts = _mm512_set1_epi64(0x3036242a1016040aLL);
+    const __m512i alphabet = _mm512_loadu_si512(kAlphabet);
+    // The mask forms: GCC 12 warns of the undefined source of the unmasked ones.
+    constexpr __mmask64 all = ~__mmask64{0};
+    for (size_t line = 0; line < lines; ++line, in += 54, out += 74)
+    {
+        const __m512i bytes = _mm512_loadu_si512(in);
+        const __m512i first = _mm512_maskz_permutexvar_epi8(all, spread, bytes);
+        const __m512i last = _mm512_maskz_permutexvar_epi8(all, spreadLast, bytes);
+        _mm512_storeu_si512(
+            out, _mm512_maskz_permutexvar_epi8(all, _mm512_maskz_multishift_epi64_epi8(all, shifts, first), alphabet));
+        const __m512i tail =
+            _mm512_maskz_permutexvar_epi8(all, _mm512_maskz_multishift_epi64_epi8(all, shifts, last), alphabet);
+        _mm512_mask_storeu_epi8(out + 64, 0xFF, tail);
+        out[72] = '\r';
+        out[73] = '\n';
+    }
+}
+
+// Four uuencoded groups at in to twelve bytes, in the low twelve of the result; *specials
+// gathers the CRs, "~"s and NULs among them: the table holds each of them at the place of
+// its low four bits and 0x80, which no byte below 0x80 equals, elsewhere, and a shuffle
+// gives every byte from 0x80 up the value 0, which it does not equal either.
+__attribute__((target("sse4.1"))) inline __m128i DecodeUU4(const char* in, __m128i* specials)
+{
+    const __m128i table =
+        _mm_setr_epi8(0, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, '\r', '~', -128);
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    *specials = _mm_or_si128(*specials, _mm_cmpeq_epi8(_mm_shuffle_epi8(table, v), v));
     v = _mm_and_si128(_mm_sub_epi8(v, _mm_set1_epi8(32)), _mm_set1_epi8(63));
     const __m128i merged = _mm_maddubs_epi16(v, _mm_set1_epi32(0x01400140));
     const __m128i packed = _mm_madd_epi16(merged, _mm_set1_epi32(0x00011000));
     return _mm_shuffle_epi8(packed, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
 }
 
-__attribute__((target("sse4.1"))) size_t DecodeUUSse41(const char* in, size_t groups, unsigned char* out)
+// The groups it decodes, all or none; *plain is FALSE when a CR, "~" or NUL was among them.
+__attribute__((target("sse4.1"))) size_t DecodeUUSse41(const char* in, size_t groups, unsigned char* out, bool* plain)
 {
+    __m128i specials = _mm_setzero_si128();
     // Four groups a step, while a fifth follows to take the four bytes stored beyond them.
     size_t g = 0;
     for (; g + 5 <= groups; g += 4)
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * g), DecodeUU4(in + 4 * g));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * g), DecodeUU4(in + 4 * g, &specials));
     // The last one to four groups: a step over the last four again, which stores its twelve
     // bytes alone (those of groups already done come out the same).
     if (g < groups && groups >= 4)
     {
-        const __m128i last = DecodeUU4(in + 4 * (groups - 4));
+        const __m128i last = DecodeUU4(in + 4 * (groups - 4), &specials);
         unsigned char* o = out + 3 * (groups - 4);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(o), last);
         const int high = _mm_extract_epi32(last, 2);
         std::memcpy(o + 8, &high, 4);
         g = groups;
     }
+    *plain = _mm_testz_si128(specials, specials) != 0;
     return g;
+}
+
+MIMEENGINE_BASE64_ALIGN_STACK size_t RunSse41(const char* text, size_t n, bool textMode, const bool* lead,
+                                              size_t maxLine, unsigned char* out, size_t room, size_t* length)
+{
+    return Run<DecodeSse41>(text, n, textMode, lead, maxLine, out, room, length);
+}
+
+MIMEENGINE_BASE64_ALIGN_STACK size_t RunAvx2(const char* text, size_t n, bool textMode, const bool* lead,
+                                             size_t maxLine, unsigned char* out, size_t room, size_t* length)
+{
+    return Run<DecodeAvx2>(text, n, textMode, lead, maxLine, out, room, length);
 }
 
 Level Detect()
 {
     __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512bw") &&
+        __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx2"))
+        return Level::Avx512Vbmi;
     if (__builtin_cpu_supports("avx2"))
         return Level::Avx2;
     if (__builtin_cpu_supports("sse4.1"))
@@ -306,7 +416,7 @@ Level Best()
 size_t Decode(const char* in, size_t n, unsigned char* out, Level level)
 {
 #ifdef MIMEENGINE_BASE64_X86
-    if (level == Level::Avx2 && Best() == Level::Avx2)
+    if (level >= Level::Avx2 && Best() >= Level::Avx2)
         return DecodeAvx2(in, n, out);
     if (level != Level::Scalar && Best() != Level::Scalar)
         return DecodeSse41(in, n, out);
@@ -316,10 +426,24 @@ size_t Decode(const char* in, size_t n, unsigned char* out, Level level)
     return DecodeScalar(in, n, out);
 }
 
+size_t DecodeRun(const char* text, size_t n, bool textMode, const bool* lead, size_t maxLine, unsigned char* out,
+                 size_t room, size_t* length, Level level)
+{
+#ifdef MIMEENGINE_BASE64_X86
+    if (level >= Level::Avx2 && Best() >= Level::Avx2)
+        return RunAvx2(text, n, textMode, lead, maxLine, out, room, length);
+    if (level != Level::Scalar && Best() != Level::Scalar)
+        return RunSse41(text, n, textMode, lead, maxLine, out, room, length);
+#else
+    (void)level;
+#endif
+    return Run<DecodeScalar>(text, n, textMode, lead, maxLine, out, room, length);
+}
+
 size_t Encode(const unsigned char* in, size_t n, char* out, Level level)
 {
 #ifdef MIMEENGINE_BASE64_X86
-    if (level == Level::Avx2 && Best() == Level::Avx2)
+    if (level >= Level::Avx2 && Best() >= Level::Avx2)
         return EncodeAvx2(in, n, out);
     if (level != Level::Scalar && Best() != Level::Scalar)
         return EncodeSse41(in, n, out);
@@ -329,30 +453,36 @@ size_t Encode(const unsigned char* in, size_t n, char* out, Level level)
     return EncodeScalar(in, n, out);
 }
 
-void DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level level)
+bool DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level level)
 {
     size_t g = 0;
+    bool plain = true;
 #ifdef MIMEENGINE_BASE64_X86
     if (level != Level::Scalar && Best() != Level::Scalar)
-        g = DecodeUUSse41(in, groups, out);
+        g = DecodeUUSse41(in, groups, out, &plain);
 #else
     (void)level;
 #endif
     for (; g < groups; ++g)
     {
         const unsigned char* s = reinterpret_cast<const unsigned char*>(in + 4 * g);
+        for (int i = 0; i < 4; ++i)
+            plain = plain && s[i] != '\r' && s[i] != '~' && s[i] != '\0';
         const unsigned v = (((s[0] - 32u) & 63u) << 18) | (((s[1] - 32u) & 63u) << 12) | (((s[2] - 32u) & 63u) << 6) |
                            ((s[3] - 32u) & 63u);
         out[3 * g] = static_cast<unsigned char>(v >> 16);
         out[3 * g + 1] = static_cast<unsigned char>(v >> 8);
         out[3 * g + 2] = static_cast<unsigned char>(v);
     }
+    return plain;
 }
 
 void EncodeLines54(const unsigned char* in, size_t lines, char* out, Level level)
 {
 #ifdef MIMEENGINE_BASE64_X86
-    if (level == Level::Avx2 && Best() == Level::Avx2)
+    if (level == Level::Avx512Vbmi && Best() == Level::Avx512Vbmi)
+        return EncodeLines54Vbmi(in, lines, out);
+    if (level >= Level::Avx2 && Best() >= Level::Avx2)
         return EncodeLines54Avx2(in, lines, out);
     if (level != Level::Scalar && Best() != Level::Scalar)
         return EncodeLines54Sse41(in, lines, out);

@@ -1,7 +1,8 @@
 // The library's one Base64 codec: the alphabet, the decoding of one group of four
 // characters, and whole blocks for the inner loops of the body decoder and of the
-// composer's encoder, with SSE4.1 and AVX2 versions chosen once at run time on x86 and the
-// portable loop everywhere else. Every version gives the same bytes.
+// composer's encoder, with SSE4.1 and AVX2 versions (and AVX-512 VBMI for whole encoded
+// lines) chosen once at run time on x86 and the portable loop everywhere else. Every
+// version gives the same bytes.
 #pragma once
 
 #include <cstddef>
@@ -64,11 +65,14 @@ inline int DecodeGroup(const char* four, unsigned char* out)
 // one text to the next.
 size_t CollectSignificant(const char* text, bool& inComment, char* work, size_t max);
 
+// In order: each level runs the versions of those before it. Avx512Vbmi has a version of
+// its own for EncodeLines54 only; elsewhere it runs the AVX2 one.
 enum class Level
 {
     Scalar,
     Sse41,
-    Avx2
+    Avx2,
+    Avx512Vbmi
 };
 
 // The best version this processor runs.
@@ -80,12 +84,25 @@ Level Best();
 constexpr size_t kDecodeSlack = 8;
 size_t Decode(const char* in, size_t n, unsigned char* out, Level level = Best());
 
+// Decodes whole lines of a buffered run text[0..n) (text[n - 1] a LF) as the body decoder
+// decodes a line in place while no group or comment is open: LF ends a line, and in text
+// mode a CR right before it belongs to the line end. A line decodes here when it is empty,
+// or when it holds whole groups of the alphabet only ("=" is not), at most maxLine
+// characters, and does not begin with a byte whose lead[] entry is TRUE (it may be a
+// delimiter). The walk stops before the first other line, or before a line whose bytes
+// and kDecodeSlack more would not fit in out's room bytes. *length gets the bytes written;
+// returns the raw bytes of the lines decoded, their line ends included. Every version
+// stops at the same line and gives the same bytes.
+size_t DecodeRun(const char* text, size_t n, bool textMode, const bool* lead, size_t maxLine, unsigned char* out,
+                 size_t room, size_t* length, Level level = Best());
+
 // Encodes in[0..n) as base64 with "=" padding: (n + 2) / 3 * 4 characters to out.
 size_t Encode(const unsigned char* in, size_t n, char* out, Level level = Best());
 
 // Decodes groups of four uuencoded characters (each worth (c - 32) & 63) to three bytes
-// each. Writes at most 3 * groups + 1 bytes.
-void DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level level = Best());
+// each. Writes at most 3 * groups + 1 bytes. FALSE when a CR, "~" or NUL is among the
+// characters: a line decoder that treats those apart has to take them its own way.
+bool DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level level = Best());
 
 // Encodes lines of 54 bytes each to 72 characters and CR LF each, 74 characters a line.
 // Reads 10 bytes past the last line's 54 and may write 6 past its 74 characters: for every

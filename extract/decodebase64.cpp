@@ -95,18 +95,21 @@ _CME_RC CUnpacker::DecodeBase64(COutputBlock* block, char** line, CStdioFile* so
     bool open = false; // a group or a comment is open, or the data has ended
     for (;;)
     {
-        // The common line, whole groups of the alphabet and nothing else while nothing is
-        // open, decodes in place: to the same bytes, with the same state after it.
-        const char* text = nullptr;
-        size_t n = 0;
-        if (!open && lines.Peek(&text, &n) && (n == 0 || (n % 4 == 0 && !lead.MayStart(text[0]))))
+        // The common lines, whole groups of the alphabet and nothing else while nothing is
+        // open, decode in place, as many of the buffered ones as there are in a row: to the
+        // same bytes, with the same state after them.
+        const char* run = nullptr;
+        size_t runLength = 0;
+        if (!open && lines.PeekRun(&run, &runLength))
         {
-            const size_t bytes = n / 4 * 3;
-            unsigned char* to = out.Reserve(bytes + base64block::kDecodeSlack);
-            if (base64block::Decode(text, n, to) == n)
+            constexpr size_t room = bodycodecs::COutputSink::MAX_RESERVE;
+            size_t length = 0;
+            const size_t used = base64block::DecodeRun(run, runLength, lines.TextMode(), lead.Table(),
+                                                       LINE_READ_LIMIT - 2, out.Reserve(room), room, &length);
+            if (used > 0)
             {
-                out.Commit(bytes);
-                lines.Take();
+                out.Commit(length);
+                lines.TakeRun(used);
                 continue;
             }
         }

@@ -132,30 +132,6 @@ size_t PlainPrefix(const char* text, size_t limit)
 }
 #endif
 
-// Whether text[0..n) holds no CR, NUL or "~": for a line of the usual form, all of whose
-// sixteen-byte steps (the last again over the last sixteen) are classified before one test.
-#if defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
-inline bool IsPlain(const char* text, size_t n)
-{
-    if (n < 16)
-        return PlainPrefix(text, n) == n;
-    const __m128i cr = _mm_set1_epi8('\r'), tilde = _mm_set1_epi8('~'), zero = _mm_setzero_si128();
-    const auto specials = [&](const char* at) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-        return _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, tilde)), _mm_cmpeq_epi8(v, zero));
-    };
-    __m128i any = specials(text + n - 16);
-    for (size_t i = 0; i + 16 < n; i += 16)
-        any = _mm_or_si128(any, specials(text + i));
-    return _mm_movemask_epi8(any) == 0;
-}
-#else
-inline bool IsPlain(const char* text, size_t n)
-{
-    return PlainPrefix(text, n) == n;
-}
-#endif
-
 } // namespace
 
 unsigned int UULineBytes(char* line, unsigned char* out, unsigned int* count)
@@ -238,9 +214,10 @@ MIMEENGINE_UU_ALIGN_STACK size_t UUTextRun(const char* text, size_t n, bool text
                 break;
             raw = line + 2;
         }
-        if (!IsPlain(text + p, line))
+        // The length character, then its groups, decoded while they are looked at.
+        if (text[p] == '\r' || text[p] == '~' || text[p] == '\0' ||
+            !base64block::DecodeUUGroups(text + p + 1, groups, out + written, level))
             break;
-        base64block::DecodeUUGroups(text + p + 1, groups, out + written, level);
         written += bytes;
         p += raw;
     }

@@ -1,8 +1,8 @@
 // The quick codec paths against the general ones on any input: every base64 version and
 // the uuencode groups against the portable loop, and each line as whole-line QP against the
 // escape steps and as whole-line uuencode against the 80-byte line step, and the input as a
-// buffered run through the QP and uuencode walks against their line-by-line forms. Any
-// difference aborts.
+// buffered run through the QP and uuencode walks against their line-by-line forms and
+// through every version of the base64 walk. Any difference aborts.
 #include "codec/base64block.h"
 #include "codec/qpblock.h"
 #include "extract/bodycodecs.h"
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<char> x((size + 2) / 3 * 4 + 8), y(x.size());
     const size_t used = base64block::Decode(text, size, a.data(), Level::Scalar);
     const size_t chars = base64block::Encode(data, size, x.data(), Level::Scalar);
-    for (Level level : {Level::Sse41, Level::Avx2})
+    for (Level level : {Level::Sse41, Level::Avx2, Level::Avx512Vbmi})
     {
         if (base64block::Decode(text, size, b.data(), level) != used || memcmp(a.data(), b.data(), used / 4 * 3))
             abort();
@@ -31,9 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             abort();
     }
     std::vector<unsigned char> u(size / 4 * 3 + 4), w(u.size());
-    base64block::DecodeUUGroups(text, size / 4, u.data(), Level::Scalar);
-    base64block::DecodeUUGroups(text, size / 4, w.data(), Level::Sse41);
-    if (memcmp(u.data(), w.data(), size / 4 * 3) != 0)
+    if (base64block::DecodeUUGroups(text, size / 4, u.data(), Level::Scalar) !=
+            base64block::DecodeUUGroups(text, size / 4, w.data(), Level::Sse41) ||
+        memcmp(u.data(), w.data(), size / 4 * 3) != 0)
         abort();
     for (const uint8_t *p = data, *end = data + size, *stop; p < end; p = stop + 1)
     {
@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             abort();
     }
     // The input up to its last LF as a buffered run: the QP walk against the line-by-line
-    // one, and the uuencode walk against UUTextBytes, in both modes.
+    // one, the uuencode walk against UUTextBytes, and the base64 walk of every version
+    // against the portable one, in both modes.
     const size_t run = static_cast<size_t>(
         std::find(std::make_reverse_iterator(data + size), std::make_reverse_iterator(data), '\n').base() - data);
     // A "-" may begin a delimiter.
@@ -111,6 +112,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         if (want != std::string(reinterpret_cast<char*>(p.data()), count))
             abort();
+        const size_t b64Used = base64block::DecodeRun(text, run, textMode, lead.data(), LINE_READ_LIMIT - 2, p.data(),
+                                                      room, &pLength, Level::Scalar);
+        for (Level level : {Level::Sse41, Level::Avx2, Level::Avx512Vbmi})
+            if (base64block::DecodeRun(text, run, textMode, lead.data(), LINE_READ_LIMIT - 2, q.data(), room, &qLength,
+                                       level) != b64Used ||
+                qLength != pLength || memcmp(p.data(), q.data(), pLength) != 0)
+                abort();
     }
     return 0;
 }

@@ -19,13 +19,19 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace
 {
 
+// The database is looked through for each key the first time it is asked for; a command
+// asks for one or two, and building tables of the whole system database cost more than
+// all of its lookups.
 struct MimeDatabase
 {
+    std::string text; // with its ASCII letters in lower case, as keys are compared
+    // Answers given so far, empty for a key that is not there.
     std::unordered_map<std::string, std::string> typeByExtension; // "gif" -> "image/gif"
     std::unordered_map<std::string, std::string> extensionByType; // "image/gif" -> "gif"
 };
@@ -49,28 +55,84 @@ std::string Lower(std::string s)
     return s;
 }
 
+// White space between the words of a line, as a stream's ">>" in the classic locale takes it.
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The next word of [q, stop), which q then follows; empty at the end.
+std::string_view NextWord(const char*& q, const char* stop)
+{
+    while (q < stop && IsBlank(*q))
+        ++q;
+    const char* word = q;
+    while (q < stop && !IsBlank(*q))
+        ++q;
+    return std::string_view(word, static_cast<size_t>(q - word));
+}
+
+// Calls visit(type, q, stop) for every line in file order whose first word, the type, holds
+// "/": its extensions are the words of [q, stop), a comment from "#" on being dropped. A
+// visit that answers true ends the walk.
+template <typename Visit> void ForEachType(const std::string& text, Visit visit)
+{
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end)
+    {
+        const char* lineEnd = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (lineEnd == nullptr)
+            lineEnd = end;
+        const char* hash = static_cast<const char*>(std::memchr(p, '#', static_cast<size_t>(lineEnd - p)));
+        const char* const stop = hash != nullptr ? hash : lineEnd;
+        const char* q = p;
+        p = lineEnd + 1;
+        const std::string_view type = NextWord(q, stop);
+        if (type.find('/') != std::string_view::npos && visit(type, q, stop))
+            return;
+    }
+}
+
+// The first type whose extensions hold ext (in lower case); empty when none does.
+const std::string& TypeOf(MimeDatabase& db, const std::string& ext)
+{
+    auto known = db.typeByExtension.find(ext);
+    if (known != db.typeByExtension.end())
+        return known->second;
+    std::string found;
+    ForEachType(db.text, [&](std::string_view type, const char* q, const char* stop) {
+        for (std::string_view word = NextWord(q, stop); !word.empty(); word = NextWord(q, stop))
+            if (word == ext)
+            {
+                found = std::string(type);
+                return true;
+            }
+        return false;
+    });
+    return db.typeByExtension.emplace(ext, std::move(found)).first->second;
+}
+
+// The first extension listed for type (in lower case) where a line of that type lists any;
+// empty when none does.
+const std::string& ExtensionOf(MimeDatabase& db, const std::string& type)
+{
+    auto known = db.extensionByType.find(type);
+    if (known != db.extensionByType.end())
+        return known->second;
+    std::string found;
+    ForEachType(db.text, [&](std::string_view lineType, const char* q, const char* stop) {
+        if (lineType != type)
+            return false;
+        found = std::string(NextWord(q, stop));
+        return !found.empty();
+    });
+    return db.extensionByType.emplace(type, std::move(found)).first->second;
+}
+
 void Parse(const std::string& text, MimeDatabase& db)
 {
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line))
-    {
-        size_t hash = line.find('#');
-        if (hash != std::string::npos)
-            line.resize(hash);
-        std::istringstream words(line);
-        std::string type;
-        if (!(words >> type) || type.find('/') == std::string::npos)
-            continue;
-        type = Lower(type);
-        std::string ext;
-        while (words >> ext)
-        {
-            ext = Lower(ext);
-            db.typeByExtension.emplace(ext, type);
-            db.extensionByType.emplace(type, ext);
-        }
-    }
+    db.text = Lower(text);
 }
 
 void LoadLocked()
@@ -129,17 +191,17 @@ LONG StandInRegOpenKey(HKEY hKey, const char* lpSubKey, PHKEY phkResult)
     OpenKey key;
     if (subKey.size() > 1 && subKey[0] == '.')
     {
-        auto it = g_database.typeByExtension.find(Lower(subKey.substr(1)));
-        if (it == g_database.typeByExtension.end())
+        const std::string& type = TypeOf(g_database, Lower(subKey.substr(1)));
+        if (type.empty())
             return ERROR_FILE_NOT_FOUND;
-        key = OpenKey{"Content Type", it->second};
+        key = OpenKey{"Content Type", type};
     }
     else if (StartsWithNoCase(subKey, kDatabase, kDatabaseLen))
     {
-        auto it = g_database.extensionByType.find(Lower(subKey.substr(kDatabaseLen)));
-        if (it == g_database.extensionByType.end())
+        const std::string& extension = ExtensionOf(g_database, Lower(subKey.substr(kDatabaseLen)));
+        if (extension.empty())
             return ERROR_FILE_NOT_FOUND;
-        key = OpenKey{"Extension", "." + it->second};
+        key = OpenKey{"Extension", "." + extension};
     }
     else
     {

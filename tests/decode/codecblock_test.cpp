@@ -36,13 +36,13 @@ TEST(Base64Blocks, SimdMatchesScalar)
         std::vector<unsigned char> want(length + 8), got(length + 8);
         const size_t used = base64block::Decode(text.data(), text.size(), want.data(), Level::Scalar);
         EXPECT_EQ(used, row[1] < 0 ? length / 4 * 4 : static_cast<size_t>(row[1]) / 4 * 4);
-        for (Level level : {Level::Sse41, Level::Avx2})
+        for (Level level : {Level::Sse41, Level::Avx2, Level::Avx512Vbmi})
         {
             EXPECT_EQ(used, base64block::Decode(text.data(), text.size(), got.data(), level)) << length;
             EXPECT_TRUE(std::equal(want.begin(), want.begin() + used / 4 * 3, got.begin())) << length;
         }
         // Encoding back gives the text again, whichever version encodes.
-        for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2})
+        for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2, Level::Avx512Vbmi})
         {
             std::string again(used + 4, '?');
             again.resize(base64block::Encode(want.data(), used / 4 * 3, &again[0], level));
@@ -51,49 +51,56 @@ TEST(Base64Blocks, SimdMatchesScalar)
     }
 }
 
-// Whole lines of 54 bytes, 0 to 5 of them, through each version: each line's characters as
-// the portable encoder gives them, then CR LF.
+// Whole lines of 54 bytes, 0 to 5 of them, through each version at every alignment of the
+// bytes and of the text up to 64: each line's characters as the portable encoder gives
+// them, then CR LF.
 TEST(Base64Blocks, LinesMatchScalar)
 {
     std::mt19937 gen(9);
     for (size_t lines = 0; lines <= 5; ++lines)
-    {
-        std::vector<unsigned char> in(54 * lines + 10);
-        for (unsigned char& b : in)
-            b = static_cast<unsigned char>(gen());
-        std::string want;
-        for (size_t line = 0; line < lines; ++line)
+        for (size_t align = 0; align < 64; ++align)
         {
-            std::string text(72, '?');
-            base64block::Encode(in.data() + 54 * line, 54, &text[0], Level::Scalar);
-            want += text + "\r\n";
+            std::vector<unsigned char> in(align + 54 * lines + 10);
+            for (unsigned char& b : in)
+                b = static_cast<unsigned char>(gen());
+            std::string want;
+            for (size_t line = 0; line < lines; ++line)
+            {
+                std::string text(72, '?');
+                base64block::Encode(&in[align + 54 * line], 54, &text[0], Level::Scalar);
+                want += text + "\r\n";
+            }
+            for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2, Level::Avx512Vbmi})
+            {
+                std::string got(align + 74 * lines + 6, '?');
+                base64block::EncodeLines54(&in[align], lines, &got[align], level);
+                EXPECT_EQ(want, got.substr(align, 74 * lines)) << lines << " " << align;
+            }
         }
-        for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2})
-        {
-            std::string got(74 * lines + 6, '?');
-            base64block::EncodeLines54(in.data(), lines, &got[0], level);
-            EXPECT_EQ(want, got.substr(0, 74 * lines)) << lines;
-        }
-    }
 }
 
-// Uuencoded groups, 0 to 24 of them, through each version: the same bytes, and nothing
-// written past 3 * groups + 1.
+// Uuencoded groups, 0 to 24 of them, through each version: the same bytes, nothing written
+// past 3 * groups + 1, and FALSE exactly where a CR, "~" or NUL (or a byte from 0x80 up that
+// is none of them) stands at one of the places, each place in turn.
 TEST(UUGroups, SimdMatchesScalar)
 {
     std::mt19937 gen(3);
     for (size_t groups = 0; groups <= 24; ++groups)
-    {
-        std::string text(4 * groups, ' ');
-        for (char& c : text)
-            c = static_cast<char>(' ' + gen() % 64);
-        std::vector<unsigned char> want(3 * groups + 8, 0xAA), got(3 * groups + 8, 0xAA);
-        base64block::DecodeUUGroups(text.data(), groups, want.data(), Level::Scalar);
-        base64block::DecodeUUGroups(text.data(), groups, got.data(), Level::Sse41);
-        EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * groups, got.begin())) << groups;
-        EXPECT_TRUE(std::all_of(got.begin() + 3 * groups + 1, got.end(), [](unsigned char b) { return b == 0xAA; }))
-            << groups;
-    }
+        for (int special = -1; special < static_cast<int>(4 * groups); ++special)
+        {
+            std::string text(4 * groups, ' ');
+            for (char& c : text)
+                c = static_cast<char>(' ' + gen() % 64);
+            if (special >= 0)
+                text[static_cast<size_t>(special)] = "\r~\0\x8d\xfe"[special % 5];
+            const bool plain = special < 0 || special % 5 >= 3;
+            std::vector<unsigned char> want(3 * groups + 8, 0xAA), got(3 * groups + 8, 0xAA);
+            EXPECT_EQ(plain, base64block::DecodeUUGroups(text.data(), groups, want.data(), Level::Scalar));
+            EXPECT_EQ(plain, base64block::DecodeUUGroups(text.data(), groups, got.data(), Level::Sse41)) << special;
+            EXPECT_TRUE(std::equal(want.begin(), want.begin() + 3 * groups, got.begin())) << groups;
+            EXPECT_TRUE(std::all_of(got.begin() + 3 * groups + 1, got.end(), [](unsigned char b) { return b == 0xAA; }))
+                << groups;
+        }
 }
 
 // tests/data/decode/qpblock.tsv: a line without its line end, and its bytes or "general".
@@ -222,6 +229,52 @@ TEST(QPRunVector, MatchesLines)
         }
     // A good part of the runs must have been decoded, not left to the line-by-line decoder.
     EXPECT_GT(decoded, 200u * 201 / 2 * 16 / 8);
+}
+
+// Runs of base64 lines through DecodeRun, every version, against Decode line by line, at
+// every run length up to 160 and alignment up to 32, in both modes: whole groups, odd
+// lengths, "=", CR, space, NUL, CR LF, delimiter leads ("-", and "Z" of the alphabet), a
+// short maxLine and little room now and then.
+TEST(Base64Runs, MatchLines)
+{
+    bool lead[256] = {};
+    lead['-'] = lead['Z'] = true;
+    std::mt19937 gen(17);
+    const std::string pieces[] = {"QUJD", "ZGVm", "\n", "\r\n", "\n-", "=", "\r", "A", " ", std::string(1, '\0')};
+    size_t decoded = 0;
+    for (size_t length = 1; length <= 160; ++length)
+        for (size_t align = 0; align < 32; ++align)
+        {
+            const unsigned kinds = gen() % 4 == 0 ? 10 : 4;
+            std::string run;
+            while (run.size() < length - 1)
+                run += pieces[gen() % 8 < 6 ? gen() % 2 : gen() % kinds];
+            run = run.substr(0, length - 1) + '\n';
+            const bool textMode = gen() % 2 == 0;
+            const size_t maxLine = gen() % 8 == 0 ? 8 : 2045, room = 8 + (gen() % 8 == 0 ? gen() % 20 : 1000);
+            std::string want, text = std::string(align, '.') + run;
+            size_t used = 0;
+            for (size_t end; (end = run.find('\n', used)) != std::string::npos; used = end + 1)
+            {
+                const size_t n = end - used - (textMode && end > used && run[end - 1] == '\r');
+                unsigned char bytes[256];
+                if (n > 0 && (n % 4 != 0 || n > maxLine || lead[static_cast<unsigned char>(run[used])] ||
+                              want.size() + n / 4 * 3 + 8 > room ||
+                              base64block::Decode(&run[used], n, bytes, Level::Scalar) != n))
+                    break;
+                want.append(reinterpret_cast<char*>(bytes), n / 4 * 3);
+            }
+            for (Level level : {Level::Scalar, Level::Sse41, Level::Avx2, Level::Avx512Vbmi})
+            {
+                std::vector<unsigned char> got(align + room);
+                size_t n = 0;
+                ASSERT_EQ(used, base64block::DecodeRun(&text[align], length, textMode, lead, maxLine, &got[align], room,
+                                                       &n, level));
+                EXPECT_EQ(want, std::string(reinterpret_cast<char*>(&got[align]), n)) << length << " " << align;
+            }
+            decoded += used;
+        }
+    EXPECT_GT(decoded, 160u * 161 / 2 * 32 / 16); // most runs are not left to the line-by-line path
 }
 
 // Runs of uuencoded lines decoded in one walk against UUTextBytes line by line, in both
