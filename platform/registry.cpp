@@ -31,7 +31,8 @@ namespace
 struct MimeDatabase
 {
     std::string text; // with its ASCII letters in lower case, as keys are compared
-    // Answers given so far, empty for a key that is not there.
+    // Answers given so far, empty for a key that is not there. Keys come from the messages
+    // read, so the answers are dropped when there are many, rather than growing with them.
     std::unordered_map<std::string, std::string> typeByExtension; // "gif" -> "image/gif"
     std::unordered_map<std::string, std::string> extensionByType; // "image/gif" -> "gif"
 };
@@ -94,9 +95,13 @@ template <typename Visit> void ForEachType(const std::string& text, Visit visit)
     }
 }
 
+constexpr size_t kAnswersKept = 1024;
+
 // The first type whose extensions hold ext (in lower case); empty when none does.
 const std::string& TypeOf(MimeDatabase& db, const std::string& ext)
 {
+    if (db.typeByExtension.size() >= kAnswersKept)
+        db.typeByExtension.clear();
     auto known = db.typeByExtension.find(ext);
     if (known != db.typeByExtension.end())
         return known->second;
@@ -117,6 +122,8 @@ const std::string& TypeOf(MimeDatabase& db, const std::string& ext)
 // empty when none does.
 const std::string& ExtensionOf(MimeDatabase& db, const std::string& type)
 {
+    if (db.extensionByType.size() >= kAnswersKept)
+        db.extensionByType.clear();
     auto known = db.extensionByType.find(type);
     if (known != db.extensionByType.end())
         return known->second;
