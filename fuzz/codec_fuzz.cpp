@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::vector<unsigned char> p(room), q(room);
         size_t pUsed = 0, pLength = 0, qUsed = 0, qLength = 0;
         qpblock::DecodeRun(text, run, textMode, lead.data(), LINE_READ_LIMIT - 2, p.data(), room, &pUsed, &pLength,
-                           false);
+                           qpblock::Level::Portable);
         qpblock::DecodeRun(text, run, textMode, lead.data(), LINE_READ_LIMIT - 2, q.data(), room, &qUsed, &qLength);
         if (pUsed != qUsed || pLength != qLength || memcmp(p.data(), q.data(), pLength) != 0)
             abort();
