@@ -1,5 +1,6 @@
 #include "codec/qpblock.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -228,21 +229,18 @@ enum class Next
     Refused   // the run stops before the line at start
 };
 
-// The scalar step of a walk at text[q], the line at start being decoded to o up to q: with
-// fewer than sixteen bytes before stop, plain bytes one at a time up to the next "=", LF or
-// NUL; then an escape decoded where it stands (with those right after it), a LF that ends
+// The scalar step of a walk at text[q], the line at start being decoded to o up to q: plain
+// bytes one at a time up to the next "=", LF or NUL (none when the vector step stopped
+// there); then an escape decoded where it stands (with those right after it), a LF that ends
 // the line, or a soft line break. A NUL, an "=" without two digits that is no soft break, or
 // no line end before stop refuses the line.
 inline Next LineStep(const char* text, size_t n, bool textMode, size_t maxLine, size_t stop, size_t& start, size_t& q,
                      unsigned char*& o)
 {
-    if (q + 16 > stop)
-    {
-        for (; q < stop && text[q] != '=' && text[q] != '\n' && text[q] != '\0'; ++q)
-            *o++ = static_cast<unsigned char>(text[q]);
-        if (q >= stop)
-            return Next::Refused; // longer than maxLine
-    }
+    for (; q < stop && text[q] != '=' && text[q] != '\n' && text[q] != '\0'; ++q)
+        *o++ = static_cast<unsigned char>(text[q]);
+    if (q >= stop)
+        return Next::Refused; // longer than maxLine
     // Most often an escape with its two digits: text[q + 2] lies in the run unless the "="
     // ends it, and neither digit is a LF.
     const char c = text[q];
@@ -257,14 +255,12 @@ inline Next LineStep(const char* text, size_t n, bool textMode, size_t maxLine, 
     }
     if (c == '\n')
     {
-        size_t line = q - start;
-        if (textMode && line > 0 && text[q - 1] == '\r')
-        {
-            --line;
-            --o;
-        }
-        if (line > maxLine)
+        // A refused line leaves o where its text ends, as every refusal does.
+        const bool cr = textMode && q > start && text[q - 1] == '\r';
+        if (q - start - cr > maxLine)
             return Next::Refused;
+        o -= cr;
+        const size_t line = q - start - cr;
         // After a CR of the text (never the end of an escape) only the LF follows.
         if (line == 0 || text[start + line - 1] != '\r')
             *o++ = '\r';
@@ -364,73 +360,139 @@ struct Compaction
 };
 inline constexpr Compaction kCompaction;
 
-// Sixteen bytes at s, of which the first fourteen are decoded, to o: each "=" among them
-// that two upper-case hexadecimal digits follow becomes the byte they make (the digits of one
-// at 12 or 13 lie in the last two bytes), and a shuffle gathers the bytes kept: neither such
-// digits nor those in carry (bits 0 and 1: the digits of an escape of the previous step) nor
-// any from the first LF, NUL or other "=" on. Returns that event's place, or 14 when there
-// is none; carry then gets the digits of this step's escapes that lie past its fourteen bytes.
-__attribute__((target("ssse3"))) inline unsigned Step14(const char* s, unsigned& carry, unsigned char*& o)
+// The lead bytes of a run below 0x80 as rows of a membership test of sixteen bytes at once
+// (Step14): bit h of row k is lead[16 * h + k]. Built with vector steps too, since a run may
+// be short: each lead[] entry is 0 or 1.
+struct LeadRows
 {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    __m128i rows;
+    bool high; // a lead byte from 0x80 on, which the test does not see
+    __attribute__((target("ssse3"))) explicit LeadRows(const bool* lead)
+    {
+        static_assert(sizeof(bool) == 1, "lead holds a byte each");
+        __m128i row = _mm_setzero_si128(), above = _mm_setzero_si128();
+        for (int h = 0; h < 8; ++h)
+        {
+            row = _mm_or_si128(row, _mm_sll_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lead + 16 * h)),
+                                                  _mm_cvtsi32_si128(h)));
+            above = _mm_or_si128(above, _mm_loadu_si128(reinterpret_cast<const __m128i*>(lead + 128 + 16 * h)));
+        }
+        rows = row;
+        high = _mm_movemask_epi8(_mm_cmpeq_epi8(above, _mm_setzero_si128())) != 0xFFFF;
+    }
+};
+
+// Where the walk of a run stands between vector steps: the digits of an escape of the last
+// step that lie in the next (bits 0 and 1), and which of the two bytes before the next step
+// are CRs (bits 0 and 1, for the bytes two and one before).
+struct Carry
+{
+    unsigned digits = 0;
+    unsigned crs = 0;
+};
+
+// One vector step over the sixteen bytes at text[q], of which the first fourteen are decoded
+// to o: each "=" among them that two upper-case hexadecimal digits follow becomes the byte
+// they make (the digits of one at 12 or 13 lie in the last two bytes), a soft line break
+// ("=" LF, or "=" CR LF in text mode) is dropped, and a LF right after a CR stays as it is:
+// the decoder writes such a line end as it reads it (in text mode only where no CR comes
+// before that CR). A shuffle gathers the bytes kept. The step stops at its first event: a
+// NUL, any other "=" or LF, or a line end before a lead byte; it returns the event's place,
+// or 14 when there is none. start moves past every line end before it. The caller makes
+// sure of room and that no line grows past maxLine here. Byte classes come from two
+// nibble lookups: the low nibble (with bit 7, so that bytes from 0x80 on find nothing)
+// picks a row, the high nibble a bit of it.
+__attribute__((target("ssse3"))) inline unsigned Step14(const char* text, size_t q, unsigned textMask, __m128i leadRows,
+                                                        Carry& carry, size_t& start, unsigned char*& o)
+{
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + q));
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i row = _mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0x8F)));
+    const __m128i bit = _mm_shuffle_epi8(_mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128),
+                                         _mm_and_si128(_mm_srli_epi16(v, 4), nibble));
+    // Rows of the digits: "0" to "9" (high nibble 3) and "A" to "F" (4).
+    const __m128i hexRows = _mm_setr_epi8(8, 24, 24, 24, 24, 24, 24, 8, 8, 8, 0, 0, 0, 0, 0, 0);
+    const __m128i isDigit = _mm_cmpeq_epi8(_mm_and_si128(_mm_shuffle_epi8(hexRows, row), bit), bit);
+    const __m128i isLead = _mm_cmpeq_epi8(_mm_and_si128(_mm_shuffle_epi8(leadRows, row), bit), bit);
+    // A digit's value is its low nibble, a letter's after adding 9.
+    const __m128i value =
+        _mm_and_si128(_mm_add_epi8(v, _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('9')), _mm_set1_epi8(9))), nibble);
     const __m128i eq = _mm_cmpeq_epi8(v, _mm_set1_epi8('='));
-    const __m128i decimal = _mm_sub_epi8(v, _mm_set1_epi8('0'));
-    const __m128i isDecimal = _mm_cmpeq_epi8(_mm_min_epu8(decimal, _mm_set1_epi8(9)), decimal);
-    const __m128i letter = _mm_sub_epi8(v, _mm_set1_epi8('A'));
-    const __m128i isLetter = _mm_cmpeq_epi8(_mm_min_epu8(letter, _mm_set1_epi8(5)), letter);
-    const __m128i isDigit = _mm_or_si128(isDecimal, isLetter);
-    // 0 to 15 for a digit, 0 for every other byte.
-    const __m128i value = _mm_or_si128(_mm_and_si128(isDecimal, decimal),
-                                       _mm_and_si128(isLetter, _mm_add_epi8(letter, _mm_set1_epi8(10))));
-    const __m128i escape = _mm_and_si128(eq, _mm_and_si128(_mm_srli_si128(isDigit, 1), _mm_srli_si128(isDigit, 2)));
+    // Every "=" that is kept begins an escape: the others end the step or are dropped.
     const __m128i decoded = _mm_or_si128(_mm_slli_epi16(_mm_srli_si128(value, 1), 4), _mm_srli_si128(value, 2));
-    const __m128i bytes = _mm_or_si128(_mm_and_si128(escape, decoded), _mm_andnot_si128(escape, v));
-    const __m128i other =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')), _mm_cmpeq_epi8(v, _mm_setzero_si128())),
-                     _mm_andnot_si128(escape, eq));
-    const unsigned escapes = static_cast<unsigned>(_mm_movemask_epi8(escape)) & 0x3FFF;
-    const unsigned events = static_cast<unsigned>(_mm_movemask_epi8(other)) & 0x3FFF;
-    const unsigned digits = (escapes << 1) | (escapes << 2) | carry;
+    const __m128i bytes = _mm_or_si128(_mm_and_si128(eq, decoded), _mm_andnot_si128(eq, v));
+    const unsigned owned = 0x3FFF;
+    const unsigned equals = static_cast<unsigned>(_mm_movemask_epi8(eq)) & owned;
+    const unsigned digits = static_cast<unsigned>(_mm_movemask_epi8(isDigit));
+    const unsigned leadAfter = static_cast<unsigned>(_mm_movemask_epi8(isLead)) >> 1;
+    const unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))) & owned;
+    const unsigned crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
+    const unsigned nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) & owned;
+    const unsigned escapes = equals & (digits >> 1) & (digits >> 2);
+    // Bit j of crTwoBefore: byte j - 2 is a CR.
+    const unsigned crTwoBefore = (crs << 2) | carry.crs;
+    const unsigned softLf = equals & (lfs >> 1);
+    const unsigned softCrLf = equals & (crs >> 1) & (lfs >> 2) & textMask;
+    const unsigned soft = softLf | softCrLf;
+    const unsigned softLfs = (softLf << 1) | (softCrLf << 2);
+    const unsigned hard = lfs & (crTwoBefore >> 1) & ~softLfs & ~(crTwoBefore & textMask);
+    const unsigned ends = softLfs | hard;
+    const unsigned events = nuls | (equals & ~escapes & ~soft) | (lfs & ~ends) | (hard & leadAfter) |
+                            (softLf & (leadAfter >> 1)) | (softCrLf & (leadAfter >> 2));
+    const unsigned drop = carry.digits | (escapes << 1) | (escapes << 2) | soft | softLfs | (softCrLf << 1);
     const unsigned take = static_cast<unsigned>(__builtin_ctz(events | 0x4000));
-    const unsigned keep = ~digits & ((1u << take) - 1);
-    carry = take == 14 ? digits >> 14 : 0;
-    const unsigned low = keep & 0xFF, high = keep >> 8;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
-                     _mm_shuffle_epi8(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[low]))));
-    o += kCompaction.count[low];
+    const unsigned before = (1u << take) - 1;
+    const unsigned keep = ~drop & before;
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(o),
+        _mm_shuffle_epi8(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep & 0xFF]))));
+    o += kCompaction.count[keep & 0xFF];
     _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
                      _mm_shuffle_epi8(_mm_srli_si128(bytes, 8),
-                                      _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[high]))));
-    o += kCompaction.count[high];
+                                      _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep >> 8]))));
+    o += kCompaction.count[keep >> 8];
+    // Without a branch (line ends come about once in a few steps, at no pattern): the next
+    // line begins after the last line end taken.
+    const unsigned done = ends & before;
+    const size_t moved = size_t{0} - static_cast<size_t>(done != 0);
+    start ^= (start ^ (q + 32 - static_cast<size_t>(__builtin_clz(done | 1)))) & moved;
+    carry.digits = take == 14 ? drop >> 14 : 0;
+    carry.crs = (crs >> 12) & 3;
     return take;
 }
 
-// The walk of RunSse2 with escapes decoded in the vector steps, without a branch for each:
-// steps of fourteen bytes (Step14) while no LF, NUL or "=" without digits comes; LineStep
-// takes such a byte, and the bytes after the last step.
+// The walk of RunSse2 with escapes and the usual line ends taken in vector steps, without
+// a branch for each: steps of fourteen bytes (Step14) while no event comes, room is left
+// for a line that begins in the step, and no line can grow past maxLine in it; LineStep
+// takes an event, and the bytes of a line where steps may not go. Where a lead byte lies
+// from 0x80 on, the SSE2 walk.
 __attribute__((target("ssse3"))) MIMEENGINE_QP_ALIGN_STACK void RunSsse3(const char* text, size_t n, bool textMode,
                                                                          const bool* lead, size_t maxLine,
                                                                          unsigned char* out, size_t room, size_t* used,
                                                                          size_t* length)
 {
+    const LeadRows leads(lead);
+    if (leads.high)
+        return RunSse2(text, n, textMode, lead, maxLine, out, room, used, length);
+    const unsigned textMask = textMode ? ~0u : 0u;
     unsigned char* const outEnd = out + room;
     size_t start = 0;
-    unsigned char* lineOut = out;
-    while (start < n && static_cast<size_t>(outEnd - lineOut) >= maxLine + kRunSlack &&
-           MayTake(text, start, textMode, lead))
+    size_t q = 0;
+    unsigned char* o = out;
+    // At every line start q is start, and o where its bytes go.
+    while (start < n && static_cast<size_t>(outEnd - o) >= maxLine + kRunSlack && MayTake(text, start, textMode, lead))
     {
-        const size_t stop = n - start > maxLine + 2 ? start + maxLine + 2 : n;
-        size_t q = start;
-        unsigned char* o = lineOut;
         Next next = Next::Go;
         while (next == Next::Go)
         {
             // A step's place does not wait for the one before: fourteen bytes on unless an
             // event stops the steps.
-            unsigned carry = 0;
-            for (; q + 16 <= stop; q += 14)
+            Carry carry;
+            for (; q + 16 <= n && q + 16 <= start + maxLine &&
+                   static_cast<size_t>(outEnd - o) >= 14 + maxLine + kRunSlack;
+                 q += 14)
             {
-                const unsigned take = Step14(text + q, carry, o);
+                const unsigned take = Step14(text, q, textMask, leads.rows, carry, start, o);
                 if (take != 14)
                 {
                     q += take;
@@ -438,15 +500,21 @@ __attribute__((target("ssse3"))) MIMEENGINE_QP_ALIGN_STACK void RunSsse3(const c
                 }
             }
             // Past the digits of an escape that the last step decoded.
-            q += (carry & 1) + (carry >> 1);
+            q += (carry.digits & 1) + (carry.digits >> 1);
+            const size_t stop = n - start > maxLine + 2 ? start + maxLine + 2 : n;
             next = LineStep(text, n, textMode, maxLine, stop, start, q, o);
         }
         if (next == Next::Refused)
+        {
+            // The refused line's bytes up to q are plain bytes and escapes: three bytes of
+            // text gave one.
+            o -= q - start - 2 * static_cast<size_t>(std::count(text + start, text + q, '='));
             break;
-        lineOut = o;
+        }
+        q = start;
     }
     *used = start;
-    *length = static_cast<size_t>(lineOut - out);
+    *length = static_cast<size_t>(o - out);
 }
 
 Level Detect()

@@ -192,7 +192,7 @@ TEST(QPRunVector, MatchesLines)
 {
     std::mt19937 gen(9);
     const std::string pieces[] = {"=3D", "=C3=A9", "=0D", "\r", "A9"};
-    const std::string ends[] = {"\n", "\r\n", "\n-", "=\n", "=\r\n"};
+    const std::string ends[] = {"\n", "\r\n", "\n-", "\r\n-", "=\n", "=\r\n", "=\n-", "=\r\n-"};
     const std::string bad[] = {"=", "=4", "=g1", "=c3", "=3d", std::string(1, '\0')};
     size_t decoded = 0;
     for (size_t length = 1; length <= 200; ++length)
@@ -203,7 +203,7 @@ TEST(QPRunVector, MatchesLines)
             while (run.size() < length - 1)
             {
                 const unsigned pick = gen() % 64;
-                run += pick < 2                  ? ends[gen() % 5]
+                run += pick < 2                  ? ends[gen() % 8]
                        : pick < 10               ? pieces[pick % 5]
                        : flawed && pick % 8 == 0 ? bad[gen() % 6]
                                                  : std::string(1, static_cast<char>('a' + pick));
