@@ -6,7 +6,7 @@
 
 #if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
 #define MIMEENGINE_QP_X86 1
-#include <tmmintrin.h>
+#include <immintrin.h>
 #endif
 
 // 32-bit callers may keep the stack aligned to 4 bytes only; the vector entry points align
@@ -391,17 +391,66 @@ struct Carry
     unsigned crs = 0;
 };
 
+// What a vector step of width owned bytes (14 or 30, of width + 2 loaded) does, from the
+// classes of its bytes (bit j for byte j): each "=" that two upper-case hexadecimal digits
+// follow becomes the byte they make (the digits of one of the last two lie past the owned
+// bytes), a soft line break ("=" LF, or "=" CR LF in text mode) is dropped, and a LF right
+// after a CR stays as it is: the decoder writes such a line end as it reads it (in text
+// mode only where no CR comes before that CR). The step stops at its first event: a NUL,
+// any other "=" or LF, or a line end before a lead byte.
+struct Plan
+{
+    unsigned keep;     // the bytes written, before take
+    unsigned take;     // the event's place, or width when there is none
+    unsigned lineEnds; // the LFs of the line ends taken
+    unsigned carried;  // the digits past the owned bytes of an escape taken, from bit 0
+};
+inline Plan PlanStep(unsigned width, unsigned textMask, const Carry& carry, unsigned equals, unsigned digits,
+                     unsigned leads, unsigned lfs, unsigned crs, unsigned nuls)
+{
+    const unsigned owned = (1u << width) - 1;
+    equals &= owned;
+    lfs &= owned;
+    nuls &= owned;
+    const unsigned leadAfter = leads >> 1;
+    const unsigned escapes = equals & (digits >> 1) & (digits >> 2);
+    // Bit j of crTwoBefore: byte j - 2 is a CR.
+    const unsigned crTwoBefore = (crs << 2) | carry.crs;
+    const unsigned softLf = equals & (lfs >> 1);
+    const unsigned softCrLf = equals & (crs >> 1) & (lfs >> 2) & textMask;
+    const unsigned soft = softLf | softCrLf;
+    const unsigned softLfs = (softLf << 1) | (softCrLf << 2);
+    const unsigned hard = lfs & (crTwoBefore >> 1) & ~softLfs & ~(crTwoBefore & textMask);
+    const unsigned ends = softLfs | hard;
+    const unsigned events = nuls | (equals & ~escapes & ~soft) | (lfs & ~ends) | (hard & leadAfter) |
+                            (softLf & (leadAfter >> 1)) | (softCrLf & (leadAfter >> 2));
+    const unsigned drop = carry.digits | (escapes << 1) | (escapes << 2) | soft | softLfs | (softCrLf << 1);
+    const unsigned take = static_cast<unsigned>(__builtin_ctz(events | (1u << width)));
+    const unsigned before = (1u << take) - 1;
+    return {~drop & before, take, ends & before, take == width ? drop >> width : 0};
+}
+
+// After a step at q: the line start moves past the last line end taken, without a branch
+// (line ends come about once in a few steps, at no pattern).
+inline void MoveStart(size_t q, unsigned lineEnds, size_t& start)
+{
+    const size_t moved = size_t{0} - static_cast<size_t>(lineEnds != 0);
+    start ^= (start ^ (q + 32 - static_cast<size_t>(__builtin_clz(lineEnds | 1)))) & moved;
+}
+
+// The bytes written for text[start..q) of a line that the walk refuses: plain bytes and
+// escapes only, each escape's three bytes of text giving one.
+inline size_t RefusedBytes(const char* text, size_t start, size_t q)
+{
+    return q - start - 2 * static_cast<size_t>(std::count(text + start, text + q, '='));
+}
+
 // One vector step over the sixteen bytes at text[q], of which the first fourteen are decoded
-// to o: each "=" among them that two upper-case hexadecimal digits follow becomes the byte
-// they make (the digits of one at 12 or 13 lie in the last two bytes), a soft line break
-// ("=" LF, or "=" CR LF in text mode) is dropped, and a LF right after a CR stays as it is:
-// the decoder writes such a line end as it reads it (in text mode only where no CR comes
-// before that CR). A shuffle gathers the bytes kept. The step stops at its first event: a
-// NUL, any other "=" or LF, or a line end before a lead byte; it returns the event's place,
-// or 14 when there is none. start moves past every line end before it. The caller makes
-// sure of room and that no line grows past maxLine here. Byte classes come from two
-// nibble lookups: the low nibble (with bit 7, so that bytes from 0x80 on find nothing)
-// picks a row, the high nibble a bit of it.
+// to o as PlanStep says, a shuffle gathering the bytes kept; returns the place of its
+// event, or 14. start moves past every line end before it. The caller makes sure of room
+// and that no line grows past maxLine here. Byte classes come from two nibble lookups: the
+// low nibble (with bit 7, so that bytes from 0x80 on find nothing) picks a row, the high
+// nibble a bit of it.
 __attribute__((target("ssse3"))) inline unsigned Step14(const char* text, size_t q, unsigned textMask, __m128i leadRows,
                                                         Carry& carry, size_t& start, unsigned char*& o)
 {
@@ -421,28 +470,13 @@ __attribute__((target("ssse3"))) inline unsigned Step14(const char* text, size_t
     // Every "=" that is kept begins an escape: the others end the step or are dropped.
     const __m128i decoded = _mm_or_si128(_mm_slli_epi16(_mm_srli_si128(value, 1), 4), _mm_srli_si128(value, 2));
     const __m128i bytes = _mm_or_si128(_mm_and_si128(eq, decoded), _mm_andnot_si128(eq, v));
-    const unsigned owned = 0x3FFF;
-    const unsigned equals = static_cast<unsigned>(_mm_movemask_epi8(eq)) & owned;
-    const unsigned digits = static_cast<unsigned>(_mm_movemask_epi8(isDigit));
-    const unsigned leadAfter = static_cast<unsigned>(_mm_movemask_epi8(isLead)) >> 1;
-    const unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))) & owned;
     const unsigned crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
-    const unsigned nuls = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))) & owned;
-    const unsigned escapes = equals & (digits >> 1) & (digits >> 2);
-    // Bit j of crTwoBefore: byte j - 2 is a CR.
-    const unsigned crTwoBefore = (crs << 2) | carry.crs;
-    const unsigned softLf = equals & (lfs >> 1);
-    const unsigned softCrLf = equals & (crs >> 1) & (lfs >> 2) & textMask;
-    const unsigned soft = softLf | softCrLf;
-    const unsigned softLfs = (softLf << 1) | (softCrLf << 2);
-    const unsigned hard = lfs & (crTwoBefore >> 1) & ~softLfs & ~(crTwoBefore & textMask);
-    const unsigned ends = softLfs | hard;
-    const unsigned events = nuls | (equals & ~escapes & ~soft) | (lfs & ~ends) | (hard & leadAfter) |
-                            (softLf & (leadAfter >> 1)) | (softCrLf & (leadAfter >> 2));
-    const unsigned drop = carry.digits | (escapes << 1) | (escapes << 2) | soft | softLfs | (softCrLf << 1);
-    const unsigned take = static_cast<unsigned>(__builtin_ctz(events | 0x4000));
-    const unsigned before = (1u << take) - 1;
-    const unsigned keep = ~drop & before;
+    const Plan plan =
+        PlanStep(14, textMask, carry, static_cast<unsigned>(_mm_movemask_epi8(eq)),
+                 static_cast<unsigned>(_mm_movemask_epi8(isDigit)), static_cast<unsigned>(_mm_movemask_epi8(isLead)),
+                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))), crs,
+                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))));
+    const unsigned keep = plan.keep;
     _mm_storeu_si128(
         reinterpret_cast<__m128i*>(o),
         _mm_shuffle_epi8(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep & 0xFF]))));
@@ -451,14 +485,10 @@ __attribute__((target("ssse3"))) inline unsigned Step14(const char* text, size_t
                      _mm_shuffle_epi8(_mm_srli_si128(bytes, 8),
                                       _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep >> 8]))));
     o += kCompaction.count[keep >> 8];
-    // Without a branch (line ends come about once in a few steps, at no pattern): the next
-    // line begins after the last line end taken.
-    const unsigned done = ends & before;
-    const size_t moved = size_t{0} - static_cast<size_t>(done != 0);
-    start ^= (start ^ (q + 32 - static_cast<size_t>(__builtin_clz(done | 1)))) & moved;
-    carry.digits = take == 14 ? drop >> 14 : 0;
+    MoveStart(q, plan.lineEnds, start);
+    carry.digits = plan.carried;
     carry.crs = (crs >> 12) & 3;
-    return take;
+    return plan.take;
 }
 
 // The walk of RunSse2 with escapes and the usual line ends taken in vector steps, without
@@ -506,9 +536,105 @@ __attribute__((target("ssse3"))) MIMEENGINE_QP_ALIGN_STACK void RunSsse3(const c
         }
         if (next == Next::Refused)
         {
-            // The refused line's bytes up to q are plain bytes and escapes: three bytes of
-            // text gave one.
-            o -= q - start - 2 * static_cast<size_t>(std::count(text + start, text + q, '='));
+            o -= RefusedBytes(text, start, q);
+            break;
+        }
+        q = start;
+    }
+    *used = start;
+    *length = static_cast<size_t>(o - out);
+}
+
+// The value of every hexadecimal digit among 32 bytes (0 to 15; any for other bytes).
+__attribute__((target("avx2"))) inline __m256i DigitValues(__m256i v)
+{
+    const __m256i letter = _mm256_and_si256(_mm256_cmpgt_epi8(v, _mm256_set1_epi8('9')), _mm256_set1_epi8(9));
+    return _mm256_and_si256(_mm256_add_epi8(v, letter), _mm256_set1_epi8(0x0F));
+}
+
+// Step14 over the 32 bytes at text[q] (and the two after them, for the escapes' bytes),
+// thirty of them decoded; returns the event's place, or 30.
+__attribute__((target("avx2"))) inline unsigned Step30(const char* text, size_t q, unsigned textMask, __m256i leadRows,
+                                                       Carry& carry, size_t& start, unsigned char*& o)
+{
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + q));
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i row = _mm256_and_si256(v, _mm256_set1_epi8(static_cast<char>(0x8F)));
+    const __m256i bit =
+        _mm256_shuffle_epi8(_mm256_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16,
+                                             32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128),
+                            _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble));
+    const __m256i hexRows = _mm256_setr_epi8(8, 24, 24, 24, 24, 24, 24, 8, 8, 8, 0, 0, 0, 0, 0, 0, 8, 24, 24, 24, 24,
+                                             24, 24, 8, 8, 8, 0, 0, 0, 0, 0, 0);
+    const __m256i isDigit = _mm256_cmpeq_epi8(_mm256_and_si256(_mm256_shuffle_epi8(hexRows, row), bit), bit);
+    const __m256i isLead = _mm256_cmpeq_epi8(_mm256_and_si256(_mm256_shuffle_epi8(leadRows, row), bit), bit);
+    const __m256i eq = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('='));
+    const __m256i decoded = _mm256_or_si256(
+        _mm256_slli_epi16(DigitValues(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + q + 1))), 4),
+        DigitValues(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + q + 2))));
+    const __m256i bytes = _mm256_blendv_epi8(v, decoded, eq);
+    const unsigned crs = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r'))));
+    const Plan plan = PlanStep(
+        30, textMask, carry, static_cast<unsigned>(_mm256_movemask_epi8(eq)),
+        static_cast<unsigned>(_mm256_movemask_epi8(isDigit)), static_cast<unsigned>(_mm256_movemask_epi8(isLead)),
+        static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n')))), crs,
+        static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256()))));
+    // Eight bytes at a time, each through its shuffle.
+    const __m128i halves[2] = {_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1)};
+    for (int k = 0; k < 4; ++k)
+    {
+        const unsigned keep = (plan.keep >> (8 * k)) & 0xFF;
+        const __m128i part = k % 2 == 0 ? halves[k / 2] : _mm_srli_si128(halves[k / 2], 8);
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(o),
+            _mm_shuffle_epi8(part, _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep]))));
+        o += kCompaction.count[keep];
+    }
+    MoveStart(q, plan.lineEnds, start);
+    carry.digits = plan.carried;
+    carry.crs = (crs >> 28) & 3;
+    return plan.take;
+}
+
+// RunSsse3 with steps of thirty bytes.
+__attribute__((target("avx2"))) MIMEENGINE_QP_ALIGN_STACK void RunAvx2(const char* text, size_t n, bool textMode,
+                                                                       const bool* lead, size_t maxLine,
+                                                                       unsigned char* out, size_t room, size_t* used,
+                                                                       size_t* length)
+{
+    const LeadRows leads(lead);
+    if (leads.high)
+        return RunSse2(text, n, textMode, lead, maxLine, out, room, used, length);
+    const __m256i leadRows = _mm256_broadcastsi128_si256(leads.rows);
+    const unsigned textMask = textMode ? ~0u : 0u;
+    unsigned char* const outEnd = out + room;
+    size_t start = 0;
+    size_t q = 0;
+    unsigned char* o = out;
+    while (start < n && static_cast<size_t>(outEnd - o) >= maxLine + kRunSlack && MayTake(text, start, textMode, lead))
+    {
+        Next next = Next::Go;
+        while (next == Next::Go)
+        {
+            Carry carry;
+            for (; q + 34 <= n && q + 32 <= start + maxLine &&
+                   static_cast<size_t>(outEnd - o) >= 30 + maxLine + kRunSlack;
+                 q += 30)
+            {
+                const unsigned take = Step30(text, q, textMask, leadRows, carry, start, o);
+                if (take != 30)
+                {
+                    q += take;
+                    break;
+                }
+            }
+            q += (carry.digits & 1) + (carry.digits >> 1);
+            const size_t stop = n - start > maxLine + 2 ? start + maxLine + 2 : n;
+            next = LineStep(text, n, textMode, maxLine, stop, start, q, o);
+        }
+        if (next == Next::Refused)
+        {
+            o -= RefusedBytes(text, start, q);
             break;
         }
         q = start;
@@ -520,6 +646,8 @@ __attribute__((target("ssse3"))) MIMEENGINE_QP_ALIGN_STACK void RunSsse3(const c
 Level Detect()
 {
     __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2"))
+        return Level::Avx2;
     if (__builtin_cpu_supports("ssse3"))
         return Level::Ssse3;
 #if defined(__x86_64__) || defined(__SSE2__)
@@ -553,7 +681,9 @@ void DecodeRun(const char* text, size_t n, bool textMode, const bool* lead, size
 {
 #ifdef MIMEENGINE_QP_X86
     const Level best = Best();
-    if (level == Level::Ssse3 && best == Level::Ssse3)
+    if (level == Level::Avx2 && best == Level::Avx2)
+        return RunAvx2(text, n, textMode, lead, maxLine, out, room, used, length);
+    if (level >= Level::Ssse3 && best >= Level::Ssse3)
         return RunSsse3(text, n, textMode, lead, maxLine, out, room, used, length);
     if (level != Level::Portable && best != Level::Portable)
         return RunSse2(text, n, textMode, lead, maxLine, out, room, used, length);

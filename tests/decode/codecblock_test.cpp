@@ -160,7 +160,8 @@ const bool* DashLead()
     return lead;
 }
 
-const qpblock::Level kRunLevels[] = {qpblock::Level::Portable, qpblock::Level::Sse2, qpblock::Level::Ssse3};
+const qpblock::Level kRunLevels[] = {qpblock::Level::Portable, qpblock::Level::Sse2, qpblock::Level::Ssse3,
+                                     qpblock::Level::Avx2};
 
 // tests/data/decode/qprun.tsv: a run, text or binary mode, the longest line, and the bytes
 // and raw length of the lines decoded, the same at every level.
