@@ -398,44 +398,45 @@ struct Carry
 // after a CR stays as it is: the decoder writes such a line end as it reads it (in text
 // mode only where no CR comes before that CR). The step stops at its first event: a NUL,
 // any other "=" or LF, or a line end before a lead byte.
-struct Plan
+template <class Mask> struct Plan
 {
-    unsigned keep;     // the bytes written, before take
-    unsigned take;     // the event's place, or width when there is none
-    unsigned lineEnds; // the LFs of the line ends taken
-    unsigned carried;  // the digits past the owned bytes of an escape taken, from bit 0
+    Mask keep;        // the bytes written, before take
+    unsigned take;    // the event's place, or width when there is none
+    Mask lineEnds;    // the LFs of the line ends taken
+    unsigned carried; // the digits past the owned bytes of an escape taken, from bit 0
 };
-inline Plan PlanStep(unsigned width, unsigned textMask, const Carry& carry, unsigned equals, unsigned digits,
-                     unsigned leads, unsigned lfs, unsigned crs, unsigned nuls)
+template <class Mask>
+inline Plan<Mask> PlanStep(unsigned width, Mask textMask, const Carry& carry, Mask equals, Mask digits, Mask leads,
+                           Mask lfs, Mask crs, Mask nuls)
 {
-    const unsigned owned = (1u << width) - 1;
+    const Mask owned = (Mask{1} << width) - 1;
     equals &= owned;
     lfs &= owned;
     nuls &= owned;
-    const unsigned leadAfter = leads >> 1;
-    const unsigned escapes = equals & (digits >> 1) & (digits >> 2);
+    const Mask leadAfter = leads >> 1;
+    const Mask escapes = equals & (digits >> 1) & (digits >> 2);
     // Bit j of crTwoBefore: byte j - 2 is a CR.
-    const unsigned crTwoBefore = (crs << 2) | carry.crs;
-    const unsigned softLf = equals & (lfs >> 1);
-    const unsigned softCrLf = equals & (crs >> 1) & (lfs >> 2) & textMask;
-    const unsigned soft = softLf | softCrLf;
-    const unsigned softLfs = (softLf << 1) | (softCrLf << 2);
-    const unsigned hard = lfs & (crTwoBefore >> 1) & ~softLfs & ~(crTwoBefore & textMask);
-    const unsigned ends = softLfs | hard;
-    const unsigned events = nuls | (equals & ~escapes & ~soft) | (lfs & ~ends) | (hard & leadAfter) |
-                            (softLf & (leadAfter >> 1)) | (softCrLf & (leadAfter >> 2));
-    const unsigned drop = carry.digits | (escapes << 1) | (escapes << 2) | soft | softLfs | (softCrLf << 1);
-    const unsigned take = static_cast<unsigned>(__builtin_ctz(events | (1u << width)));
-    const unsigned before = (1u << take) - 1;
-    return {~drop & before, take, ends & before, take == width ? drop >> width : 0};
+    const Mask crTwoBefore = (crs << 2) | Mask{carry.crs};
+    const Mask softLf = equals & (lfs >> 1);
+    const Mask softCrLf = equals & (crs >> 1) & (lfs >> 2) & textMask;
+    const Mask soft = softLf | softCrLf;
+    const Mask softLfs = (softLf << 1) | (softCrLf << 2);
+    const Mask hard = lfs & (crTwoBefore >> 1) & ~softLfs & ~(crTwoBefore & textMask);
+    const Mask ends = softLfs | hard;
+    const Mask events = nuls | (equals & ~escapes & ~soft) | (lfs & ~ends) | (hard & leadAfter) |
+                        (softLf & (leadAfter >> 1)) | (softCrLf & (leadAfter >> 2));
+    const Mask drop = Mask{carry.digits} | (escapes << 1) | (escapes << 2) | soft | softLfs | (softCrLf << 1);
+    const unsigned take = static_cast<unsigned>(__builtin_ctzll(events | (Mask{1} << width)));
+    const Mask before = (Mask{1} << take) - 1;
+    return {~drop & before, take, ends & before, take == width ? static_cast<unsigned>(drop >> width) : 0u};
 }
 
 // After a step at q: the line start moves past the last line end taken, without a branch
 // (line ends come about once in a few steps, at no pattern).
-inline void MoveStart(size_t q, unsigned lineEnds, size_t& start)
+inline void MoveStart(size_t q, std::uint64_t lineEnds, size_t& start)
 {
     const size_t moved = size_t{0} - static_cast<size_t>(lineEnds != 0);
-    start ^= (start ^ (q + 32 - static_cast<size_t>(__builtin_clz(lineEnds | 1)))) & moved;
+    start ^= (start ^ (q + 64 - static_cast<size_t>(__builtin_clzll(lineEnds | 1)))) & moved;
 }
 
 // The bytes written for text[start..q) of a line that the walk refuses: plain bytes and
@@ -471,11 +472,11 @@ __attribute__((target("ssse3"))) inline unsigned Step14(const char* text, size_t
     const __m128i decoded = _mm_or_si128(_mm_slli_epi16(_mm_srli_si128(value, 1), 4), _mm_srli_si128(value, 2));
     const __m128i bytes = _mm_or_si128(_mm_and_si128(eq, decoded), _mm_andnot_si128(eq, v));
     const unsigned crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
-    const Plan plan =
-        PlanStep(14, textMask, carry, static_cast<unsigned>(_mm_movemask_epi8(eq)),
-                 static_cast<unsigned>(_mm_movemask_epi8(isDigit)), static_cast<unsigned>(_mm_movemask_epi8(isLead)),
-                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))), crs,
-                 static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))));
+    const Plan<unsigned> plan = PlanStep<unsigned>(
+        14, textMask, carry, static_cast<unsigned>(_mm_movemask_epi8(eq)),
+        static_cast<unsigned>(_mm_movemask_epi8(isDigit)), static_cast<unsigned>(_mm_movemask_epi8(isLead)),
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))), crs,
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))));
     const unsigned keep = plan.keep;
     _mm_storeu_si128(
         reinterpret_cast<__m128i*>(o),
@@ -552,12 +553,20 @@ __attribute__((target("avx2"))) inline __m256i DigitValues(__m256i v)
     return _mm256_and_si256(_mm256_add_epi8(v, letter), _mm256_set1_epi8(0x0F));
 }
 
-// Step14 over the 32 bytes at text[q] (and the two after them, for the escapes' bytes),
-// thirty of them decoded; returns the event's place, or 30.
-__attribute__((target("avx2"))) inline unsigned Step30(const char* text, size_t q, unsigned textMask, __m256i leadRows,
-                                                       Carry& carry, size_t& start, unsigned char*& o)
+__attribute__((target("avx2"))) inline unsigned Bits(__m256i m)
 {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + q));
+    return static_cast<unsigned>(_mm256_movemask_epi8(m));
+}
+
+// The classes of 32 bytes at p for a step: bit j of each mask for byte j.
+struct Classes
+{
+    __m256i bytes; // the bytes, each "=" replaced by the byte of the two after it
+    unsigned equals, digits, leads, lfs, crs, nuls;
+};
+__attribute__((target("avx2"))) inline Classes Classify(const char* p, __m256i leadRows)
+{
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i row = _mm256_and_si256(v, _mm256_set1_epi8(static_cast<char>(0x8F)));
     const __m256i bit =
@@ -569,21 +578,38 @@ __attribute__((target("avx2"))) inline unsigned Step30(const char* text, size_t 
     const __m256i isDigit = _mm256_cmpeq_epi8(_mm256_and_si256(_mm256_shuffle_epi8(hexRows, row), bit), bit);
     const __m256i isLead = _mm256_cmpeq_epi8(_mm256_and_si256(_mm256_shuffle_epi8(leadRows, row), bit), bit);
     const __m256i eq = _mm256_cmpeq_epi8(v, _mm256_set1_epi8('='));
-    const __m256i decoded = _mm256_or_si256(
-        _mm256_slli_epi16(DigitValues(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + q + 1))), 4),
-        DigitValues(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + q + 2))));
-    const __m256i bytes = _mm256_blendv_epi8(v, decoded, eq);
-    const unsigned crs = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r'))));
-    const Plan plan = PlanStep(
-        30, textMask, carry, static_cast<unsigned>(_mm256_movemask_epi8(eq)),
-        static_cast<unsigned>(_mm256_movemask_epi8(isDigit)), static_cast<unsigned>(_mm256_movemask_epi8(isLead)),
-        static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n')))), crs,
-        static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, _mm256_setzero_si256()))));
+    // The digit values of the bytes one and two on come from loads there: a byte shift
+    // would not cross the halves.
+    const __m256i decoded =
+        _mm256_or_si256(_mm256_slli_epi16(DigitValues(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1))), 4),
+                        DigitValues(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2))));
+    return {_mm256_blendv_epi8(v, decoded, eq),
+            Bits(eq),
+            Bits(isDigit),
+            Bits(isLead),
+            Bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))),
+            Bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r'))),
+            Bits(_mm256_cmpeq_epi8(v, _mm256_setzero_si256()))};
+}
+
+// Step14 over the 64 bytes at text[q] (and the two after them, for the escapes' bytes),
+// sixty-two of them decoded: twice as many bytes for the masks of one plan. Returns the
+// event's place, or 62.
+__attribute__((target("avx2"))) inline unsigned Step62(const char* text, size_t q, std::uint64_t textMask,
+                                                       __m256i leadRows, Carry& carry, size_t& start, unsigned char*& o)
+{
+    const Classes a = Classify(text + q, leadRows), b = Classify(text + q + 32, leadRows);
+    const auto join = [](unsigned low, unsigned high) { return low | (std::uint64_t{high} << 32); };
+    const std::uint64_t crs = join(a.crs, b.crs);
+    const Plan<std::uint64_t> plan =
+        PlanStep<std::uint64_t>(62, textMask, carry, join(a.equals, b.equals), join(a.digits, b.digits),
+                                join(a.leads, b.leads), join(a.lfs, b.lfs), crs, join(a.nuls, b.nuls));
     // Eight bytes at a time, each through its shuffle.
-    const __m128i halves[2] = {_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1)};
-    for (int k = 0; k < 4; ++k)
+    const __m128i halves[4] = {_mm256_castsi256_si128(a.bytes), _mm256_extracti128_si256(a.bytes, 1),
+                               _mm256_castsi256_si128(b.bytes), _mm256_extracti128_si256(b.bytes, 1)};
+    for (int k = 0; k < 8; ++k)
     {
-        const unsigned keep = (plan.keep >> (8 * k)) & 0xFF;
+        const unsigned keep = static_cast<unsigned>(plan.keep >> (8 * k)) & 0xFF;
         const __m128i part = k % 2 == 0 ? halves[k / 2] : _mm_srli_si128(halves[k / 2], 8);
         _mm_storeu_si128(
             reinterpret_cast<__m128i*>(o),
@@ -592,11 +618,11 @@ __attribute__((target("avx2"))) inline unsigned Step30(const char* text, size_t 
     }
     MoveStart(q, plan.lineEnds, start);
     carry.digits = plan.carried;
-    carry.crs = (crs >> 28) & 3;
+    carry.crs = static_cast<unsigned>(crs >> 60) & 3;
     return plan.take;
 }
 
-// RunSsse3 with steps of thirty bytes.
+// RunSsse3 with steps of sixty-two bytes.
 __attribute__((target("avx2"))) MIMEENGINE_QP_ALIGN_STACK void RunAvx2(const char* text, size_t n, bool textMode,
                                                                        const bool* lead, size_t maxLine,
                                                                        unsigned char* out, size_t room, size_t* used,
@@ -606,7 +632,7 @@ __attribute__((target("avx2"))) MIMEENGINE_QP_ALIGN_STACK void RunAvx2(const cha
     if (leads.high)
         return RunSse2(text, n, textMode, lead, maxLine, out, room, used, length);
     const __m256i leadRows = _mm256_broadcastsi128_si256(leads.rows);
-    const unsigned textMask = textMode ? ~0u : 0u;
+    const std::uint64_t textMask = textMode ? ~std::uint64_t{0} : 0;
     unsigned char* const outEnd = out + room;
     size_t start = 0;
     size_t q = 0;
@@ -617,12 +643,12 @@ __attribute__((target("avx2"))) MIMEENGINE_QP_ALIGN_STACK void RunAvx2(const cha
         while (next == Next::Go)
         {
             Carry carry;
-            for (; q + 34 <= n && q + 32 <= start + maxLine &&
-                   static_cast<size_t>(outEnd - o) >= 30 + maxLine + kRunSlack;
-                 q += 30)
+            for (; q + 66 <= n && q + 64 <= start + maxLine &&
+                   static_cast<size_t>(outEnd - o) >= 62 + maxLine + kRunSlack;
+                 q += 62)
             {
-                const unsigned take = Step30(text, q, textMask, leadRows, carry, start, o);
-                if (take != 30)
+                const unsigned take = Step62(text, q, textMask, leadRows, carry, start, o);
+                if (take != 62)
                 {
                     q += take;
                     break;
