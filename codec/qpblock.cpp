@@ -595,8 +595,9 @@ __attribute__((target("avx2"))) inline Classes Classify(const char* p, __m256i l
 // Step14 over the 64 bytes at text[q] (and the two after them, for the escapes' bytes),
 // sixty-two of them decoded: twice as many bytes for the masks of one plan. Returns the
 // event's place, or 62.
-__attribute__((target("avx2"))) inline unsigned Step62(const char* text, size_t q, std::uint64_t textMask,
-                                                       __m256i leadRows, Carry& carry, size_t& start, unsigned char*& o)
+__attribute__((target("avx2,bmi,bmi2"))) inline unsigned Step62(const char* text, size_t q, std::uint64_t textMask,
+                                                                __m256i leadRows, Carry& carry, size_t& start,
+                                                                unsigned char*& o)
 {
     const Classes a = Classify(text + q, leadRows), b = Classify(text + q + 32, leadRows);
     const auto join = [](unsigned low, unsigned high) { return low | (std::uint64_t{high} << 32); };
@@ -622,11 +623,12 @@ __attribute__((target("avx2"))) inline unsigned Step62(const char* text, size_t 
     return plan.take;
 }
 
-// RunSsse3 with steps of sixty-two bytes.
-__attribute__((target("avx2"))) MIMEENGINE_QP_ALIGN_STACK void RunAvx2(const char* text, size_t n, bool textMode,
-                                                                       const bool* lead, size_t maxLine,
-                                                                       unsigned char* out, size_t room, size_t* used,
-                                                                       size_t* length)
+// RunSsse3 with steps of sixty-two bytes (and BMI instructions for the masks).
+__attribute__((target("avx2,bmi,bmi2"))) MIMEENGINE_QP_ALIGN_STACK void RunAvx2(const char* text, size_t n,
+                                                                                bool textMode, const bool* lead,
+                                                                                size_t maxLine, unsigned char* out,
+                                                                                size_t room, size_t* used,
+                                                                                size_t* length)
 {
     const LeadRows leads(lead);
     if (leads.high)
@@ -642,10 +644,11 @@ __attribute__((target("avx2"))) MIMEENGINE_QP_ALIGN_STACK void RunAvx2(const cha
         Next next = Next::Go;
         while (next == Next::Go)
         {
+            // The loads stay in the run, and no line grows past maxLine in a step (start as it
+            // stands before the steps: it only moves on); a line that begins in a step has room.
+            const size_t end = std::min(n, start + maxLine + 2);
             Carry carry;
-            for (; q + 66 <= n && q + 64 <= start + maxLine &&
-                   static_cast<size_t>(outEnd - o) >= 62 + maxLine + kRunSlack;
-                 q += 62)
+            for (; q + 66 <= end && static_cast<size_t>(outEnd - o) >= 62 + maxLine + kRunSlack; q += 62)
             {
                 const unsigned take = Step62(text, q, textMask, leadRows, carry, start, o);
                 if (take != 62)
@@ -672,7 +675,8 @@ __attribute__((target("avx2"))) MIMEENGINE_QP_ALIGN_STACK void RunAvx2(const cha
 Level Detect()
 {
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2"))
+    // The AVX2 walk's mask work takes BMI1 and BMI2 too, which every AVX2 processor has.
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") && __builtin_cpu_supports("bmi2"))
         return Level::Avx2;
     if (__builtin_cpu_supports("ssse3"))
         return Level::Ssse3;
