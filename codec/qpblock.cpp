@@ -339,12 +339,11 @@ __attribute__((target("sse2"))) MIMEENGINE_QP_ALIGN_STACK void RunSse2(const cha
 }
 
 // The shuffles that gather the bytes of eight whose bits are set in an index, to the front
-// and in order, and their number.
+// and in order, each with their number in its last byte.
 struct Compaction
 {
     alignas(16) unsigned char order[256][16];
-    unsigned char count[256];
-    constexpr Compaction() : order(), count()
+    constexpr Compaction() : order()
     {
         for (int keep = 0; keep < 256; ++keep)
         {
@@ -352,9 +351,11 @@ struct Compaction
             for (int i = 0; i < 8; ++i)
                 if (keep & (1 << i))
                     order[keep][k++] = static_cast<unsigned char>(i);
-            count[keep] = static_cast<unsigned char>(k);
-            for (; k < 16; ++k)
-                order[keep][k] = 0x80;
+            for (int rest = k; rest < 15; ++rest)
+                order[keep][rest] = 0x80;
+            // The count, in the row's last byte: the shuffle puts a byte there that nothing
+            // reads, and one address serves both.
+            order[keep][15] = static_cast<unsigned char>(k);
         }
     }
 };
@@ -481,11 +482,11 @@ __attribute__((target("ssse3"))) inline unsigned Step14(const char* text, size_t
     _mm_storeu_si128(
         reinterpret_cast<__m128i*>(o),
         _mm_shuffle_epi8(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep & 0xFF]))));
-    o += kCompaction.count[keep & 0xFF];
+    o += kCompaction.order[keep & 0xFF][15];
     _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
                      _mm_shuffle_epi8(_mm_srli_si128(bytes, 8),
                                       _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep >> 8]))));
-    o += kCompaction.count[keep >> 8];
+    o += kCompaction.order[keep >> 8][15];
     MoveStart(q, plan.lineEnds, start);
     carry.digits = plan.carried;
     carry.crs = (crs >> 12) & 3;
@@ -615,7 +616,7 @@ __attribute__((target("avx2,bmi,bmi2"))) inline unsigned Step62(const char* text
         _mm_storeu_si128(
             reinterpret_cast<__m128i*>(o),
             _mm_shuffle_epi8(part, _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep]))));
-        o += kCompaction.count[keep];
+        o += kCompaction.order[keep][15];
     }
     MoveStart(q, plan.lineEnds, start);
     carry.digits = plan.carried;
