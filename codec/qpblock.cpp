@@ -392,7 +392,7 @@ struct Carry
     unsigned crs = 0;
 };
 
-// What a vector step of width owned bytes (14 or 30, of width + 2 loaded) does, from the
+// What a vector step of width owned bytes (14 or 62, of width + 2 loaded) does, from the
 // classes of its bytes (bit j for byte j): each "=" that two upper-case hexadecimal digits
 // follow becomes the byte they make (the digits of one of the last two lie past the owned
 // bytes), a soft line break ("=" LF, or "=" CR LF in text mode) is dropped, and a LF right
@@ -554,6 +554,7 @@ __attribute__((target("avx2"))) inline __m256i DigitValues(__m256i v)
     return _mm256_and_si256(_mm256_add_epi8(v, letter), _mm256_set1_epi8(0x0F));
 }
 
+// Bit j set where byte j of a compare result is.
 __attribute__((target("avx2"))) inline unsigned Bits(__m256i m)
 {
     return static_cast<unsigned>(_mm256_movemask_epi8(m));
