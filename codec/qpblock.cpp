@@ -646,12 +646,19 @@ __attribute__((target("avx2,bmi,bmi2"))) MIMEENGINE_QP_ALIGN_STACK void RunAvx2(
         Next next = Next::Go;
         while (next == Next::Go)
         {
-            // The loads stay in the run, and no line grows past maxLine in a step (start as it
-            // stands before the steps: it only moves on); a line that begins in a step has room.
-            const size_t end = std::min(n, start + maxLine + 2);
+            // The loads stay in the run, and no line grows past maxLine in a step (end is
+            // renewed only when reached: the line start only moves on); a line that begins in
+            // a step has room.
+            size_t end = std::min(n, start + maxLine + 2);
             Carry carry;
-            for (; q + 66 <= end && static_cast<size_t>(outEnd - o) >= 62 + maxLine + kRunSlack; q += 62)
+            for (; static_cast<size_t>(outEnd - o) >= 62 + maxLine + kRunSlack; q += 62)
             {
+                if (q + 66 > end)
+                {
+                    end = std::min(n, start + maxLine + 2);
+                    if (q + 66 > end)
+                        break;
+                }
                 const unsigned take = Step62(text, q, textMask, leadRows, carry, start, o);
                 if (take != 62)
                 {
