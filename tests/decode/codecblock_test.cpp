@@ -184,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(Table, QPRuns, ::testing::ValuesIn(testsupport::ReadTab
                          testsupport::CaseName());
 
 // The vector walks of a run against the portable one, line by line through DecodeLine, at
-// every run length up to 200 and every alignment, in both modes: lines of about 40 bytes
+// every run length up to 400 and every alignment, in both modes: lines of about 40 bytes
 // with an escape about every 8, so that escapes fall at every place of a vector step and
 // across its end, plain digits, CRs, soft breaks and delimiter leads; in one run in four
 // also bad escapes (lower-case digits among them) and NULs; a short maxLine and little room
@@ -196,7 +196,8 @@ TEST(QPRunVector, MatchesLines)
     const std::string ends[] = {"\n", "\r\n", "\n-", "\r\n-", "=\n", "=\r\n", "=\n-", "=\r\n-"};
     const std::string bad[] = {"=", "=4", "=g1", "=c3", "=3d", std::string(1, '\0')};
     size_t decoded = 0;
-    for (size_t length = 1; length <= 200; ++length)
+    const size_t longest = 400;
+    for (size_t length = 1; length <= longest; ++length)
         for (size_t align = 0; align < 16; ++align)
         {
             const bool flawed = gen() % 4 == 0;
@@ -212,7 +213,7 @@ TEST(QPRunVector, MatchesLines)
             run.resize(length - 1);
             run += '\n';
             const bool textMode = gen() % 2 == 0;
-            const size_t maxLine = gen() % 8 == 0 ? 10 + gen() % 40 : 2045;
+            const size_t maxLine = gen() % 4 == 0 ? 10 + gen() % 120 : 2045;
             const size_t room = maxLine + qpblock::kRunSlack + (gen() % 8 == 0 ? gen() % 20 : 1000);
             std::vector<char> text(align + length);
             std::copy(run.begin(), run.end(), text.begin() + static_cast<std::ptrdiff_t>(align));
@@ -235,7 +236,7 @@ TEST(QPRunVector, MatchesLines)
             }
         }
     // A good part of the runs must have been decoded, not left to the line-by-line decoder.
-    EXPECT_GT(decoded, 200u * 201 / 2 * 16 / 4);
+    EXPECT_GT(decoded, longest * (longest + 1) / 2 * 16 / 8);
 }
 
 // Runs of uuencoded lines decoded in one walk against UUTextBytes line by line, in both
