@@ -362,7 +362,7 @@ struct Compaction
 inline constexpr Compaction kCompaction;
 
 // The lead bytes of a run below 0x80 as rows of a membership test of sixteen bytes at once
-// (Step14): bit h of row k is lead[16 * h + k]. Built with vector steps too, since a run may
+// (Classify16): bit h of row k is lead[16 * h + k]. Built with vector steps too, since a run may
 // be short: each lead[] entry is 0 or 1.
 struct LeadRows
 {
@@ -392,7 +392,7 @@ struct Carry
     unsigned crs = 0;
 };
 
-// What a vector step of width owned bytes (14 or 62, of width + 2 loaded) does, from the
+// What a vector step of width owned bytes (30 or 62, of width + 2 loaded) does, from the
 // classes of its bytes (bit j for byte j): each "=" that two upper-case hexadecimal digits
 // follow becomes the byte they make (the digits of one of the last two lie past the owned
 // bytes), a soft line break ("=" LF, or "=" CR LF in text mode) is dropped, and a LF right
@@ -447,16 +447,31 @@ inline size_t RefusedBytes(const char* text, size_t start, size_t q)
     return q - start - 2 * static_cast<size_t>(std::count(text + start, text + q, '='));
 }
 
-// One vector step over the sixteen bytes at text[q], of which the first fourteen are decoded
-// to o as PlanStep says, a shuffle gathering the bytes kept; returns the place of its
-// event, or 14. start moves past every line end before it. The caller makes sure of room
-// and that no line grows past maxLine here. Byte classes come from two nibble lookups: the
-// low nibble (with bit 7, so that bytes from 0x80 on find nothing) picks a row, the high
-// nibble a bit of it.
-__attribute__((target("ssse3"))) inline unsigned Step14(const char* text, size_t q, unsigned textMask, __m128i leadRows,
-                                                        Carry& carry, size_t& start, unsigned char*& o)
+// The classes of 16 bytes at p for a step: bit j of each mask for byte j. Byte classes
+// come from two nibble lookups: the low nibble (with bit 7, so that bytes from 0x80 on find
+// nothing) picks a row, the high nibble a bit of it.
+struct Classes16
 {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + q));
+    __m128i bytes; // the bytes, each "=" replaced by the byte of the two after it
+    unsigned equals, digits, leads, lfs, crs, nuls;
+};
+
+// The value of every hexadecimal digit among 16 bytes (0 to 15; any for other bytes): its
+// low nibble, a letter's after adding 9.
+__attribute__((target("ssse3"))) inline __m128i DigitValues16(__m128i v)
+{
+    const __m128i letter = _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('9')), _mm_set1_epi8(9));
+    return _mm_and_si128(_mm_add_epi8(v, letter), _mm_set1_epi8(0x0F));
+}
+
+__attribute__((target("ssse3"))) inline unsigned Bits16(__m128i m)
+{
+    return static_cast<unsigned>(_mm_movemask_epi8(m));
+}
+
+__attribute__((target("ssse3"))) inline Classes16 Classify16(const char* p, __m128i leadRows)
+{
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i nibble = _mm_set1_epi8(0x0F);
     const __m128i row = _mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0x8F)));
     const __m128i bit = _mm_shuffle_epi8(_mm_setr_epi8(1, 2, 4, 8, 16, 32, 64, -128, 1, 2, 4, 8, 16, 32, 64, -128),
@@ -465,36 +480,51 @@ __attribute__((target("ssse3"))) inline unsigned Step14(const char* text, size_t
     const __m128i hexRows = _mm_setr_epi8(8, 24, 24, 24, 24, 24, 24, 8, 8, 8, 0, 0, 0, 0, 0, 0);
     const __m128i isDigit = _mm_cmpeq_epi8(_mm_and_si128(_mm_shuffle_epi8(hexRows, row), bit), bit);
     const __m128i isLead = _mm_cmpeq_epi8(_mm_and_si128(_mm_shuffle_epi8(leadRows, row), bit), bit);
-    // A digit's value is its low nibble, a letter's after adding 9.
-    const __m128i value =
-        _mm_and_si128(_mm_add_epi8(v, _mm_and_si128(_mm_cmpgt_epi8(v, _mm_set1_epi8('9')), _mm_set1_epi8(9))), nibble);
     const __m128i eq = _mm_cmpeq_epi8(v, _mm_set1_epi8('='));
     // Every "=" that is kept begins an escape: the others end the step or are dropped.
-    const __m128i decoded = _mm_or_si128(_mm_slli_epi16(_mm_srli_si128(value, 1), 4), _mm_srli_si128(value, 2));
-    const __m128i bytes = _mm_or_si128(_mm_and_si128(eq, decoded), _mm_andnot_si128(eq, v));
-    const unsigned crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))));
-    const Plan<unsigned> plan = PlanStep<unsigned>(
-        14, textMask, carry, static_cast<unsigned>(_mm_movemask_epi8(eq)),
-        static_cast<unsigned>(_mm_movemask_epi8(isDigit)), static_cast<unsigned>(_mm_movemask_epi8(isLead)),
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))), crs,
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128()))));
-    const unsigned keep = plan.keep;
-    _mm_storeu_si128(
-        reinterpret_cast<__m128i*>(o),
-        _mm_shuffle_epi8(bytes, _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep & 0xFF]))));
-    o += kCompaction.order[keep & 0xFF][15];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(o),
-                     _mm_shuffle_epi8(_mm_srli_si128(bytes, 8),
-                                      _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep >> 8]))));
-    o += kCompaction.order[keep >> 8][15];
+    const __m128i decoded =
+        _mm_or_si128(_mm_slli_epi16(DigitValues16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1))), 4),
+                     DigitValues16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2))));
+    return {_mm_or_si128(_mm_and_si128(eq, decoded), _mm_andnot_si128(eq, v)),
+            Bits16(eq),
+            Bits16(isDigit),
+            Bits16(isLead),
+            Bits16(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
+            Bits16(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+            Bits16(_mm_cmpeq_epi8(v, _mm_setzero_si128()))};
+}
+
+// One vector step over the 32 bytes at text[q] (and the two after them, for the escapes'
+// bytes), of which the first thirty are decoded to o as PlanStep says, shuffles gathering
+// the bytes kept eight at a time; returns the place of its event, or 30. start moves past
+// every line end before it. The caller makes sure of room and that no line grows past
+// maxLine here.
+__attribute__((target("ssse3"))) inline unsigned Step30(const char* text, size_t q, unsigned textMask, __m128i leadRows,
+                                                        Carry& carry, size_t& start, unsigned char*& o)
+{
+    const Classes16 a = Classify16(text + q, leadRows), b = Classify16(text + q + 16, leadRows);
+    const unsigned crs = a.crs | (b.crs << 16);
+    const Plan<unsigned> plan =
+        PlanStep<unsigned>(30, textMask, carry, a.equals | (b.equals << 16), a.digits | (b.digits << 16),
+                           a.leads | (b.leads << 16), a.lfs | (b.lfs << 16), crs, a.nuls | (b.nuls << 16));
+    const __m128i halves[2] = {a.bytes, b.bytes};
+    for (int k = 0; k < 4; ++k)
+    {
+        const unsigned keep = (plan.keep >> (8 * k)) & 0xFF;
+        const __m128i part = k % 2 == 0 ? halves[k / 2] : _mm_srli_si128(halves[k / 2], 8);
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(o),
+            _mm_shuffle_epi8(part, _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep]))));
+        o += kCompaction.order[keep][15];
+    }
     MoveStart(q, plan.lineEnds, start);
     carry.digits = plan.carried;
-    carry.crs = (crs >> 12) & 3;
+    carry.crs = (crs >> 28) & 3;
     return plan.take;
 }
 
 // The walk of RunSse2 with escapes and the usual line ends taken in vector steps, without
-// a branch for each: steps of fourteen bytes (Step14) while no event comes, room is left
+// a branch for each: steps of thirty bytes (Step30) while no event comes, room is left
 // for a line that begins in the step, and no line can grow past maxLine in it; LineStep
 // takes an event, and the bytes of a line where steps may not go. Where a lead byte lies
 // from 0x80 on, the SSE2 walk.
@@ -517,15 +547,22 @@ __attribute__((target("ssse3"))) MIMEENGINE_QP_ALIGN_STACK void RunSsse3(const c
         Next next = Next::Go;
         while (next == Next::Go)
         {
-            // A step's place does not wait for the one before: fourteen bytes on unless an
-            // event stops the steps.
+            // A step's place does not wait for the one before: thirty bytes on unless an
+            // event stops the steps. The loads stay in the run, and no line grows past maxLine
+            // in a step (end is renewed only when reached: the line start only moves on); a
+            // line that begins in a step has room.
+            size_t end = std::min(n, start + maxLine + 2);
             Carry carry;
-            for (; q + 16 <= n && q + 16 <= start + maxLine &&
-                   static_cast<size_t>(outEnd - o) >= 14 + maxLine + kRunSlack;
-                 q += 14)
+            for (; static_cast<size_t>(outEnd - o) >= 30 + maxLine + kRunSlack; q += 30)
             {
-                const unsigned take = Step14(text, q, textMask, leads.rows, carry, start, o);
-                if (take != 14)
+                if (q + 34 > end)
+                {
+                    end = std::min(n, start + maxLine + 2);
+                    if (q + 34 > end)
+                        break;
+                }
+                const unsigned take = Step30(text, q, textMask, leads.rows, carry, start, o);
+                if (take != 30)
                 {
                     q += take;
                     break;
@@ -594,7 +631,7 @@ __attribute__((target("avx2"))) inline Classes Classify(const char* p, __m256i l
             Bits(_mm256_cmpeq_epi8(v, _mm256_setzero_si256()))};
 }
 
-// Step14 over the 64 bytes at text[q] (and the two after them, for the escapes' bytes),
+// Step30 over the 64 bytes at text[q] (and the two after them, for the escapes' bytes),
 // sixty-two of them decoded: twice as many bytes for the masks of one plan. Returns the
 // event's place, or 62.
 __attribute__((target("avx2,bmi,bmi2"))) inline unsigned Step62(const char* text, size_t q, std::uint64_t textMask,
