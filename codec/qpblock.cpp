@@ -368,6 +368,7 @@ struct LeadRows
 {
     __m128i rows;
     bool high; // a lead byte from 0x80 on, which the test does not see
+    bool any;  // a lead byte at all: without one (a part outside any multipart) steps skip the test
     __attribute__((target("ssse3"))) explicit LeadRows(const bool* lead)
     {
         static_assert(sizeof(bool) == 1, "lead holds a byte each");
@@ -380,6 +381,7 @@ struct LeadRows
         }
         rows = row;
         high = _mm_movemask_epi8(_mm_cmpeq_epi8(above, _mm_setzero_si128())) != 0xFFFF;
+        any = _mm_movemask_epi8(_mm_cmpeq_epi8(row, _mm_setzero_si128())) != 0xFFFF;
     }
 };
 
@@ -469,7 +471,7 @@ __attribute__((target("ssse3"))) inline unsigned Bits16(__m128i m)
     return static_cast<unsigned>(_mm_movemask_epi8(m));
 }
 
-__attribute__((target("ssse3"))) inline Classes16 Classify16(const char* p, __m128i leadRows)
+template <bool kLeads> __attribute__((target("ssse3"))) inline Classes16 Classify16(const char* p, __m128i leadRows)
 {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i nibble = _mm_set1_epi8(0x0F);
@@ -488,7 +490,7 @@ __attribute__((target("ssse3"))) inline Classes16 Classify16(const char* p, __m1
     return {_mm_or_si128(_mm_and_si128(eq, decoded), _mm_andnot_si128(eq, v)),
             Bits16(eq),
             Bits16(isDigit),
-            Bits16(isLead),
+            kLeads ? Bits16(isLead) : 0u,
             Bits16(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n'))),
             Bits16(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
             Bits16(_mm_cmpeq_epi8(v, _mm_setzero_si128()))};
@@ -499,10 +501,11 @@ __attribute__((target("ssse3"))) inline Classes16 Classify16(const char* p, __m1
 // the bytes kept eight at a time; returns the place of its event, or 30. start moves past
 // every line end before it. The caller makes sure of room and that no line grows past
 // maxLine here.
+template <bool kLeads>
 __attribute__((target("ssse3"))) inline unsigned Step30(const char* text, size_t q, unsigned textMask, __m128i leadRows,
                                                         Carry& carry, size_t& start, unsigned char*& o)
 {
-    const Classes16 a = Classify16(text + q, leadRows), b = Classify16(text + q + 16, leadRows);
+    const Classes16 a = Classify16<kLeads>(text + q, leadRows), b = Classify16<kLeads>(text + q + 16, leadRows);
     const unsigned crs = a.crs | (b.crs << 16);
     const Plan<unsigned> plan =
         PlanStep<unsigned>(30, textMask, carry, a.equals | (b.equals << 16), a.digits | (b.digits << 16),
@@ -561,7 +564,8 @@ __attribute__((target("ssse3"))) MIMEENGINE_QP_ALIGN_STACK void RunSsse3(const c
                     if (q + 34 > end)
                         break;
                 }
-                const unsigned take = Step30(text, q, textMask, leads.rows, carry, start, o);
+                const unsigned take = leads.any ? Step30<true>(text, q, textMask, leads.rows, carry, start, o)
+                                                : Step30<false>(text, q, textMask, leads.rows, carry, start, o);
                 if (take != 30)
                 {
                     q += take;
@@ -603,7 +607,7 @@ struct Classes
     __m256i bytes; // the bytes, each "=" replaced by the byte of the two after it
     unsigned equals, digits, leads, lfs, crs, nuls;
 };
-__attribute__((target("avx2"))) inline Classes Classify(const char* p, __m256i leadRows)
+template <bool kLeads> __attribute__((target("avx2"))) inline Classes Classify(const char* p, __m256i leadRows)
 {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i nibble = _mm256_set1_epi8(0x0F);
@@ -625,7 +629,7 @@ __attribute__((target("avx2"))) inline Classes Classify(const char* p, __m256i l
     return {_mm256_blendv_epi8(v, decoded, eq),
             Bits(eq),
             Bits(isDigit),
-            Bits(isLead),
+            kLeads ? Bits(isLead) : 0u,
             Bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\n'))),
             Bits(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('\r'))),
             Bits(_mm256_cmpeq_epi8(v, _mm256_setzero_si256()))};
@@ -634,11 +638,12 @@ __attribute__((target("avx2"))) inline Classes Classify(const char* p, __m256i l
 // Step30 over the 64 bytes at text[q] (and the two after them, for the escapes' bytes),
 // sixty-two of them decoded: twice as many bytes for the masks of one plan. Returns the
 // event's place, or 62.
+template <bool kLeads>
 __attribute__((target("avx2,bmi,bmi2"))) inline unsigned Step62(const char* text, size_t q, std::uint64_t textMask,
                                                                 __m256i leadRows, Carry& carry, size_t& start,
                                                                 unsigned char*& o)
 {
-    const Classes a = Classify(text + q, leadRows), b = Classify(text + q + 32, leadRows);
+    const Classes a = Classify<kLeads>(text + q, leadRows), b = Classify<kLeads>(text + q + 32, leadRows);
     const auto join = [](unsigned low, unsigned high) { return low | (std::uint64_t{high} << 32); };
     const std::uint64_t crs = join(a.crs, b.crs);
     const Plan<std::uint64_t> plan =
@@ -696,7 +701,8 @@ __attribute__((target("avx2,bmi,bmi2"))) MIMEENGINE_QP_ALIGN_STACK void RunAvx2(
                     if (q + 66 > end)
                         break;
                 }
-                const unsigned take = Step62(text, q, textMask, leadRows, carry, start, o);
+                const unsigned take = leads.any ? Step62<true>(text, q, textMask, leadRows, carry, start, o)
+                                                : Step62<false>(text, q, textMask, leadRows, carry, start, o);
                 if (take != 62)
                 {
                     q += take;
