@@ -37,18 +37,32 @@ inline constexpr HexTable kHex;
 constexpr size_t kSlack = 16;
 bool DecodeLine(const char* text, size_t n, unsigned char* out, size_t* length, bool vector = true);
 
+// The versions of DecodeRun: the portable loop, a vector walk that stops at every escape,
+// and one that decodes escapes and takes the usual line ends in its vector steps (x86 with
+// SSSE3, and with AVX2 in steps twice as long). All give the same result.
+enum class Level
+{
+    Portable,
+    Sse2,
+    Ssse3,
+    Avx2
+};
+
+// The best version this processor runs.
+Level Best();
+
 // Decodes whole lines of a buffered run text[0..n) (n > 0, text[n - 1] a LF), each as
 // DecodeLine does the line without its line end: LF ends a line, and in text mode a CR
 // right before it belongs to the line end. Stops before the first line that DecodeLine
 // would refuse, that holds more than maxLine characters without its line end, that begins
 // with a byte whose lead[] entry is TRUE (it may be a delimiter; an empty line is never
 // one), or for which out (room bytes, at least maxLine + kRunSlack) may lack room.
-// *used gets the raw bytes of the lines decoded, *length the bytes written. With vector
-// FALSE, or where the processor has no vector path, line by line through the portable
-// DecodeLine; both give the same result.
+// *used gets the raw bytes of the lines decoded, *length the bytes written. The portable
+// level goes line by line through the portable DecodeLine; a level the processor lacks
+// falls back to the best one below it.
 constexpr size_t kRunSlack = 32;
 void DecodeRun(const char* text, size_t n, bool textMode, const bool* lead, size_t maxLine, unsigned char* out,
-               size_t room, size_t* used, size_t* length, bool vector = true);
+               size_t room, size_t* used, size_t* length, Level level = Best());
 
 // Whether DecodeLine has a vector path on this processor.
 bool VectorAvailable();

@@ -73,9 +73,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             oneCount != twoCount || memcmp(one, two, oneCount) != 0)
             abort();
     }
-    // The input up to its last LF as a buffered run: the QP walk against the line-by-line
-    // one, the uuencode walk against UUTextBytes, and the base64 walk of every version
-    // against the portable one, in both modes.
+    // The input up to its last LF as a buffered run: the QP walks of every level against the
+    // line-by-line one, the uuencode walk against UUTextBytes, and the base64 walk of every
+    // version against the portable one, in both modes.
     const size_t run = static_cast<size_t>(
         std::find(std::make_reverse_iterator(data + size), std::make_reverse_iterator(data), '\n').base() - data);
     // A "-" may begin a delimiter.
@@ -92,10 +92,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::vector<unsigned char> p(room), q(room);
         size_t pUsed = 0, pLength = 0, qUsed = 0, qLength = 0;
         qpblock::DecodeRun(text, run, textMode, lead.data(), LINE_READ_LIMIT - 2, p.data(), room, &pUsed, &pLength,
-                           false);
-        qpblock::DecodeRun(text, run, textMode, lead.data(), LINE_READ_LIMIT - 2, q.data(), room, &qUsed, &qLength);
-        if (pUsed != qUsed || pLength != qLength || memcmp(p.data(), q.data(), pLength) != 0)
-            abort();
+                           qpblock::Level::Portable);
+        for (qpblock::Level level : {qpblock::Level::Sse2, qpblock::Level::Ssse3, qpblock::Level::Avx2})
+        {
+            qpblock::DecodeRun(text, run, textMode, lead.data(), LINE_READ_LIMIT - 2, q.data(), room, &qUsed, &qLength,
+                               level);
+            if (pUsed != qUsed || pLength != qLength || memcmp(p.data(), q.data(), pLength) != 0)
+                abort();
+        }
         size_t count = 0;
         const size_t uuUsed = bodycodecs::UUTextRun(text, run, textMode, p.data(), room, &count);
         std::string want;

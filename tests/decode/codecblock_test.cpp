@@ -167,19 +167,22 @@ const bool* DashLead()
     return lead;
 }
 
+const qpblock::Level kRunLevels[] = {qpblock::Level::Portable, qpblock::Level::Sse2, qpblock::Level::Ssse3,
+                                     qpblock::Level::Avx2};
+
 // tests/data/decode/qprun.tsv: a run, text or binary mode, the longest line, and the bytes
-// and raw length of the lines decoded.
+// and raw length of the lines decoded, the same at every level.
 using QPRuns = ::testing::TestWithParam<testsupport::Row>;
 TEST_P(QPRuns, Row)
 {
     const testsupport::Row& row = GetParam();
-    for (bool vector : {false, true})
+    for (qpblock::Level level : kRunLevels)
     {
         const std::vector<char> text(row[0].begin(), row[0].end());
         std::vector<unsigned char> out(2 * text.size() + 200 + qpblock::kRunSlack);
         size_t used = 0, n = 0;
         qpblock::DecodeRun(text.data(), text.size(), row[1] == "text", DashLead(), std::stoul(row[2]), out.data(),
-                           out.size(), &used, &n, vector);
+                           out.size(), &used, &n, level);
         EXPECT_EQ(row[3], std::string(reinterpret_cast<char*>(out.data()), n)) << row.line;
         EXPECT_EQ(std::stoul(row[4]), used) << row.line;
     }
@@ -187,48 +190,63 @@ TEST_P(QPRuns, Row)
 INSTANTIATE_TEST_SUITE_P(Table, QPRuns, ::testing::ValuesIn(testsupport::ReadTable("decode/qprun.tsv")),
                          testsupport::CaseName());
 
-// The vector walk of a run against the portable one, line by line through DecodeLine, at
-// every run length up to 200 and every alignment, in both modes: lines of escapes, soft
-// breaks, CRs, bad escapes, NULs and delimiter leads, a short maxLine and little room now
-// and then.
+// The vector walks of a run against the portable one, line by line through DecodeLine, at
+// every run length up to 400 and every alignment, in both modes: lines of about 40 bytes
+// with an escape about every 8, so that escapes fall at every place of a vector step and
+// across its end, plain digits, CRs, soft breaks and delimiter leads; in one run in four
+// also bad escapes (lower-case digits among them) and NULs; a short maxLine and little room
+// now and then.
 TEST(QPRunVector, MatchesLines)
 {
     std::mt19937 gen(9);
-    const std::string pieces[] = {
-        "=3D", "=C3=A9", "=0D", "\r", "=\n", "=\r\n", "\n", "\r\n", "\n-", "=", "=4", "=g1", std::string(1, '\0')};
+    const std::string pieces[] = {"=3D", "=C3=A9", "=0D", "\r", "A9"};
+    const std::string ends[] = {"\n", "\r\n", "\n-", "\r\n-", "=\n", "=\r\n", "=\n-", "=\r\n-"};
+    const std::string bad[] = {"=", "=4", "=g1", "=c3", "=3d", std::string(1, '\0')};
     size_t decoded = 0;
-    for (size_t length = 1; length <= 200; ++length)
+    const size_t longest = 400;
+    for (size_t length = 1; length <= longest; ++length)
         for (size_t align = 0; align < 16; ++align)
         {
-            const unsigned kinds = gen() % 4 == 0 ? 13 : 9;
+            const bool flawed = gen() % 4 == 0;
             std::string run;
             while (run.size() < length - 1)
             {
-                const unsigned pick = gen() % 36;
-                run += pick < kinds ? pieces[pick] : std::string(1, static_cast<char>('a' + pick));
+                const unsigned pick = gen() % 64;
+                run += pick < 2                  ? ends[gen() % 8]
+                       : pick < 10               ? pieces[pick % 5]
+                       : flawed && pick % 8 == 0 ? bad[gen() % 6]
+                                                 : std::string(1, static_cast<char>('a' + pick));
             }
             run.resize(length - 1);
             run += '\n';
             const bool textMode = gen() % 2 == 0;
-            const size_t maxLine = gen() % 8 == 0 ? 10 : 2045;
+            // One run in four outside any multipart: no lead bytes at all.
+            static const bool noLead[256] = {};
+            const bool* lead = gen() % 4 == 0 ? noLead : DashLead();
+            const size_t maxLine = gen() % 4 == 0 ? 10 + gen() % 120 : 2045;
             const size_t room = maxLine + qpblock::kRunSlack + (gen() % 8 == 0 ? gen() % 20 : 1000);
             std::vector<char> text(align + length);
             std::copy(run.begin(), run.end(), text.begin() + static_cast<std::ptrdiff_t>(align));
-            std::vector<unsigned char> want(room), got(align + room);
-            size_t wantUsed = 0, wantLength = 0, gotUsed = 0, gotLength = 0;
-            qpblock::DecodeRun(text.data() + align, length, textMode, DashLead(), maxLine, want.data(), room, &wantUsed,
-                               &wantLength, false);
-            qpblock::DecodeRun(text.data() + align, length, textMode, DashLead(), maxLine, got.data() + align, room,
-                               &gotUsed, &gotLength);
-            ASSERT_EQ(wantUsed, gotUsed) << length << " " << align;
-            ASSERT_EQ(wantLength, gotLength) << length << " " << align;
-            EXPECT_TRUE(std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(wantLength),
-                                   got.begin() + static_cast<std::ptrdiff_t>(align)))
-                << length << " " << align;
+            std::vector<unsigned char> want(room);
+            size_t wantUsed = 0, wantLength = 0;
+            qpblock::DecodeRun(text.data() + align, length, textMode, lead, maxLine, want.data(), room, &wantUsed,
+                               &wantLength, qpblock::Level::Portable);
             decoded += wantUsed;
+            for (qpblock::Level level : kRunLevels)
+            {
+                std::vector<unsigned char> got(align + room);
+                size_t gotUsed = 0, gotLength = 0;
+                qpblock::DecodeRun(text.data() + align, length, textMode, lead, maxLine, got.data() + align, room,
+                                   &gotUsed, &gotLength, level);
+                ASSERT_EQ(wantUsed, gotUsed) << length << " " << align << " " << static_cast<int>(level);
+                ASSERT_EQ(wantLength, gotLength) << length << " " << align << " " << static_cast<int>(level);
+                EXPECT_TRUE(std::equal(want.begin(), want.begin() + static_cast<std::ptrdiff_t>(wantLength),
+                                       got.begin() + static_cast<std::ptrdiff_t>(align)))
+                    << length << " " << align << " " << static_cast<int>(level);
+            }
         }
     // A good part of the runs must have been decoded, not left to the line-by-line decoder.
-    EXPECT_GT(decoded, 200u * 201 / 2 * 16 / 8);
+    EXPECT_GT(decoded, longest * (longest + 1) / 2 * 16 / 8);
 }
 
 // Runs of base64 lines through DecodeRun, every version, against Decode line by line, at
