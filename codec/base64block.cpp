@@ -315,13 +315,13 @@ MIMEENGINE_BASE64_ALIGN_STACK __attribute__((target("avx512f,avx512bw,avx512vl,a
 }
 
 // Four uuencoded groups at in to twelve bytes, in the low twelve of the result; *specials
-// gathers the CRs, "~"s and NULs among them: the table holds each of them at the place of
+// gathers the CRs, LFs, "~"s and NULs among them: the table holds each of them at the place of
 // its low four bits and 0x80, which no byte below 0x80 equals, elsewhere, and a shuffle
 // gives every byte from 0x80 up the value 0, which it does not equal either.
 __attribute__((target("sse4.1"))) inline __m128i DecodeUU4(const char* in, __m128i* specials)
 {
     const __m128i table =
-        _mm_setr_epi8(0, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, -128, '\r', '~', -128);
+        _mm_setr_epi8(0, -128, -128, -128, -128, -128, -128, -128, -128, -128, '\n', -128, -128, '\r', '~', -128);
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     *specials = _mm_or_si128(*specials, _mm_cmpeq_epi8(_mm_shuffle_epi8(table, v), v));
     v = _mm_and_si128(_mm_sub_epi8(v, _mm_set1_epi8(32)), _mm_set1_epi8(63));
@@ -330,7 +330,7 @@ __attribute__((target("sse4.1"))) inline __m128i DecodeUU4(const char* in, __m12
     return _mm_shuffle_epi8(packed, _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
 }
 
-// The groups it decodes, all or none; *plain is FALSE when a CR, "~" or NUL was among them.
+// The groups it decodes, all or none; *plain is FALSE when a CR, LF, "~" or NUL was among them.
 __attribute__((target("sse4.1"))) size_t DecodeUUSse41(const char* in, size_t groups, unsigned char* out, bool* plain)
 {
     __m128i specials = _mm_setzero_si128();
@@ -467,7 +467,7 @@ bool DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level lev
     {
         const unsigned char* s = reinterpret_cast<const unsigned char*>(in + 4 * g);
         for (int i = 0; i < 4; ++i)
-            plain = plain && s[i] != '\r' && s[i] != '~' && s[i] != '\0';
+            plain = plain && s[i] != '\r' && s[i] != '\n' && s[i] != '~' && s[i] != '\0';
         const unsigned v = (((s[0] - 32u) & 63u) << 18) | (((s[1] - 32u) & 63u) << 12) | (((s[2] - 32u) & 63u) << 6) |
                            ((s[3] - 32u) & 63u);
         out[3 * g] = static_cast<unsigned char>(v >> 16);

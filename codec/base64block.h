@@ -100,8 +100,9 @@ size_t DecodeRun(const char* text, size_t n, bool textMode, const bool* lead, si
 size_t Encode(const unsigned char* in, size_t n, char* out, Level level = Best());
 
 // Decodes groups of four uuencoded characters (each worth (c - 32) & 63) to three bytes
-// each. Writes at most 3 * groups + 1 bytes. FALSE when a CR, "~" or NUL is among the
-// characters: a line decoder that treats those apart has to take them its own way.
+// each. Writes at most 3 * groups + 1 bytes. FALSE when a CR, LF, "~" or NUL is among the
+// characters: a line decoder that treats those apart has to take them its own way, and a
+// walk over buffered lines has met a line shorter than its length character says.
 bool DecodeUUGroups(const char* in, size_t groups, unsigned char* out, Level level = Best());
 
 // Encodes lines of 54 bytes each to 72 characters and CR LF each, 74 characters a line.

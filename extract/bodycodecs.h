@@ -137,7 +137,7 @@ unsigned int UUTextBytes(const char* text, size_t n, unsigned char* out, unsigne
 // Decodes the lines of a buffered run text[0..n) (raw bytes ending with a LF) as
 // UUTextBytes does each, while they have the usual form: a length character other than "."
 // promising 1 to 54 bytes, exactly its groups, and the line end (in text mode also CR LF),
-// with no CR, NUL or "~" among them. Stops before the first other line, or where out (room
+// with no CR, LF, NUL or "~" among them. Stops before the first other line, or where out (room
 // bytes) lacks 64 bytes for the next. *count gets the bytes written; returns the raw bytes of
 // the lines decoded.
 size_t UUTextRun(const char* text, size_t n, bool textMode, unsigned char* out, size_t room, size_t* count);

@@ -215,7 +215,7 @@ MIMEENGINE_UU_ALIGN_STACK size_t UUTextRun(const char* text, size_t n, bool text
             raw = line + 2;
         }
         // The length character, then its groups, decoded while they are looked at.
-        if (text[p] == '\r' || text[p] == '~' || text[p] == '\0' ||
+        if (text[p] == '\r' || text[p] == '\n' || text[p] == '~' || text[p] == '\0' ||
             !base64block::DecodeUUGroups(text + p + 1, groups, out + written, level))
             break;
         written += bytes;
