@@ -12,6 +12,7 @@
 #include <iterator>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 CFileUtilities g_FileUtilities;
@@ -33,10 +34,23 @@ struct WorkNameMemo
     unsigned extra = 0; // suffix number of the long form, used once all 256 are gone
 };
 
-std::mutex g_MemoMutex;
-std::unordered_map<std::string, WorkNameMemo> g_WorkNameMemo;
+// The memo in shards by directory, each under a lock of its own, so that engines on other
+// threads, each writing to directories of its own, seldom wait for one another. All keys of
+// one directory are in one shard.
+struct MemoShard
+{
+    std::mutex mutex;
+    std::unordered_map<std::string, WorkNameMemo> memo;
+};
+constexpr size_t kMemoShards = 16;
+MemoShard g_MemoShards[kMemoShards];
 
-// Only the current minute's entries are useful; past minutes are dropped when the memo grows.
+MemoShard& ShardOf(const char* directory, size_t length)
+{
+    return g_MemoShards[std::hash<std::string_view>()(std::string_view(directory, length)) % kMemoShards];
+}
+
+// Only the current minute's entries are useful; past minutes are dropped when a shard grows.
 constexpr size_t kMemoLimit = 64;
 
 char YearLetter(int year)
@@ -93,20 +107,21 @@ void ReplaceIllegalChars(char* text)
 // prefix; an entry of another minute starts again at firstCounter.
 void NextWorkBase(const std::string& key, const char* prefix, int firstCounter, char* base, size_t size)
 {
-    std::lock_guard<std::mutex> lock(g_MemoMutex);
-    auto it = g_WorkNameMemo.find(key);
-    if (it == g_WorkNameMemo.end())
+    MemoShard& shard = ShardOf(key.c_str(), std::strlen(key.c_str()));
+    std::lock_guard<std::mutex> lock(shard.mutex);
+    auto it = shard.memo.find(key);
+    if (it == shard.memo.end())
     {
-        if (g_WorkNameMemo.size() >= kMemoLimit)
+        if (shard.memo.size() >= kMemoLimit)
         {
             // Entries of past minutes are of no more use; if all belong to this minute,
             // start over (at worst a rescan of names that are taken).
-            for (auto old = g_WorkNameMemo.begin(); old != g_WorkNameMemo.end();)
-                old = old->second.minute != prefix ? g_WorkNameMemo.erase(old) : std::next(old);
-            if (g_WorkNameMemo.size() >= kMemoLimit)
-                g_WorkNameMemo.clear();
+            for (auto old = shard.memo.begin(); old != shard.memo.end();)
+                old = old->second.minute != prefix ? shard.memo.erase(old) : std::next(old);
+            if (shard.memo.size() >= kMemoLimit)
+                shard.memo.clear();
         }
-        it = g_WorkNameMemo.emplace(key, WorkNameMemo{}).first;
+        it = shard.memo.emplace(key, WorkNameMemo{}).first;
     }
     WorkNameMemo& memo = it->second;
     if (memo.minute != prefix)
@@ -146,18 +161,18 @@ void PickWorkFileName(const CString& directory, const char* extension, CString& 
     if (extension == nullptr)
         extension = "";
 
-    // One reading of the clock serves every attempt of this call.
-    CTime now = CTime::GetCurrentTime();
-    const char year = YearLetter(now.GetYear());
-    const char month = static_cast<char>('A' + (now.GetMonth() - 1));
-    const char day = DayLetter(now.GetDay());
-    const char hour = static_cast<char>('A' + now.GetHour());
-    const int minute = now.GetMinute();
+    // One reading of the clock, taken apart once, serves every attempt of this call.
+    const struct tm now = platform::LocalTime(CTime::GetCurrentTime().GetTime());
+    const char year = YearLetter(now.tm_year + 1900);
+    const char month = static_cast<char>('A' + now.tm_mon);
+    const char day = DayLetter(now.tm_mday);
+    const char hour = static_cast<char>('A' + now.tm_hour);
+    const int minute = now.tm_min;
 
     char prefix[16];
     std::snprintf(prefix, sizeof prefix, "%c%c%c%c%2.2d", year, month, day, hour, minute);
     const std::string key = std::string(directory.GetString()) + '\0' + extension;
-    const int firstCounter = now.GetSecond() % kCounterValues;
+    const int firstCounter = now.tm_sec % kCounterValues;
 
     // The eight-character form while the minute has counter values left; after that the
     // same eight characters with "_" and a further number, so a name is always found. The
@@ -206,11 +221,12 @@ void CFileUtilities::MakeWorkFileName(const CString& directory, const char* exte
 void CFileUtilities::ForgetDirectory(const char* directory)
 {
     const size_t length = std::strlen(directory);
-    std::lock_guard<std::mutex> lock(g_MemoMutex);
+    MemoShard& shard = ShardOf(directory, length);
+    std::lock_guard<std::mutex> lock(shard.mutex);
     // Keys are the directory, a NUL and the extension.
-    for (auto it = g_WorkNameMemo.begin(); it != g_WorkNameMemo.end();)
+    for (auto it = shard.memo.begin(); it != shard.memo.end();)
         it = it->first.size() > length && it->first[length] == '\0' && it->first.compare(0, length, directory) == 0
-                 ? g_WorkNameMemo.erase(it)
+                 ? shard.memo.erase(it)
                  : std::next(it);
 }
 

@@ -68,25 +68,27 @@ struct Slot
 };
 
 // The messages taken from the source and not printed yet, in order, and jobs threads (the
-// calling one among them) that share every step of the batch: each takes the first
-// unstarted message, or reads the next one from the source when none is left, unpacks it and
-// then prints whatever is done at the head of the window. No thread hands work to another, so
-// a thread waits only when the window is full behind a message still being unpacked, or at
-// the end. The source is read, and the output printed, by one thread at a time. The first
-// unstarted message is window[started - printed].
+// calling one among them) that share every step of the batch: each reads the next message
+// from the source while fewer than jobs wait to be started, else takes the first of them,
+// unpacks it and then prints whatever is done at the head of the window. No thread hands work
+// to another, so a thread waits only when the window is full behind a message still being
+// unpacked, when none is left to start while another thread reads, or at the end. The source
+// is read, and the output printed, by one thread at a time. The first unstarted message is
+// window[started - printed].
 template <typename Print> class Scheduler
 {
 public:
-    Scheduler(BatchSource& source, const std::function<void(BatchItem&)>& unpack, Print& print, size_t limit)
-        : m_source(source), m_unpack(unpack), m_print(print), m_limit(limit)
+    Scheduler(BatchSource& source, const std::function<void(BatchItem&)>& unpack, Print& print, unsigned jobs,
+              size_t limit)
+        : m_source(source), m_unpack(unpack), m_print(print), m_jobs(jobs), m_limit(limit)
     {
     }
 
     // Runs the batch on the calling thread and jobs - 1 more.
-    void Run(unsigned jobs)
+    void Run()
     {
         std::vector<std::thread> threads;
-        for (unsigned t = 1; t < jobs; ++t)
+        for (unsigned t = 1; t < m_jobs; ++t)
             threads.emplace_back([this] { Work(); });
         Work();
         for (std::thread& thread : threads)
@@ -94,7 +96,7 @@ public:
     }
 
 private:
-    bool HasUnstarted() const { return m_started < m_printed + m_window.size(); }
+    size_t Unstarted() const { return m_printed + m_window.size() - m_started; }
 
     void Work()
     {
@@ -103,38 +105,29 @@ private:
         {
             if (m_stopping)
                 return;
-            if (HasUnstarted())
+            // The source is read ahead while fewer messages wait than there are threads, so
+            // that a thread done with one finds the next without waiting for a read.
+            if (!m_reading && !m_sourceDone && m_window.size() < m_limit && Unstarted() < m_jobs)
             {
-                Slot& slot = m_window[m_started++ - m_printed];
-                lock.unlock();
-                m_unpack(slot.item);
-                lock.lock();
-                slot.done = true;
-                PrintDone(lock);
-                continue;
-            }
-            if (!m_reading && !m_sourceDone && m_window.size() < m_limit)
-            {
-                // The deque keeps its elements in place as its ends change, so the slot
-                // can be filled in with the lock released; it counts as started meanwhile.
-                m_window.emplace_back();
-                Slot& slot = m_window.back();
-                ++m_started;
                 m_reading = true;
                 lock.unlock();
+                Slot slot;
                 const bool more = m_source.Next(slot.item);
                 lock.lock();
                 m_reading = false;
-                if (!more)
+                if (more)
+                    m_window.push_back(std::move(slot));
+                else
                 {
                     m_sourceDone = true;
-                    m_window.pop_back();
-                    --m_started;
                     PrintDone(lock);
-                    m_changed.notify_all();
-                    continue;
                 }
                 m_changed.notify_all();
+                continue;
+            }
+            if (Unstarted() > 0)
+            {
+                Slot& slot = m_window[m_started++ - m_printed];
                 lock.unlock();
                 m_unpack(slot.item);
                 lock.lock();
@@ -184,6 +177,7 @@ private:
     BatchSource& m_source;
     const std::function<void(BatchItem&)>& m_unpack;
     Print& m_print;
+    const unsigned m_jobs;
     const size_t m_limit;
     std::mutex m_mutex;
     std::condition_variable m_changed; // a message read, printed, or the end
@@ -222,8 +216,8 @@ BatchResult RunBatch(BatchSource& source, const std::function<void(BatchItem&)>&
     };
     // A few messages per thread may wait behind a slow one for their turn to print; no more,
     // since each may be a staged copy on disk.
-    Scheduler<decltype(print)> scheduler(source, unpack, print, 4 * static_cast<size_t>(jobs));
-    scheduler.Run(jobs);
+    Scheduler<decltype(print)> scheduler(source, unpack, print, jobs, 4 * static_cast<size_t>(jobs));
+    scheduler.Run();
     // A batch stopped by its output says so itself.
     if (result.outputFailed)
         progress.Clear();
