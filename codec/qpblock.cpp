@@ -527,19 +527,16 @@ __attribute__((target("ssse3"))) inline unsigned Step30(const char* text, size_t
 }
 
 // The walk of RunSse2 with escapes and the usual line ends taken in vector steps, without
-// a branch for each: steps of thirty bytes (Step30) while no event comes, room is left
-// for a line that begins in the step, and no line can grow past maxLine in it; LineStep
-// takes an event, and the bytes of a line where steps may not go. Where a lead byte lies
-// from 0x80 on, the SSE2 walk.
-__attribute__((target("ssse3"))) MIMEENGINE_QP_ALIGN_STACK void RunSsse3(const char* text, size_t n, bool textMode,
-                                                                         const bool* lead, size_t maxLine,
-                                                                         unsigned char* out, size_t room, size_t* used,
-                                                                         size_t* length)
+// a branch for each: steps of Steps::kWidth bytes while no event comes, room is left for a
+// line that begins in the step, and no line can grow past maxLine in it; LineStep takes an
+// event, and the bytes of a line where steps may not go. Inlined into the entry point of
+// each version, whose target the steps need.
+template <class Steps>
+[[gnu::always_inline]] inline void RunSteps(const Steps& steps, const char* text, size_t n, bool textMode,
+                                            const bool* lead, size_t maxLine, unsigned char* out, size_t room,
+                                            size_t* used, size_t* length)
 {
-    const LeadRows leads(lead);
-    if (leads.high)
-        return RunSse2(text, n, textMode, lead, maxLine, out, room, used, length);
-    const unsigned textMask = textMode ? ~0u : 0u;
+    constexpr size_t width = Steps::kWidth;
     unsigned char* const outEnd = out + room;
     size_t start = 0;
     size_t q = 0;
@@ -550,23 +547,22 @@ __attribute__((target("ssse3"))) MIMEENGINE_QP_ALIGN_STACK void RunSsse3(const c
         Next next = Next::Go;
         while (next == Next::Go)
         {
-            // A step's place does not wait for the one before: thirty bytes on unless an
-            // event stops the steps. The loads stay in the run, and no line grows past maxLine
-            // in a step (end is renewed only when reached: the line start only moves on); a
-            // line that begins in a step has room.
+            // A step's place does not wait for the one before: width bytes on unless an
+            // event stops the steps. The loads (width + 4 bytes) stay in the run, and no line
+            // grows past maxLine in a step (end is renewed only when reached: the line start
+            // only moves on); a line that begins in a step has room.
             size_t end = std::min(n, start + maxLine + 2);
             Carry carry;
-            for (; static_cast<size_t>(outEnd - o) >= 30 + maxLine + kRunSlack; q += 30)
+            for (; static_cast<size_t>(outEnd - o) >= width + maxLine + kRunSlack; q += width)
             {
-                if (q + 34 > end)
+                if (q + width + 4 > end)
                 {
                     end = std::min(n, start + maxLine + 2);
-                    if (q + 34 > end)
+                    if (q + width + 4 > end)
                         break;
                 }
-                const unsigned take = leads.any ? Step30<true>(text, q, textMask, leads.rows, carry, start, o)
-                                                : Step30<false>(text, q, textMask, leads.rows, carry, start, o);
-                if (take != 30)
+                const unsigned take = steps.Step(text, q, carry, start, o);
+                if (take != width)
                 {
                     q += take;
                     break;
@@ -586,6 +582,34 @@ __attribute__((target("ssse3"))) MIMEENGINE_QP_ALIGN_STACK void RunSsse3(const c
     }
     *used = start;
     *length = static_cast<size_t>(o - out);
+}
+
+// The steps of thirty bytes (Step30), with the lead test where the run has lead bytes.
+struct Steps30
+{
+    static constexpr size_t kWidth = 30;
+    __m128i leadRows;
+    unsigned textMask;
+    bool leads;
+    __attribute__((target("ssse3"))) inline unsigned Step(const char* text, size_t q, Carry& carry, size_t& start,
+                                                          unsigned char*& o) const
+    {
+        return leads ? Step30<true>(text, q, textMask, leadRows, carry, start, o)
+                     : Step30<false>(text, q, textMask, leadRows, carry, start, o);
+    }
+};
+
+// Where a lead byte lies from 0x80 on, the SSE2 walk.
+__attribute__((target("ssse3"))) MIMEENGINE_QP_ALIGN_STACK void RunSsse3(const char* text, size_t n, bool textMode,
+                                                                         const bool* lead, size_t maxLine,
+                                                                         unsigned char* out, size_t room, size_t* used,
+                                                                         size_t* length)
+{
+    const LeadRows leads(lead);
+    if (leads.high)
+        return RunSse2(text, n, textMode, lead, maxLine, out, room, used, length);
+    RunSteps(Steps30{leads.rows, textMode ? ~0u : 0u, leads.any}, text, n, textMode, lead, maxLine, out, room, used,
+             length);
 }
 
 // The value of every hexadecimal digit among 32 bytes (0 to 15; any for other bytes).
@@ -667,6 +691,21 @@ __attribute__((target("avx2,bmi,bmi2"))) inline unsigned Step62(const char* text
     return plan.take;
 }
 
+// The steps of sixty-two bytes (Step62).
+struct Steps62
+{
+    static constexpr size_t kWidth = 62;
+    __m256i leadRows;
+    std::uint64_t textMask;
+    bool leads;
+    __attribute__((target("avx2,bmi,bmi2"))) inline unsigned Step(const char* text, size_t q, Carry& carry,
+                                                                  size_t& start, unsigned char*& o) const
+    {
+        return leads ? Step62<true>(text, q, textMask, leadRows, carry, start, o)
+                     : Step62<false>(text, q, textMask, leadRows, carry, start, o);
+    }
+};
+
 // RunSsse3 with steps of sixty-two bytes (and BMI instructions for the masks).
 __attribute__((target("avx2,bmi,bmi2"))) MIMEENGINE_QP_ALIGN_STACK void RunAvx2(const char* text, size_t n,
                                                                                 bool textMode, const bool* lead,
@@ -677,51 +716,8 @@ __attribute__((target("avx2,bmi,bmi2"))) MIMEENGINE_QP_ALIGN_STACK void RunAvx2(
     const LeadRows leads(lead);
     if (leads.high)
         return RunSse2(text, n, textMode, lead, maxLine, out, room, used, length);
-    const __m256i leadRows = _mm256_broadcastsi128_si256(leads.rows);
-    const std::uint64_t textMask = textMode ? ~std::uint64_t{0} : 0;
-    unsigned char* const outEnd = out + room;
-    size_t start = 0;
-    size_t q = 0;
-    unsigned char* o = out;
-    while (start < n && static_cast<size_t>(outEnd - o) >= maxLine + kRunSlack && MayTake(text, start, textMode, lead))
-    {
-        Next next = Next::Go;
-        while (next == Next::Go)
-        {
-            // The loads stay in the run, and no line grows past maxLine in a step (end is
-            // renewed only when reached: the line start only moves on); a line that begins in
-            // a step has room.
-            size_t end = std::min(n, start + maxLine + 2);
-            Carry carry;
-            for (; static_cast<size_t>(outEnd - o) >= 62 + maxLine + kRunSlack; q += 62)
-            {
-                if (q + 66 > end)
-                {
-                    end = std::min(n, start + maxLine + 2);
-                    if (q + 66 > end)
-                        break;
-                }
-                const unsigned take = leads.any ? Step62<true>(text, q, textMask, leadRows, carry, start, o)
-                                                : Step62<false>(text, q, textMask, leadRows, carry, start, o);
-                if (take != 62)
-                {
-                    q += take;
-                    break;
-                }
-            }
-            q += (carry.digits & 1) + (carry.digits >> 1);
-            const size_t stop = n - start > maxLine + 2 ? start + maxLine + 2 : n;
-            next = LineStep(text, n, textMode, maxLine, stop, start, q, o);
-        }
-        if (next == Next::Refused)
-        {
-            o -= RefusedBytes(text, start, q);
-            break;
-        }
-        q = start;
-    }
-    *used = start;
-    *length = static_cast<size_t>(o - out);
+    RunSteps(Steps62{_mm256_broadcastsi128_si256(leads.rows), textMode ? ~std::uint64_t{0} : 0, leads.any}, text, n,
+             textMode, lead, maxLine, out, room, used, length);
 }
 
 Level Detect()
