@@ -56,19 +56,14 @@ std::string Lower(std::string s)
     return s;
 }
 
-// White space between the words of a line, as a stream's ">>" in the classic locale takes it.
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The next word of [q, stop), which q then follows; empty at the end.
+// The next word of [q, stop), which q then follows; empty at the end. Words are parted by
+// white space as a stream's ">>" in the classic locale takes it.
 std::string_view NextWord(const char*& q, const char* stop)
 {
-    while (q < stop && IsBlank(*q))
+    while (q < stop && platform::IsSpace(*q))
         ++q;
     const char* word = q;
-    while (q < stop && !IsBlank(*q))
+    while (q < stop && !platform::IsSpace(*q))
         ++q;
     return std::string_view(word, static_cast<size_t>(q - word));
 }
