@@ -80,8 +80,8 @@ TEST(Base64Blocks, LinesMatchScalar)
 }
 
 // Uuencoded groups, 0 to 24 of them, through each version: the same bytes, nothing written
-// past 3 * groups + 1, and FALSE exactly where a CR, "~" or NUL (or a byte from 0x80 up that
-// is none of them) stands at one of the places, each place in turn.
+// past 3 * groups + 1, and FALSE exactly where a CR, LF, "~" or NUL (not a byte from 0x80 up,
+// which is none of them) stands at one of the places, each place in turn.
 TEST(UUGroups, SimdMatchesScalar)
 {
     std::mt19937 gen(3);
@@ -92,8 +92,8 @@ TEST(UUGroups, SimdMatchesScalar)
             for (char& c : text)
                 c = static_cast<char>(' ' + gen() % 64);
             if (special >= 0)
-                text[static_cast<size_t>(special)] = "\r~\0\x8d\xfe"[special % 5];
-            const bool plain = special < 0 || special % 5 >= 3;
+                text[static_cast<size_t>(special)] = "\r\n~\0\x8d\xfe"[special % 6];
+            const bool plain = special < 0 || special % 6 >= 4;
             std::vector<unsigned char> want(3 * groups + 8, 0xAA), got(3 * groups + 8, 0xAA);
             EXPECT_EQ(plain, base64block::DecodeUUGroups(text.data(), groups, want.data(), Level::Scalar));
             EXPECT_EQ(plain, base64block::DecodeUUGroups(text.data(), groups, got.data(), Level::Sse41)) << special;
