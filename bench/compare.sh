@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Times the engine against the copy floor (cat of the same input to an output file) and
-# GMime 3, side by side in one run, and prints a Markdown table. Not a CI step: timings on a
+# Times the engine against the copy floor (cat of the same input to an output file), the io
+# floor (the same reads and writes through user space, bench/io_floor) and GMime 3, side by
+# side in one run, and prints a Markdown table. Not a CI step: timings on a
 # shared machine are only comparable within one run.
 #
 #   bench/compare.sh [BUILD_DIR] [LABEL=BUILD_DIR]...
@@ -19,9 +20,9 @@ cache=${BENCH_CACHE:-/dev/shm/mimeengine-bench-inputs}
 out=${BENCH_OUT:-/dev/shm/mimeengine-bench-out}
 runs=${RUNS:-5}
 
-if [ ! -x "$build/mimeengine" ] || [ ! -x "$build/bench/unpack_many" ]; then
+if [ ! -x "$build/mimeengine" ] || [ ! -x "$build/bench/unpack_many" ] || [ ! -x "$build/bench/io_floor" ]; then
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DMIMEENGINE_BUILD_TESTS=OFF >/dev/null
-  nice cmake --build "$build" -j2 --target mimeengine_cli unpack_many >/dev/null
+  nice cmake --build "$build" -j2 --target mimeengine_cli unpack_many io_floor >/dev/null
 fi
 
 echo "inputs: $cache" >&2

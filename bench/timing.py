@@ -5,6 +5,11 @@
 
 Every build directory must hold mimeengine and bench/unpack_many. Outputs go to
 SCRATCH (tmpfs), which is emptied before every run; only the run itself is timed.
+
+Besides the copy floor (cat, which copies inside the kernel), every job has an io floor: the
+first build's bench/io_floor reads the job's inputs and writes files of the sizes that build
+wrote, in the same directories, and nothing else: what any engine pays that reads and writes
+through user space.
 """
 import os
 import shutil
@@ -44,38 +49,71 @@ def peak_rss(cmd, scratch):
         return int(f.read().split()[-1]) / 1024.0
 
 
+def write_plan(scratch, groups, path):
+    """The io floor's plan from what the engine left in scratch: groups is a list of
+    (inputs, names), the inputs of a message and the entries of scratch it made."""
+    lines = []
+    for inputs, names in groups:
+        lines += [f"M {i}" for i in inputs]
+        for name in names:
+            top = os.path.join(scratch, name)
+            if os.path.isfile(top):
+                lines.append(f"F {top} {os.path.getsize(top)}")
+                continue
+            for parent, dirs, files in os.walk(top):
+                dirs.sort()
+                lines.append(f"D {parent}")
+                lines += [f"F {os.path.join(parent, f)} {os.path.getsize(os.path.join(parent, f))}"
+                          for f in sorted(files)]
+    with open(path, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
 def main():
     inputs, scratch, runs, gmime = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
     builds = [a.split("=", 1) for a in sys.argv[5:]]
     i = lambda n: os.path.join(inputs, n)
     o = scratch
+    with open(i("many.list")) as f:
+        many = [line.strip() for line in f if line.strip()]
+    # Which inputs each message reads and which entries of the scratch directory it makes.
+    single = lambda *names: lambda: [([i(n) for n in names], sorted(os.listdir(o)))]
+    per_list = lambda: [([m], [str(n)]) for n, m in enumerate(many)]
+    per_dir = lambda: [([i(os.path.join("many", m))], [m + ".parts"]) for m in sorted(os.listdir(i("many")))]
     jobs = [
         ("parse base64", 1, f"cat {i('b64.eml')} > {o}/out",
-         "{me} unpack " + i("b64.eml") + f" -d {o}/d", f"{gmime} parse {i('b64.eml')} {o}"),
+         "{me} unpack " + i("b64.eml") + f" -d {o}/d", f"{gmime} parse {i('b64.eml')} {o}", single("b64.eml"), 1),
         ("parse QP", 1, f"cat {i('qp.eml')} > {o}/out",
-         "{me} unpack " + i("qp.eml") + f" -d {o}/d", f"{gmime} parse {i('qp.eml')} {o}"),
+         "{me} unpack " + i("qp.eml") + f" -d {o}/d", f"{gmime} parse {i('qp.eml')} {o}", single("qp.eml"), 1),
         ("scan uuencode", 1, f"cat {i('uu.txt')} > {o}/out",
-         "{me} unpack " + i("uu.txt") + f" -d {o}/d", f"{gmime} uu {i('uu.txt')} {o}"),
+         "{me} unpack " + i("uu.txt") + f" -d {o}/d", f"{gmime} uu {i('uu.txt')} {o}", single("uu.txt"), 1),
         ("compose", 1, f"cat {i('text.txt')} {i('attach.bin')} > {o}/out",
          "{me} pack --keep-line-ends -o " + f"{o}/c.eml --text {i('text.txt')} --attach {i('attach.bin')}",
-         f"{gmime} compose {i('text.txt')} {i('attach.bin')} {o}/c.eml"),
+         f"{gmime} compose {i('text.txt')} {i('attach.bin')} {o}/c.eml", single("text.txt", "attach.bin"), 1),
         ("parse many", 2000, f"xargs cat < {i('many.list')} > {o}/out",
-         "{many} " + i("many.list") + f" {o}", f"{gmime} many {i('many.list')} {o}"),
+         "{many} " + i("many.list") + f" {o}", f"{gmime} many {i('many.list')} {o}", per_list, 1),
         # The program's batch over the same messages, one thread and two: GMime's column is
         # its one-process run again, for scale.
         ("batch, --jobs 1", 2000, f"xargs cat < {i('many.list')} > {o}/out",
-         "{me} unpack " + i("many") + f" --jobs 1 -d {o}", f"{gmime} many {i('many.list')} {o}"),
+         "{me} unpack " + i("many") + f" --jobs 1 -d {o}", f"{gmime} many {i('many.list')} {o}", per_dir, 1),
         ("batch, --jobs 2", 2000, f"xargs cat < {i('many.list')} > {o}/out",
-         "{me} unpack " + i("many") + f" --jobs 2 -d {o}", f"{gmime} many {i('many.list')} {o}"),
+         "{me} unpack " + i("many") + f" --jobs 2 -d {o}", f"{gmime} many {i('many.list')} {o}", per_dir, 2),
     ]
     print(f"{runs} runs per column, medians; outputs in {scratch}", file=sys.stderr)
     rows = []
-    for name, msgs, floor, engine, peer in jobs:
+    plans = os.path.join(os.path.dirname(os.path.abspath(scratch)), "mimeengine-bench-plans")
+    os.makedirs(plans, exist_ok=True)
+    for index, (name, msgs, floor, engine, peer, groups, threads) in enumerate(jobs):
         columns = [("floor", floor)]
         for label, build in builds:
             me = os.path.join(build, "mimeengine")
-            many = os.path.join(build, "bench", "unpack_many")
-            columns.append((label, engine.format(me=me, many=many)))
+            unpack_many = os.path.join(build, "bench", "unpack_many")
+            columns.append((label, engine.format(me=me, many=unpack_many)))
+        # The first build's outputs, once and untimed, make the io floor's plan.
+        run(columns[1][1], scratch)
+        plan = os.path.join(plans, f"{index}.plan")
+        write_plan(scratch, groups(), plan)
+        columns.insert(1, ("io floor", f"{os.path.join(builds[0][1], 'bench', 'io_floor')} {plan} {threads}"))
         if gmime != "-":
             columns.append(("GMime", peer))
         times = {c: [] for c, _ in columns}
@@ -87,22 +125,24 @@ def main():
         rows.append((name, msgs, med, rss))
         print(f"  {name}: " + ", ".join(f"{c} {med[c]:.3f}s" for c in med), file=sys.stderr)
     shutil.rmtree(scratch, ignore_errors=True)
+    shutil.rmtree(plans, ignore_errors=True)
 
-    labels = [l for l, _ in builds] + (["GMime"] if gmime != "-" else [])
-    print("| job | column | median s | × floor | × GMime | msgs/s | peak RSS MiB |")
-    print("|---|---|---|---|---|---|---|")
+    labels = ["io floor"] + [l for l, _ in builds] + (["GMime"] if gmime != "-" else [])
+    print("| job | column | median s | × floor | × io floor | × GMime | msgs/s | peak RSS MiB |")
+    print("|---|---|---|---|---|---|---|---|")
     for name, msgs, med, rss in rows:
         rate = f"{msgs / med['floor']:.0f}" if msgs > 1 else ""
-        print(f"| {name} | floor (cat) | {med['floor']:.3f} | 1.00 | | {rate} | {rss['floor']:.1f} |")
+        print(f"| {name} | floor (cat) | {med['floor']:.3f} | 1.00 | | | {rate} | {rss['floor']:.1f} |")
         for label in labels:
             vs = f"{med[label] / med['GMime']:.2f}" if "GMime" in med else "n/a"
             rate = f"{msgs / med[label]:.0f}" if msgs > 1 else ""
-            print(f"| {name} | {label} | {med[label]:.3f} | {med[label] / med['floor']:.2f} | {vs} | "
-                  f"{rate} | {rss[label]:.1f} |")
+            print(f"| {name} | {label} | {med[label]:.3f} | {med[label] / med['floor']:.2f} | "
+                  f"{med[label] / med['io floor']:.2f} | {vs} | {rate} | {rss[label]:.1f} |")
     batch = {name: med for name, _, med, _ in rows if name.startswith("batch")}
-    for label, _ in builds:
+    print()
+    for label in ["io floor"] + [l for l, _ in builds]:
         one, two = batch["batch, --jobs 1"][label], batch["batch, --jobs 2"][label]
-        print(f"\nbatch, {label}: --jobs 2 runs {one / two:.2f} times the rate of --jobs 1")
+        print(f"batch, {label}: two threads run {one / two:.2f} times the rate of one")
 
 
 if __name__ == "__main__":
