@@ -93,7 +93,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         size_t pUsed = 0, pLength = 0, qUsed = 0, qLength = 0;
         qpblock::DecodeRun(text, run, textMode, lead.data(), LINE_READ_LIMIT - 2, p.data(), room, &pUsed, &pLength,
                            qpblock::Level::Portable);
-        for (qpblock::Level level : {qpblock::Level::Sse2, qpblock::Level::Ssse3, qpblock::Level::Avx2})
+        for (qpblock::Level level :
+             {qpblock::Level::Sse2, qpblock::Level::Ssse3, qpblock::Level::Avx2, qpblock::Level::Avx512Vbmi2})
         {
             qpblock::DecodeRun(text, run, textMode, lead.data(), LINE_READ_LIMIT - 2, q.data(), room, &qUsed, &qLength,
                                level);

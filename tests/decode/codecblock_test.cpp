@@ -168,7 +168,7 @@ const bool* DashLead()
 }
 
 const qpblock::Level kRunLevels[] = {qpblock::Level::Portable, qpblock::Level::Sse2, qpblock::Level::Ssse3,
-                                     qpblock::Level::Avx2};
+                                     qpblock::Level::Avx2, qpblock::Level::Avx512Vbmi2};
 
 // tests/data/decode/qprun.tsv: a run, text or binary mode, the longest line, and the bytes
 // and raw length of the lines decoded, the same at every level.
@@ -193,15 +193,15 @@ INSTANTIATE_TEST_SUITE_P(Table, QPRuns, ::testing::ValuesIn(testsupport::ReadTab
 // The vector walks of a run against the portable one, line by line through DecodeLine, at
 // every run length up to 400 and every alignment, in both modes: lines of about 40 bytes
 // with an escape about every 8, so that escapes fall at every place of a vector step and
-// across its end, plain digits, CRs, soft breaks and delimiter leads; in one run in four
-// also bad escapes (lower-case digits among them) and NULs; a short maxLine and little room
-// now and then.
+// across its end, plain digits, raw 8-bit bytes, CRs, soft breaks and delimiter leads; in one
+// run in four also bad escapes (lower-case digits and 8-bit bytes among them) and NULs; a
+// short maxLine and little room now and then.
 TEST(QPRunVector, MatchesLines)
 {
     std::mt19937 gen(9);
-    const std::string pieces[] = {"=3D", "=C3=A9", "=0D", "\r", "A9"};
+    const std::string pieces[] = {"=3D", "=C3=A9", "=0D", "\r", "A9", "\xC3\xA9"};
     const std::string ends[] = {"\n", "\r\n", "\n-", "\r\n-", "=\n", "=\r\n", "=\n-", "=\r\n-"};
-    const std::string bad[] = {"=", "=4", "=g1", "=c3", "=3d", std::string(1, '\0')};
+    const std::string bad[] = {"=", "=4", "=g1", "=c3", "=3d", std::string(1, '\0'), "=\xB3\xC1"};
     size_t decoded = 0;
     const size_t longest = 400;
     for (size_t length = 1; length <= longest; ++length)
@@ -213,8 +213,8 @@ TEST(QPRunVector, MatchesLines)
             {
                 const unsigned pick = gen() % 64;
                 run += pick < 2                  ? ends[gen() % 8]
-                       : pick < 10               ? pieces[pick % 5]
-                       : flawed && pick % 8 == 0 ? bad[gen() % 6]
+                       : pick < 12               ? pieces[pick % 6]
+                       : flawed && pick % 8 == 0 ? bad[gen() % 7]
                                                  : std::string(1, static_cast<char>('a' + pick));
             }
             run.resize(length - 1);
