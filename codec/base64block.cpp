@@ -201,6 +201,63 @@ __attribute__((target("avx2"))) size_t DecodeAvx2(const char* in, size_t n, unsi
     return i + DecodeTail(in, n, i, out);
 }
 
+// The value of every character below 0x80 as a table of 128 bytes in two halves, 0x80 for
+// those outside the alphabet ("=" among them).
+struct DecodeHalves
+{
+    alignas(64) unsigned char value[128];
+    constexpr DecodeHalves() : value()
+    {
+        for (int c = 0; c < 128; ++c)
+            value[c] = 0x80;
+        for (int v = 0; v < 64; ++v)
+            value[static_cast<unsigned char>(kAlphabet[v])] = static_cast<unsigned char>(v);
+    }
+};
+inline constexpr DecodeHalves kDecodeHalves;
+
+// The characters of s in lanes (whole groups) to their bytes, stored in the lanes of stores;
+// FALSE, with nothing stored, when one is outside the alphabet. One permute over the two
+// halves of the table maps every character (its low seven bits) to its value, and a
+// character from 0x80 on, or one the table marks, leaves bit 7 set.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) inline bool Decode64(const unsigned char* s, __mmask64 lanes,
+                                                                            unsigned char* o, __mmask64 stores)
+{
+    const __m512i low = _mm512_load_si512(kDecodeHalves.value);
+    const __m512i high = _mm512_load_si512(kDecodeHalves.value + 64);
+    const __m512i str = _mm512_maskz_loadu_epi8(lanes, s);
+    const __m512i values = _mm512_permutex2var_epi8(low, str, high);
+    if (_mm512_mask_test_epi8_mask(lanes, _mm512_or_si512(values, str), _mm512_set1_epi8(static_cast<char>(0x80))) != 0)
+        return false;
+    const __m512i merged = _mm512_maddubs_epi16(values, _mm512_set1_epi32(0x01400140));
+    const __m512i packed = _mm512_madd_epi16(merged, _mm512_set1_epi32(0x00011000));
+    // Each group's three bytes lie in its 32 bits, highest first from byte 2.
+    const __m512i order =
+        _mm512_setr_epi32(0x06000102, 0x090a0405, 0x0c0d0e08, 0x16101112, 0x191a1415, 0x1c1d1e18, 0x26202122,
+                          0x292a2425, 0x2c2d2e28, 0x36303132, 0x393a3435, 0x3c3d3e38, 0, 0, 0, 0);
+    _mm512_mask_storeu_epi8(o, stores, _mm512_maskz_permutexvar_epi8(~__mmask64{0}, order, packed));
+    return true;
+}
+
+// DecodeAvx2 with 64 characters a step, and the last whole groups of a line in one more
+// step; the AVX2 walk takes over where a character is outside the alphabet or a group is cut.
+__attribute__((target("avx2,avx512f,avx512bw,avx512vbmi"))) size_t DecodeVbmi(const char* in, size_t n,
+                                                                              unsigned char* out)
+{
+    constexpr __mmask64 kBytes = (__mmask64{1} << 48) - 1;
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(in);
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64, out += 48)
+        if (!Decode64(s + i, ~__mmask64{0}, out, kBytes))
+            return i + DecodeAvx2(in + i, n - i, out);
+    const size_t rest = n - i;
+    if (rest == 0)
+        return n;
+    if (rest % 4 == 0 && Decode64(s + i, (__mmask64{1} << rest) - 1, out, (__mmask64{1} << (rest / 4 * 3)) - 1))
+        return n;
+    return i + DecodeAvx2(in + i, rest, out);
+}
+
 // 12 bytes (of 16 loaded) to 16 characters.
 __attribute__((target("sse4.1"))) inline __m128i Encode12(__m128i in)
 {
@@ -365,6 +422,12 @@ MIMEENGINE_BASE64_ALIGN_STACK size_t RunAvx2(const char* text, size_t n, bool te
     return Run<DecodeAvx2>(text, n, textMode, lead, maxLine, out, room, length);
 }
 
+MIMEENGINE_BASE64_ALIGN_STACK size_t RunVbmi(const char* text, size_t n, bool textMode, const bool* lead,
+                                             size_t maxLine, unsigned char* out, size_t room, size_t* length)
+{
+    return Run<DecodeVbmi>(text, n, textMode, lead, maxLine, out, room, length);
+}
+
 Level Detect()
 {
     __builtin_cpu_init();
@@ -416,6 +479,8 @@ Level Best()
 size_t Decode(const char* in, size_t n, unsigned char* out, Level level)
 {
 #ifdef MIMEENGINE_BASE64_X86
+    if (level == Level::Avx512Vbmi && Best() == Level::Avx512Vbmi)
+        return DecodeVbmi(in, n, out);
     if (level >= Level::Avx2 && Best() >= Level::Avx2)
         return DecodeAvx2(in, n, out);
     if (level != Level::Scalar && Best() != Level::Scalar)
@@ -430,6 +495,8 @@ size_t DecodeRun(const char* text, size_t n, bool textMode, const bool* lead, si
                  size_t room, size_t* length, Level level)
 {
 #ifdef MIMEENGINE_BASE64_X86
+    if (level == Level::Avx512Vbmi && Best() == Level::Avx512Vbmi)
+        return RunVbmi(text, n, textMode, lead, maxLine, out, room, length);
     if (level >= Level::Avx2 && Best() >= Level::Avx2)
         return RunAvx2(text, n, textMode, lead, maxLine, out, room, length);
     if (level != Level::Scalar && Best() != Level::Scalar)

@@ -65,8 +65,8 @@ inline int DecodeGroup(const char* four, unsigned char* out)
 // one text to the next.
 size_t CollectSignificant(const char* text, bool& inComment, char* work, size_t max);
 
-// In order: each level runs the versions of those before it. Avx512Vbmi has a version of
-// its own for EncodeLines54 only; elsewhere it runs the AVX2 one.
+// In order: each level runs the versions of those before it. Avx512Vbmi has versions of its
+// own for EncodeLines54, Decode and DecodeRun; elsewhere it runs the AVX2 ones.
 enum class Level
 {
     Scalar,
