@@ -442,6 +442,17 @@ inline void MoveStart(size_t q, std::uint64_t lineEnds, size_t& start)
     start ^= (start ^ (q + 64 - static_cast<size_t>(__builtin_clzll(lineEnds | 1)))) & moved;
 }
 
+// The end of every step at q: the line start moved, and what the next step takes over (the
+// digits of an escape past this one's bytes, and whether its last two bytes are CRs).
+template <class Mask>
+inline unsigned EndStep(size_t q, const Plan<Mask>& plan, unsigned lastCrs, Carry& carry, size_t& start)
+{
+    MoveStart(q, plan.lineEnds, start);
+    carry.digits = plan.carried;
+    carry.crs = lastCrs;
+    return plan.take;
+}
+
 // The bytes written for text[start..q) of a line that the walk refuses: plain bytes and
 // escapes only, each escape's three bytes of text giving one.
 inline size_t RefusedBytes(const char* text, size_t start, size_t q)
@@ -520,10 +531,7 @@ __attribute__((target("ssse3"))) inline unsigned Step30(const char* text, size_t
             _mm_shuffle_epi8(part, _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep]))));
         o += kCompaction.order[keep][15];
     }
-    MoveStart(q, plan.lineEnds, start);
-    carry.digits = plan.carried;
-    carry.crs = (crs >> 28) & 3;
-    return plan.take;
+    return EndStep(q, plan, (crs >> 28) & 3, carry, start);
 }
 
 // The walk of RunSse2 with escapes and the usual line ends taken in vector steps, without
@@ -685,10 +693,7 @@ __attribute__((target("avx2,bmi,bmi2"))) inline unsigned Step62(const char* text
             _mm_shuffle_epi8(part, _mm_load_si128(reinterpret_cast<const __m128i*>(kCompaction.order[keep]))));
         o += kCompaction.order[keep][15];
     }
-    MoveStart(q, plan.lineEnds, start);
-    carry.digits = plan.carried;
-    carry.crs = static_cast<unsigned>(crs >> 60) & 3;
-    return plan.take;
+    return EndStep(q, plan, static_cast<unsigned>(crs >> 60) & 3, carry, start);
 }
 
 // The steps of sixty-two bytes (Step62).
@@ -771,10 +776,7 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi2,bmi,bmi2,popcnt"))) inline u
         PlanStep<std::uint64_t>(62, textMask, carry, c.equals, c.digits, c.leads, c.lfs, c.crs, c.nuls);
     _mm512_storeu_si512(o, _mm512_maskz_compress_epi8(plan.keep, c.bytes));
     o += __builtin_popcountll(plan.keep);
-    MoveStart(q, plan.lineEnds, start);
-    carry.digits = plan.carried;
-    carry.crs = static_cast<unsigned>(c.crs >> 60) & 3;
-    return plan.take;
+    return EndStep(q, plan, static_cast<unsigned>(c.crs >> 60) & 3, carry, start);
 }
 
 // The steps of sixty-two bytes with AVX-512 (Step62Compress).
