@@ -107,7 +107,8 @@ void ReplaceIllegalChars(char* text)
 // prefix; an entry of another minute starts again at firstCounter.
 void NextWorkBase(const std::string& key, const char* prefix, int firstCounter, char* base, size_t size)
 {
-    MemoShard& shard = ShardOf(key.c_str(), std::strlen(key.c_str()));
+    // The key's directory, before its NUL, picks the shard.
+    MemoShard& shard = ShardOf(key.data(), key.find('\0'));
     std::lock_guard<std::mutex> lock(shard.mutex);
     auto it = shard.memo.find(key);
     if (it == shard.memo.end())

@@ -92,44 +92,50 @@ template <typename Visit> void ForEachType(const std::string& text, Visit visit)
 
 constexpr size_t kAnswersKept = 1024;
 
+// The answer kept for key, else the one find gives, then kept.
+template <typename Find>
+const std::string& Answer(std::unordered_map<std::string, std::string>& answers, const std::string& key, Find find)
+{
+    if (answers.size() >= kAnswersKept)
+        answers.clear();
+    auto known = answers.find(key);
+    if (known != answers.end())
+        return known->second;
+    return answers.emplace(key, find()).first->second;
+}
+
 // The first type whose extensions hold ext (in lower case); empty when none does.
 const std::string& TypeOf(MimeDatabase& db, const std::string& ext)
 {
-    if (db.typeByExtension.size() >= kAnswersKept)
-        db.typeByExtension.clear();
-    auto known = db.typeByExtension.find(ext);
-    if (known != db.typeByExtension.end())
-        return known->second;
-    std::string found;
-    ForEachType(db.text, [&](std::string_view type, const char* q, const char* stop) {
-        for (std::string_view word = NextWord(q, stop); !word.empty(); word = NextWord(q, stop))
-            if (word == ext)
-            {
-                found = std::string(type);
-                return true;
-            }
-        return false;
+    return Answer(db.typeByExtension, ext, [&] {
+        std::string found;
+        ForEachType(db.text, [&](std::string_view type, const char* q, const char* stop) {
+            for (std::string_view word = NextWord(q, stop); !word.empty(); word = NextWord(q, stop))
+                if (word == ext)
+                {
+                    found = std::string(type);
+                    return true;
+                }
+            return false;
+        });
+        return found;
     });
-    return db.typeByExtension.emplace(ext, std::move(found)).first->second;
 }
 
 // The first extension listed for type (in lower case) where a line of that type lists any;
 // empty when none does.
 const std::string& ExtensionOf(MimeDatabase& db, const std::string& type)
 {
-    if (db.extensionByType.size() >= kAnswersKept)
-        db.extensionByType.clear();
-    auto known = db.extensionByType.find(type);
-    if (known != db.extensionByType.end())
-        return known->second;
-    std::string found;
-    ForEachType(db.text, [&](std::string_view lineType, const char* q, const char* stop) {
-        if (lineType != type)
-            return false;
-        found = std::string(NextWord(q, stop));
-        return !found.empty();
+    return Answer(db.extensionByType, type, [&] {
+        std::string found;
+        ForEachType(db.text, [&](std::string_view lineType, const char* q, const char* stop) {
+            if (lineType != type)
+                return false;
+            found = std::string(NextWord(q, stop));
+            return !found.empty();
+        });
+        return found;
     });
-    return db.extensionByType.emplace(type, std::move(found)).first->second;
 }
 
 void Parse(const std::string& text, MimeDatabase& db)

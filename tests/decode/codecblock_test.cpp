@@ -235,6 +235,8 @@ TEST(QPRunVector, MatchesLines)
             decoded += wantUsed;
             for (qpblock::Level level : kRunLevels)
             {
+                if (level == qpblock::Level::Portable)
+                    continue; // the reference itself
                 std::vector<unsigned char> got(align + room);
                 size_t gotUsed = 0, gotLength = 0;
                 qpblock::DecodeRun(text.data() + align, length, textMode, lead, maxLine, got.data() + align, room,
