@@ -37,5 +37,5 @@ else
   echo "*** Install it with scripts/install-deps.sh bench." >&2
 fi
 
-echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+echo "machine: $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores, Linux $(uname -r), load $(cut -d' ' -f1-3 /proc/loadavg)" >&2
 python3 "$here/timing.py" "$cache" "$out" "$runs" "$gmime" "$@" "this build=$build"

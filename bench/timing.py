@@ -9,7 +9,8 @@ SCRATCH (tmpfs), which is emptied before every run; only the run itself is timed
 Besides the copy floor (cat, which copies inside the kernel), every job has an io floor: the
 first build's bench/io_floor reads the job's inputs and writes files of the sizes that build
 wrote, in the same directories, and nothing else: what any engine pays that reads and writes
-through user space.
+through user space. The kernel % column is the system time's share of the processor time
+of all of a column's runs (the shell's rusage, which holds the commands it waited for).
 """
 import os
 import shutil
@@ -27,14 +28,15 @@ def run(cmd, scratch):
     time.sleep(0.1)
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, shell=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    _, status, _ = os.wait4(proc.pid, 0)
+    _, status, usage = os.wait4(proc.pid, 0)
     elapsed = time.perf_counter() - start
     # The engine's result code is no failure here (a plain text has no MIME header); a
     # signal or a shell error is.
     code = os.waitstatus_to_exitcode(status)
     if code < 0 or code >= 126:
         sys.exit(f"failed ({code}): {cmd}")
-    return elapsed
+    # Processor time in the kernel and in all, the shell and what it waited for included.
+    return elapsed, (usage.ru_stime, usage.ru_utime + usage.ru_stime)
 
 
 def peak_rss(cmd, scratch):
@@ -117,28 +119,36 @@ def main():
         if gmime != "-":
             columns.append(("GMime", peer))
         times = {c: [] for c, _ in columns}
+        kernel = {c: [] for c, _ in columns}
         for _ in range(runs):
             for label, cmd in columns:
-                times[label].append(run(cmd, scratch))
+                elapsed, split = run(cmd, scratch)
+                times[label].append(elapsed)
+                kernel[label].append(split)
         rss = {c: peak_rss(cmd, scratch) for c, cmd in columns}
         med = {c: statistics.median(v) for c, v in times.items()}
-        rows.append((name, msgs, med, rss))
+        # The kernel splits user and system time by its timer tick, a few ticks a run: the
+        # share is pooled over all runs of a column.
+        share = {c: sum(k for k, _ in v) / max(sum(t for _, t in v), 1e-9) for c, v in kernel.items()}
+        rows.append((name, msgs, med, rss, share))
         print(f"  {name}: " + ", ".join(f"{c} {med[c]:.3f}s" for c in med), file=sys.stderr)
     shutil.rmtree(scratch, ignore_errors=True)
     shutil.rmtree(plans, ignore_errors=True)
 
     labels = ["io floor"] + [l for l, _ in builds] + (["GMime"] if gmime != "-" else [])
-    print("| job | column | median s | × floor | × io floor | × GMime | msgs/s | peak RSS MiB |")
-    print("|---|---|---|---|---|---|---|---|")
-    for name, msgs, med, rss in rows:
+    print("| job | column | median s | × floor | × io floor | × GMime | msgs/s | kernel % | peak RSS MiB |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for name, msgs, med, rss, kernel in rows:
         rate = f"{msgs / med['floor']:.0f}" if msgs > 1 else ""
-        print(f"| {name} | floor (cat) | {med['floor']:.3f} | 1.00 | | | {rate} | {rss['floor']:.1f} |")
+        print(f"| {name} | floor (cat) | {med['floor']:.3f} | 1.00 | | | {rate} | "
+              f"{100 * kernel['floor']:.0f} | {rss['floor']:.1f} |")
         for label in labels:
             vs = f"{med[label] / med['GMime']:.2f}" if "GMime" in med else "n/a"
             rate = f"{msgs / med[label]:.0f}" if msgs > 1 else ""
             print(f"| {name} | {label} | {med[label]:.3f} | {med[label] / med['floor']:.2f} | "
-                  f"{med[label] / med['io floor']:.2f} | {vs} | {rate} | {rss[label]:.1f} |")
-    batch = {name: med for name, _, med, _ in rows if name.startswith("batch")}
+                  f"{med[label] / med['io floor']:.2f} | {vs} | {rate} | {100 * kernel[label]:.0f} | "
+                  f"{rss[label]:.1f} |")
+    batch = {name: med for name, _, med, _, _ in rows if name.startswith("batch")}
     print()
     for label in ["io floor"] + [l for l, _ in builds]:
         one, two = batch["batch, --jobs 1"][label], batch["batch, --jobs 2"][label]
