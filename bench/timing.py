@@ -119,17 +119,17 @@ def main():
         if gmime != "-":
             columns.append(("GMime", peer))
         times = {c: [] for c, _ in columns}
-        kernel = {c: [] for c, _ in columns}
+        splits = {c: [] for c, _ in columns}
         for _ in range(runs):
             for label, cmd in columns:
                 elapsed, split = run(cmd, scratch)
                 times[label].append(elapsed)
-                kernel[label].append(split)
+                splits[label].append(split)
         rss = {c: peak_rss(cmd, scratch) for c, cmd in columns}
         med = {c: statistics.median(v) for c, v in times.items()}
         # The kernel splits user and system time by its timer tick, a few ticks a run: the
         # share is pooled over all runs of a column.
-        share = {c: sum(k for k, _ in v) / max(sum(t for _, t in v), 1e-9) for c, v in kernel.items()}
+        share = {c: sum(k for k, _ in v) / max(sum(t for _, t in v), 1e-9) for c, v in splits.items()}
         rows.append((name, msgs, med, rss, share))
         print(f"  {name}: " + ", ".join(f"{c} {med[c]:.3f}s" for c in med), file=sys.stderr)
     shutil.rmtree(scratch, ignore_errors=True)
